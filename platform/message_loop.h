@@ -1,0 +1,158 @@
+// The single-threaded message loop that stands in for the windowing platform's UI thread:
+// descriptor watches, window-style timers, posted messages, nesting from any handler, and an
+// injectable clock. Nothing here spins: every wait blocks in poll() until a descriptor is ready,
+// a message is posted or the next timer is due.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace zb::platform {
+
+// Monotonic milliseconds.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual int64_t NowMs() = 0;
+};
+
+class SystemClock : public Clock {
+ public:
+  int64_t NowMs() override;
+};
+
+// Test clock: time moves only when told. When the loop has to wait and no descriptor is ready,
+// it jumps the clock to the next due timer (or to the end of the wait) instead of sleeping, so
+// a synchronous BACnet wait on a scripted network finishes at once in virtual time.
+// With auto_advance off, waits poll descriptors for real (up to real_wait_ms) and then return
+// without moving the clock.
+class ManualClock : public Clock {
+ public:
+  explicit ManualClock(int64_t start_ms = 1'000'000) : now_(start_ms) {}
+  int64_t NowMs() override { return now_; }
+  void Set(int64_t ms) { now_ = ms; }
+  void Advance(int64_t ms) { now_ += ms; }
+  bool auto_advance = true;
+  int real_wait_ms = 10;
+
+ private:
+  int64_t now_;
+};
+
+class Timer;
+
+class MessageLoop {
+ public:
+  using FdHandler = std::function<void(int fd, short revents)>;
+  using Message = std::function<void()>;
+
+  MessageLoop();
+  ~MessageLoop();
+  MessageLoop(const MessageLoop&) = delete;
+  MessageLoop& operator=(const MessageLoop&) = delete;
+
+  // The process's loop (the one UI thread). Created on first use.
+  static MessageLoop& Current();
+
+  // The clock is not owned; nullptr restores the system clock.
+  void SetClock(Clock* clock);
+  Clock& clock() { return *clock_; }
+  int64_t NowMs() { return clock_->NowMs(); }
+  ManualClock* manual_clock() { return manual_; }
+
+  // Watch a descriptor for POLLIN / POLLOUT. Returns a watch id (> 0). While a watch's handler
+  // runs, nested loops do not dispatch that watch again (as an asynchronous socket does not
+  // re-post its notification before the handler has read).
+  int Watch(int fd, short events, FdHandler handler);
+  void SetEvents(int watch_id, short events);
+  void Unwatch(int watch_id);
+
+  // Queue a message; it runs on a later dispatch, in posting order.
+  void Post(Message message);
+
+  // Dispatch everything pending now (posted messages, ready descriptors, due timers) and return
+  // without blocking. Returns true when anything was dispatched. Safe to call from any handler.
+  bool ProcessMessages();
+
+  // Block until at least one event has been dispatched or max_wait_ms has passed on the clock
+  // (negative: no limit). Returns true when something was dispatched.
+  bool WaitAndProcess(int64_t max_wait_ms);
+
+  // Run until Quit(); nested Run() calls are not supported, nested waits are.
+  void Run();
+  void Quit() { quit_ = true; }
+  bool quit_requested() const { return quit_; }
+  void ResetQuit() { quit_ = false; }
+
+  // Manual clock only: move time forward by ms, firing every timer that falls due on the way in
+  // order, each at its own due time (advance 15 s of 100 ms ticks at once).
+  void AdvanceClock(int64_t ms);
+
+  // Depth of nested dispatching (0 outside any handler).
+  int nesting() const { return nesting_; }
+
+ private:
+  friend class Timer;
+  struct WatchEntry {
+    int fd;
+    short events;
+    FdHandler handler;
+    bool busy = false;
+    bool alive = true;
+  };
+  struct TimerEntry {
+    Timer* timer;
+    int64_t due;
+    uint64_t order;
+  };
+  void RegisterTimer(Timer* t);
+  void UnregisterTimer(Timer* t);
+  void Reschedule(Timer* t);
+  int64_t NextTimerDue();  // -1 when none
+  bool DispatchPosted();
+  bool DispatchFds(int timeout_ms);
+  bool DispatchTimers();
+
+  SystemClock system_clock_;
+  Clock* clock_;
+  ManualClock* manual_ = nullptr;
+  std::map<int, std::shared_ptr<WatchEntry>> watches_;
+  int next_watch_id_ = 1;
+  std::vector<Message> posted_;
+  std::vector<Timer*> timers_;
+  uint64_t timer_order_ = 0;
+  bool quit_ = false;
+  int nesting_ = 0;
+};
+
+// A window-style timer: fires OnTimer every Interval ms while Enabled. Setting Interval or
+// Enabled restarts the period. A timer whose handler processes messages may fire again inside
+// that nested call; handlers that must not re-enter guard themselves.
+class Timer {
+ public:
+  explicit Timer(MessageLoop& loop = MessageLoop::Current());
+  ~Timer();
+  Timer(const Timer&) = delete;
+  Timer& operator=(const Timer&) = delete;
+
+  int Interval() const { return interval_; }
+  void SetInterval(int ms);
+  bool Enabled() const { return enabled_; }
+  void SetEnabled(bool on);
+  std::function<void()> OnTimer;
+
+  MessageLoop& loop() { return loop_; }
+
+ private:
+  friend class MessageLoop;
+  MessageLoop& loop_;
+  int interval_ = 1000;
+  bool enabled_ = false;
+  int64_t due_ = 0;
+  uint64_t order_ = 0;
+};
+
+}  // namespace zb::platform

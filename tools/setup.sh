@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs the build and test needs on a fresh machine (Debian packages, the npm test peer).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+need=()
+for p in cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev iproute2 util-linux nodejs npm; do
+  dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+if [ -f tests/peer/package.json ] && [ ! -d tests/peer/node_modules ]; then
+  (cd tests/peer && npm ci --no-audit --no-fund --silent)
+fi

@@ -1,0 +1,55 @@
+// The BACnet/IP data link (BACnet Virtual Link Layer over UDP): Original-Unicast-NPDU and
+// Original-Broadcast-NPDU out; those and Forwarded-NPDU in. A plain client: no broadcast
+// distribution table, no foreign-device registration.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "bacnet/link/data_link.h"
+#include "bacnet/link/transmit_queue.h"
+#include "bacnet/link/udp_socket.h"
+
+namespace zb::bacnet {
+
+constexpr int kBVLLTypeBIP = 0x81;
+constexpr int kBVLCResult = 0x00;
+constexpr int kBVLCForwardedNPDU = 0x04;
+constexpr int kBVLCOriginalUnicastNPDU = 0x0A;
+constexpr int kBVLCOriginalBroadcastNPDU = 0x0B;
+
+class TBACnetDataLinkBIP : public TBACnetDataLink {
+ public:
+  explicit TBACnetDataLinkBIP(platform::MessageLoop& loop = platform::MessageLoop::Current());
+  ~TBACnetDataLinkBIP() override;
+
+  int UDPPort() const { return udp_port_; }
+  // Re-binds the socket when the port changes; a failure leaves it inactive, silently.
+  void SetUDPPort(int port);
+  const std::string& LocalHost() const { return local_host_; }
+  // Dotted IPv4 address to bind to; empty: determined from the host name on open.
+  void SetLocalHost(const std::string& host);
+
+  bool SetActive(bool open) override;
+  int MaxAPDUCode() override { return 4; }
+  bool Send(const TBACnetFrame& frame) override;
+  // Kind 3: the socket's address as 4 IPv4 octets and 2 port octets, also kept in LocalAddress.
+  void GetParameter(int kind, Variant& value) override;
+
+  // The datagram receipt, callable without a socket (tests, fuzzing).
+  void ReceiveDatagram(const std::string& data, const std::string& host, int port);
+
+  TUDPSocket& Socket() { return socket_; }
+  TTransmitQueue& TransmitQueue() { return queue_; }
+
+ private:
+  void SendNext();
+  void Rebind(const std::function<void()>& change);
+
+  TUDPSocket socket_;
+  TTransmitQueue queue_;
+  int udp_port_ = 47808;
+  std::string local_host_;
+};
+
+}  // namespace zb::bacnet

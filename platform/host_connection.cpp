@@ -1,0 +1,485 @@
+#include "platform/host_connection.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+#include "platform/window.h"
+
+namespace zb::platform {
+
+struct HostConnection::Client {
+  int fd = -1;
+  int watch = 0;
+  std::string in;
+  std::string out;
+  bool skipping = false;  // discarding the rest of an oversized line
+  bool watching = false;
+  bool dead = false;
+};
+
+namespace {
+
+Json ErrorReply(const Json* id, const std::string& reason) {
+  Json r = Json::Object();
+  r.Set("id", id ? *id : Json());
+  r.Set("error", Json::String(reason));
+  return r;
+}
+
+bool SetNonBlocking(int fd) {
+  int flags = fcntl(fd, F_GETFL, 0);
+  return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 &&
+         fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
+}
+
+// An integer member that fits 32 bits, else nullptr.
+bool IntMember(const Json& request, const char* name, int& out) {
+  const Json* j = request.Find(name);
+  if (!j || j->kind() != Json::Kind::Integer) return false;
+  if (j->AsInteger() < INT32_MIN || j->AsInteger() > INT32_MAX) return false;
+  out = static_cast<int>(j->AsInteger());
+  return true;
+}
+
+const char* KindName(Control::Kind k) {
+  switch (k) {
+    case Control::Kind::TextView: return "textview";
+    case Control::Kind::CheckBox: return "checkbox";
+    case Control::Kind::Button: return "button";
+    case Control::Kind::MenuItem: return "menu";
+    case Control::Kind::StatusPanel: return "panel";
+  }
+  return "control";
+}
+
+}  // namespace
+
+std::string DefaultHostSocketPath() {
+  const char* rt = std::getenv("XDG_RUNTIME_DIR");
+  if (rt && *rt) return std::string(rt) + "/zelbacnet.sock";
+  return "/tmp/zelbacnet-" + std::to_string(getuid()) + "/zelbacnet.sock";
+}
+
+HostConnection::HostConnection(MessageLoop& loop)
+    : loop_(loop), alive_(std::make_shared<bool>(true)) {
+  Confirmation::PersonWatching = [this] { return PersonWatching(); };
+}
+
+HostConnection::~HostConnection() {
+  *alive_ = false;
+  Confirmation::PersonWatching = nullptr;
+  ReleaseAll();
+  while (!clients_.empty()) Drop(clients_.begin()->first);
+  if (listen_watch_) loop_.Unwatch(listen_watch_);
+  if (listen_fd_ >= 0) {
+    close(listen_fd_);
+    unlink(path_.c_str());
+  }
+}
+
+void HostConnection::RegisterClass(HostClass cls) { classes_.push_back(std::move(cls)); }
+
+bool HostConnection::Listen(const std::string& path, std::string& error) {
+  sockaddr_un addr{};
+  if (path.empty() || path.size() >= sizeof addr.sun_path) {
+    error = "socket path empty or too long";
+    return false;
+  }
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+
+  struct stat st{};
+  if (lstat(path.c_str(), &st) == 0) {
+    if (!S_ISSOCK(st.st_mode)) {
+      error = path + " exists and is not a socket";
+      return false;
+    }
+    int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool live = probe >= 0 && connect(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    if (probe >= 0) close(probe);
+    if (live) {
+      error = "a server is already listening at " + path;
+      return false;
+    }
+    unlink(path.c_str());
+  }
+
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) {
+    error = std::string("socket: ") + std::strerror(errno);
+    return false;
+  }
+  // Created owner-only from the start, so no other user can connect in between.
+  mode_t old = umask(0177);
+  int rc = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  int bind_errno = errno;
+  umask(old);
+  if (rc != 0 || chmod(path.c_str(), 0600) != 0 || listen(fd, 16) != 0) {
+    error = path + ": " + std::strerror(rc != 0 ? bind_errno : errno);
+    close(fd);
+    if (rc == 0) unlink(path.c_str());
+    return false;
+  }
+  listen_fd_ = fd;
+  path_ = path;
+  listen_watch_ = loop_.Watch(fd, POLLIN, [this](int, short) { OnListenReady(); });
+  return true;
+}
+
+void HostConnection::OnListenReady() {
+  for (;;) {
+    int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) return;
+    Adopt(fd);
+  }
+}
+
+void HostConnection::Adopt(int fd) {
+  SetNonBlocking(fd);
+  int id = next_client_++;
+  auto c = std::make_unique<Client>();
+  c->fd = fd;
+  c->watch = loop_.Watch(fd, POLLIN, [this, id](int, short revents) { OnClientReady(id, revents); });
+  clients_[id] = std::move(c);
+}
+
+bool HostConnection::PersonWatching() const {
+  for (const auto& [id, c] : clients_)
+    if (c->watching && !c->dead) return true;
+  return false;
+}
+
+void HostConnection::OnClientReady(int client_id, short revents) {
+  auto alive = alive_;
+  auto find = [&]() -> Client* {
+    if (!*alive) return nullptr;
+    auto it = clients_.find(client_id);
+    return it == clients_.end() ? nullptr : it->second.get();
+  };
+  Client* c = find();
+  if (!c) return;
+  if (revents & POLLOUT) Flush(*c);
+  if (c->dead) {
+    Drop(client_id);
+    return;
+  }
+  if (!(revents & (POLLIN | POLLHUP | POLLERR))) return;
+
+  char buf[65536];
+  ssize_t n = recv(c->fd, buf, sizeof buf, 0);
+  if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+    Drop(client_id);
+    return;
+  }
+  if (n < 0) return;
+  c->in.append(buf, static_cast<size_t>(n));
+
+  for (;;) {
+    c = find();
+    if (!c) return;
+    if (c->dead) {
+      Drop(client_id);
+      return;
+    }
+    size_t nl = c->in.find('\n');
+    if (nl == std::string::npos) {
+      if (!c->skipping && c->in.size() > MaxLineLength) {
+        Send(*c, WriteJson(ErrorReply(nullptr, "line too long")));
+        c->skipping = true;
+      }
+      if (c->skipping) c->in.clear();
+      return;
+    }
+    std::string line = c->in.substr(0, nl);
+    c->in.erase(0, nl + 1);
+    if (c->skipping) {
+      c->skipping = false;
+      continue;
+    }
+    if (line.size() > MaxLineLength) {
+      Send(*c, WriteJson(ErrorReply(nullptr, "line too long")));
+      continue;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;
+    std::string reply = Serve(client_id, line);
+    c = find();
+    if (!c) return;
+    Send(*c, reply);
+  }
+}
+
+void HostConnection::Send(Client& c, const std::string& line) {
+  if (c.dead) return;
+  c.out += line;
+  c.out.push_back('\n');
+  Flush(c);
+  if (c.out.size() > MaxPendingOutput) c.dead = true;  // a host that never reads
+}
+
+void HostConnection::Flush(Client& c) {
+  while (!c.out.empty() && !c.dead) {
+    ssize_t n = send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL);
+    if (n > 0) {
+      c.out.erase(0, static_cast<size_t>(n));
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      break;
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      c.dead = true;
+    }
+  }
+  loop_.SetEvents(c.watch, c.out.empty() || c.dead ? POLLIN : (POLLIN | POLLOUT));
+}
+
+void HostConnection::Drop(int client_id) {
+  auto it = clients_.find(client_id);
+  if (it == clients_.end()) return;
+  std::unique_ptr<Client> c = std::move(it->second);
+  clients_.erase(it);
+  loop_.Unwatch(c->watch);
+  close(c->fd);
+  ReleaseObjectsOf(client_id);
+}
+
+void HostConnection::ReleaseObjectsOf(int client_id) {
+  std::vector<int> keys;
+  for (const auto& [k, e] : objects_)
+    if (e.client == client_id) keys.push_back(k);
+  for (int k : keys) DestroyObject(k);
+}
+
+void HostConnection::ReleaseAll() {
+  while (!objects_.empty()) DestroyObject(objects_.begin()->first);
+}
+
+void HostConnection::DestroyObject(int key) {
+  auto it = objects_.find(key);
+  if (it == objects_.end()) return;
+  // Out of the table first: the destructor may process messages and reach this table again.
+  std::unique_ptr<HostObject> obj = std::move(it->second.object);
+  objects_.erase(it);
+  try {
+    obj.reset();
+  } catch (...) {
+  }
+  if (OnObjectCountChanged) OnObjectCountChanged(ObjectCount());
+}
+
+std::string HostConnection::Serve(int client, const std::string& line) {
+  Json request;
+  std::string error;
+  if (line.size() > MaxLineLength) return WriteJson(ErrorReply(nullptr, "line too long"));
+  if (!ParseJson(line, request, error)) return WriteJson(ErrorReply(nullptr, "malformed JSON: " + error));
+  if (request.kind() != Json::Kind::Object)
+    return WriteJson(ErrorReply(nullptr, "request is not a JSON object"));
+  try {
+    return WriteJson(ServeJson(client, request));
+  } catch (const std::exception& e) {
+    return WriteJson(ErrorReply(request.Find("id"), std::string("internal error: ") + e.what()));
+  } catch (...) {
+    return WriteJson(ErrorReply(request.Find("id"), "internal error"));
+  }
+}
+
+Json HostConnection::ServeJson(int client, const Json& request) {
+  const Json* id = request.Find("id");
+  if (id && !(id->kind() == Json::Kind::Integer || id->kind() == Json::Kind::String))
+    return ErrorReply(nullptr, "id must be a number or a string");
+  const Json* op = request.Find("op");
+  if (!op || op->kind() != Json::Kind::String) return ErrorReply(id, "missing op");
+  const std::string& o = op->AsString();
+  Json reply = Json::Object();
+  reply.Set("id", id ? *id : Json());
+
+  auto own_object = [&](int& key) -> HostObject* {
+    if (!IntMember(request, "object", key)) return nullptr;
+    auto it = objects_.find(key);
+    if (it == objects_.end() || it->second.client != client) return nullptr;
+    return it->second.object.get();
+  };
+
+  if (o == "create") {
+    const Json* progid = request.Find("progid");
+    if (!progid || progid->kind() != Json::Kind::String) return ErrorReply(id, "missing progid");
+    for (const HostClass& cls : classes_) {
+      if (progid->AsString() == cls.ProgId ||
+          (!cls.ClassId.empty() && strcasecmp(progid->AsString().c_str(), cls.ClassId.c_str()) == 0)) {
+        std::unique_ptr<HostObject> obj;
+        try {
+          obj = cls.Create();
+        } catch (...) {
+        }
+        if (!obj) return ErrorReply(id, "object creation failed");
+        int key = next_object_++;
+        objects_[key] = Entry{client, std::move(obj)};
+        if (OnObjectCountChanged) OnObjectCountChanged(ObjectCount());
+        reply.Set("object", Json::Integer(key));
+        return reply;
+      }
+    }
+    return ErrorReply(id, "class not registered: " + progid->AsString());
+  }
+
+  if (o == "call") {
+    int key = 0;
+    HostObject* obj = own_object(key);
+    if (!obj) return ErrorReply(id, "unknown object");
+    const Json* method = request.Find("method");
+    if (!method || method->kind() != Json::Kind::String) return ErrorReply(id, "missing method");
+    Variant params;
+    if (const Json* p = request.Find("params")) {
+      std::string error;
+      if (!JsonToVariant(*p, params, error)) return ErrorReply(id, "bad params: " + error);
+    }
+    Variant result;
+    bool known = false;
+    try {
+      known = obj->Invoke(method->AsString(), params, result);
+    } catch (const std::exception& e) {
+      return ErrorReply(id, std::string("call failed: ") + e.what());
+    } catch (...) {
+      return ErrorReply(id, "call failed");
+    }
+    if (!known) return ErrorReply(id, "unknown method: " + method->AsString());
+    reply.Set("result", VariantToJson(result));
+    return reply;
+  }
+
+  if (o == "release") {
+    int key = 0;
+    if (!own_object(key)) return ErrorReply(id, "unknown object");
+    DestroyObject(key);
+    reply.Set("released", Json::Bool(true));
+    return reply;
+  }
+
+  if (o == "watch") {
+    const Json* on = request.Find("watch");
+    bool watching = !(on && on->kind() == Json::Kind::Bool && !on->AsBool());
+    if (auto it = clients_.find(client); it != clients_.end()) it->second->watching = watching;
+    reply.Set("watching", Json::Bool(watching));
+    return reply;
+  }
+
+  if (o == "windows") {
+    int lines = DefaultViewLines;
+    if (request.Find("lines") && (!IntMember(request, "lines", lines) || lines < 0))
+      return ErrorReply(id, "lines must be a non-negative integer");
+    Json snap = WindowsSnapshot(lines);
+    reply.Set("windows", *snap.Find("windows"));
+    reply.Set("confirm", *snap.Find("confirm"));
+    return reply;
+  }
+
+  if (o == "press") {
+    int handle = 0;
+    const Json* control = request.Find("control");
+    if (!IntMember(request, "window", handle) || !control ||
+        control->kind() != Json::Kind::String)
+      return ErrorReply(id, "press needs window and control");
+    Form* f = Form::FromHandle(handle);
+    if (!f || !f->FindControl(control->AsString())) return ErrorReply(id, "no such window or control");
+    // Runs after this reply: a click may ask this very person a question.
+    std::string name = control->AsString();
+    loop_.Post([handle, name] {
+      Form* form = Form::FromHandle(handle);
+      Control* c = form ? form->FindControl(name) : nullptr;
+      if (!c) return;
+      try {
+        c->Click();
+      } catch (...) {
+      }
+    });
+    reply.Set("pressed", Json::Bool(true));
+    return reply;
+  }
+
+  if (o == "answer") {
+    int question = 0;
+    const Json* yes = request.Find("yes");
+    if (!IntMember(request, "confirm", question) || !yes || yes->kind() != Json::Kind::Bool)
+      return ErrorReply(id, "answer needs confirm and yes");
+    if (!Confirmation::Answer(question, yes->AsBool())) return ErrorReply(id, "no such question");
+    reply.Set("answered", Json::Bool(true));
+    return reply;
+  }
+
+  return ErrorReply(id, "unknown op: " + o);
+}
+
+Json HostConnection::WindowsSnapshot(int lines) const {
+  Json windows = Json::Array();
+  for (Form* f : Form::All()) {
+    Json w = Json::Object();
+    w.Set("handle", Json::Integer(f->Handle()));
+    w.Set("name", Json::String(f->Name()));
+    w.Set("class", Json::String(f->ClassName()));
+    w.Set("caption", Json::String(f->Caption));
+    w.Set("visible", Json::Bool(f->Visible()));
+    w.Set("parent", f->Parent() ? Json::Integer(f->Parent()->Handle()) : Json());
+    Json controls = Json::Array();
+    for (Control* c : f->Controls()) {
+      Json j = Json::Object();
+      j.Set("name", Json::String(c->Name()));
+      j.Set("kind", Json::String(KindName(c->kind())));
+      switch (c->kind()) {
+        case Control::Kind::TextView: {
+          auto* t = static_cast<TextView*>(c);
+          j.Set("count", Json::Integer(t->Count()));
+          Json ls = Json::Array();
+          int from = t->Count() > lines ? t->Count() - lines : 0;
+          for (int i = from; i < t->Count(); ++i) ls.Push(Json::String(t->Lines()[i]));
+          j.Set("lines", std::move(ls));
+          break;
+        }
+        case Control::Kind::CheckBox: {
+          auto* b = static_cast<CheckBox*>(c);
+          j.Set("caption", Json::String(b->Caption));
+          j.Set("checked", Json::Bool(b->Checked));
+          break;
+        }
+        case Control::Kind::MenuItem:
+          j.Set("path", Json::String(static_cast<MenuItem*>(c)->Path));
+          [[fallthrough]];
+        case Control::Kind::Button: {
+          auto* b = static_cast<Button*>(c);
+          j.Set("caption", Json::String(b->Caption));
+          j.Set("hint", Json::String(b->Hint));
+          break;
+        }
+        case Control::Kind::StatusPanel:
+          j.Set("caption", Json::String(static_cast<StatusPanel*>(c)->Caption));
+          break;
+      }
+      controls.Push(std::move(j));
+    }
+    w.Set("controls", std::move(controls));
+    windows.Push(std::move(w));
+  }
+  Json out = Json::Object();
+  out.Set("windows", std::move(windows));
+  const ConfirmationRequest* q = Confirmation::Pending();
+  if (q) {
+    Json c = Json::Object();
+    c.Set("id", Json::Integer(q->Id));
+    c.Set("caption", Json::String(q->Caption));
+    c.Set("text", Json::String(q->Text));
+    out.Set("confirm", std::move(c));
+  } else {
+    out.Set("confirm", Json());
+  }
+  return out;
+}
+
+}  // namespace zb::platform

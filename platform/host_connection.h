@@ -1,0 +1,119 @@
+// The host connection: stands in for the automation (COM) runtime of an out-of-process server.
+// A Unix stream socket (mode 0600) carries one JSON object per line in both directions:
+//
+//   {"id":N,"op":"create","progid":"<progid or class id>"}      -> {"id":N,"object":K}
+//   {"id":N,"op":"call","object":K,"method":M,"params":V}        -> {"id":N,"result":V}
+//   {"id":N,"op":"release","object":K}                           -> {"id":N,"released":true}
+//   anything malformed, unknown or oversized                     -> {"id":N or null,"error":"..."}
+//
+// Variants travel as json.h describes. Objects belong to the connection that created them; when it
+// goes away they are released, as the runtime does for a client that died. Every request is served
+// on the message loop, also while a handler elsewhere waits in a nested loop (a command waiting for
+// a BACnet answer), which is the re-entrance the driver relies on.
+//
+// Window view (separate ops, for a person watching through the host tool):
+//   {"id":N,"op":"watch"}                         -> {"id":N,"watching":true}   this connection has a person
+//   {"id":N,"op":"windows","lines":L}             -> {"id":N,"windows":[...],"confirm":{...}|null}
+//   {"id":N,"op":"press","window":H,"control":C}  -> {"id":N,"pressed":true}     click runs just after
+//   {"id":N,"op":"answer","confirm":Q,"yes":B}    -> {"id":N,"answered":true}
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/json.h"
+#include "platform/message_loop.h"
+#include "platform/variant.h"
+
+namespace zb::platform {
+
+// One object the host can create and call.
+class HostObject {
+ public:
+  virtual ~HostObject() = default;
+  // Runs `method` with one parameter list; false when the object has no such method.
+  virtual bool Invoke(const std::string& method, const Variant& params, Variant& result) = 0;
+};
+
+struct HostClass {
+  std::string ProgId;   // e.g. "ZelBACnetServer.ZelBACnetServerDriver"
+  std::string ClassId;  // "{...}", accepted in place of the ProgId (letter case ignored)
+  std::function<std::unique_ptr<HostObject>()> Create;
+};
+
+class HostConnection {
+ public:
+  explicit HostConnection(MessageLoop& loop = MessageLoop::Current());
+  ~HostConnection();  // closes the socket and releases every object
+  HostConnection(const HostConnection&) = delete;
+  HostConnection& operator=(const HostConnection&) = delete;
+
+  void RegisterClass(HostClass cls);
+
+  // Binds and listens at `path` (mode 0600). A stale socket file nobody answers on is replaced;
+  // a live one is an error.
+  bool Listen(const std::string& path, std::string& error);
+  const std::string& path() const { return path_; }
+
+  // Serves a connected stream descriptor as one host (used by Listen's acceptor and by tests
+  // with a socketpair). Takes ownership of fd.
+  void Adopt(int fd);
+
+  int ObjectCount() const { return static_cast<int>(objects_.size()); }
+  int ClientCount() const { return static_cast<int>(clients_.size()); }
+  // True while a connection that declared a person ("watch") is open.
+  bool PersonWatching() const;
+
+  // Releases every object of every host (shut-down).
+  void ReleaseAll();
+
+  // Fires after an object was created or released, with the new count.
+  std::function<void(int count)> OnObjectCountChanged;
+
+  // Requests longer than this are refused and skipped up to the next line break.
+  size_t MaxLineLength = 1 << 20;
+  // A host that stops reading is dropped once this much output is waiting for it.
+  size_t MaxPendingOutput = 64u << 20;
+  // Longest tail of a text view sent by "windows" when the request gives no "lines".
+  int DefaultViewLines = 200;
+
+  // Serves one request line for client `client` (public for tests and the fuzz target); returns
+  // the reply line without its line break.
+  std::string Serve(int client, const std::string& line);
+
+ private:
+  struct Client;
+  struct Entry {
+    int client;
+    std::unique_ptr<HostObject> object;
+  };
+
+  void OnListenReady();
+  void OnClientReady(int client_id, short revents);
+  void Send(Client& c, const std::string& line);
+  void Flush(Client& c);
+  void Drop(int client_id);
+  void ReleaseObjectsOf(int client_id);
+  void DestroyObject(int key);
+  Json ServeJson(int client, const Json& request);
+  Json WindowsSnapshot(int lines) const;
+
+  MessageLoop& loop_;
+  std::vector<HostClass> classes_;
+  std::string path_;
+  int listen_fd_ = -1;
+  int listen_watch_ = 0;
+  std::map<int, std::unique_ptr<Client>> clients_;
+  int next_client_ = 1;
+  std::map<int, Entry> objects_;
+  int next_object_ = 1;
+  std::shared_ptr<bool> alive_;
+};
+
+// The default socket path: $XDG_RUNTIME_DIR/zelbacnet.sock, else /tmp/zelbacnet-<uid>/zelbacnet.sock.
+std::string DefaultHostSocketPath();
+
+}  // namespace zb::platform

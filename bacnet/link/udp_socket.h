@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -65,6 +66,7 @@ class TUDPSocket {
   void OnReadable(int fd);
   void OnWritable();
   void Close();
+  void OpenBroadcastReceivers(uint32_t local_addr);
 
   platform::MessageLoop& loop_;
   std::string local_host_;
@@ -79,6 +81,8 @@ class TUDPSocket {
   };
   std::vector<Extra> extras_;
   bool want_write_ = false;
+  // Posted notifications check this so that none runs after the socket is gone.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace zb::bacnet

@@ -1,0 +1,26 @@
+#include "bacnet/link/data_link.h"
+
+namespace zb::bacnet {
+
+void TBACnetDataLink::Trace(const std::string& text) {
+  if (OnTrace) OnTrace(this, text, 0);
+}
+
+bool TBACnetDataLink::SetActive(bool open) {
+  Active = open;
+  return Active;
+}
+
+int TBACnetDataLink::MaxAPDUCode() { return 0; }
+
+bool TBACnetDataLink::Send(const TBACnetFrame&) { return false; }
+
+void TBACnetDataLink::SetParameter(int, const Variant&) {}
+
+void TBACnetDataLink::GetParameter(int, Variant&) {}
+
+void TBACnetDataLink::Deliver(const TBACnetFrame& frame) {
+  if (OnReceive) OnReceive(this, frame);
+}
+
+}  // namespace zb::bacnet

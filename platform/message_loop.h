@@ -5,9 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace zb::platform {
@@ -94,6 +97,10 @@ class MessageLoop {
   // Depth of nested dispatching (0 outside any handler).
   int nesting() const { return nesting_; }
 
+  // When set, an exception escaping a handler is handed here and dispatching goes on; when not
+  // set it propagates out of ProcessMessages / WaitAndProcess to the caller.
+  std::function<void(std::exception_ptr)> OnHandlerException;
+
  private:
   friend class Timer;
   struct WatchEntry {
@@ -102,6 +109,7 @@ class MessageLoop {
     FdHandler handler;
     bool busy = false;
     bool alive = true;
+    uint64_t serial = 0;  // counts dispatches, to drop readiness a nested loop already served
   };
   struct TimerEntry {
     Timer* timer;
@@ -115,22 +123,28 @@ class MessageLoop {
   bool DispatchPosted();
   bool DispatchFds(int timeout_ms);
   bool DispatchTimers();
+  bool RunHandler(const std::function<void()>& f);
+  bool IsRegistered(const Timer* t, uint64_t order) const;
 
   SystemClock system_clock_;
   Clock* clock_;
   ManualClock* manual_ = nullptr;
   std::map<int, std::shared_ptr<WatchEntry>> watches_;
   int next_watch_id_ = 1;
-  std::vector<Message> posted_;
+  std::deque<std::pair<uint64_t, Message>> posted_;  // with a posting sequence number
+  uint64_t post_seq_ = 0;
   std::vector<Timer*> timers_;
   uint64_t timer_order_ = 0;
   bool quit_ = false;
   int nesting_ = 0;
 };
 
-// A window-style timer: fires OnTimer every Interval ms while Enabled. Setting Interval or
-// Enabled restarts the period. A timer whose handler processes messages may fire again inside
-// that nested call; handlers that must not re-enter guard themselves.
+// A window-style timer: fires OnTimer every Interval ms while Enabled (Interval 0 never fires).
+// Changing Interval or Enabled restarts the period; assigning the value it already has changes
+// nothing (disable and enable again to restart). The next due time is now + Interval when it
+// fires, so a late timer does not fire in bursts. A timer whose handler processes messages may
+// fire again inside that nested call; handlers that must not re-enter guard themselves.
+// A timer must not outlive its loop.
 class Timer {
  public:
   explicit Timer(MessageLoop& loop = MessageLoop::Current());

@@ -1,0 +1,249 @@
+#include "platform/message_loop.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+
+namespace zb::platform {
+namespace {
+
+int ClampTimeout(int64_t ms) {
+  if (ms < 0) return -1;
+  return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+}  // namespace
+
+int64_t SystemClock::NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+MessageLoop::MessageLoop() : clock_(&system_clock_) {}
+
+MessageLoop::~MessageLoop() = default;
+
+MessageLoop& MessageLoop::Current() {
+  static MessageLoop loop;
+  return loop;
+}
+
+void MessageLoop::SetClock(Clock* clock) {
+  clock_ = clock ? clock : &system_clock_;
+  manual_ = dynamic_cast<ManualClock*>(clock);
+  // Due times belong to the old clock's time line: restart every period on the new one.
+  for (Timer* t : timers_) Reschedule(t);
+}
+
+int MessageLoop::Watch(int fd, short events, FdHandler handler) {
+  int id = next_watch_id_++;
+  auto w = std::make_shared<WatchEntry>();
+  w->fd = fd;
+  w->events = events;
+  w->handler = std::move(handler);
+  watches_[id] = std::move(w);
+  return id;
+}
+
+void MessageLoop::SetEvents(int watch_id, short events) {
+  auto it = watches_.find(watch_id);
+  if (it != watches_.end()) it->second->events = events;
+}
+
+void MessageLoop::Unwatch(int watch_id) {
+  auto it = watches_.find(watch_id);
+  if (it == watches_.end()) return;
+  it->second->alive = false;  // a dispatch in progress holds its own reference
+  watches_.erase(it);
+}
+
+void MessageLoop::Post(Message message) { posted_.emplace_back(++post_seq_, std::move(message)); }
+
+bool MessageLoop::RunHandler(const std::function<void()>& f) {
+  struct Depth {
+    int& n;
+    explicit Depth(int& v) : n(v) { ++n; }
+    ~Depth() { --n; }
+  } depth(nesting_);
+  if (!OnHandlerException) {
+    f();
+    return true;
+  }
+  try {
+    f();
+  } catch (...) {
+    OnHandlerException(std::current_exception());
+  }
+  return true;
+}
+
+bool MessageLoop::DispatchPosted() {
+  // Only what was queued when the dispatch began, so a message that re-posts itself cannot
+  // hold the loop; nested dispatches take from the same queue front, keeping posting order.
+  const uint64_t last = post_seq_;
+  bool any = false;
+  while (!posted_.empty() && posted_.front().first <= last) {
+    Message m = std::move(posted_.front().second);
+    posted_.pop_front();
+    any = true;
+    if (m) RunHandler(m);
+  }
+  return any;
+}
+
+bool MessageLoop::DispatchFds(int timeout_ms) {
+  std::vector<pollfd> fds;
+  std::vector<std::shared_ptr<WatchEntry>> entries;
+  std::vector<uint64_t> serials;
+  for (auto& [id, w] : watches_) {
+    if (!w->alive || w->busy || w->events == 0) continue;
+    fds.push_back({w->fd, w->events, 0});
+    entries.push_back(w);
+    serials.push_back(w->serial);
+  }
+  int r = ::poll(fds.empty() ? nullptr : fds.data(), fds.size(), timeout_ms);
+  if (r <= 0) return false;  // nothing, or EINTR: the caller looks again
+  bool any = false;
+  for (size_t i = 0; i < fds.size(); ++i) {
+    short revents = fds[i].revents;
+    auto& w = entries[i];
+    // Skip watches removed, busy or already served (by a nested loop) since the poll: their
+    // readiness is stale.
+    if (revents == 0 || !w->alive || w->busy || w->serial != serials[i]) continue;
+    // A descriptor closed without Unwatch would report POLLNVAL forever and make every wait
+    // return at once: deliver it once and mute the watch.
+    if (revents & POLLNVAL) w->events = 0;
+    ++w->serial;
+    any = true;
+    struct Busy {
+      WatchEntry& e;
+      explicit Busy(WatchEntry& x) : e(x) { e.busy = true; }
+      ~Busy() { e.busy = false; }
+    } busy(*w);
+    RunHandler([&] { w->handler(w->fd, revents); });
+  }
+  return any;
+}
+
+bool MessageLoop::IsRegistered(const Timer* t, uint64_t order) const {
+  auto it = std::find(timers_.begin(), timers_.end(), t);
+  return it != timers_.end() && (*it)->order_ == order;
+}
+
+bool MessageLoop::DispatchTimers() {
+  int64_t now = NowMs();
+  std::vector<TimerEntry> due;
+  for (Timer* t : timers_)
+    if (t->interval_ > 0 && t->due_ <= now) due.push_back({t, t->due_, t->order_});
+  if (due.empty()) return false;
+  std::sort(due.begin(), due.end(), [](const TimerEntry& a, const TimerEntry& b) {
+    return a.due != b.due ? a.due < b.due : a.order < b.order;
+  });
+  bool any = false;
+  for (const TimerEntry& e : due) {
+    // An earlier handler may have destroyed, disabled or restarted this timer.
+    if (!IsRegistered(e.timer, e.order)) continue;
+    Timer* t = e.timer;
+    Reschedule(t);  // before the handler, so a nested loop can fire it again
+    any = true;
+    if (t->OnTimer) {
+      std::function<void()> f = t->OnTimer;  // the handler may destroy its timer
+      RunHandler(f);
+    }
+  }
+  return any;
+}
+
+void MessageLoop::RegisterTimer(Timer* t) {
+  if (std::find(timers_.begin(), timers_.end(), t) == timers_.end()) timers_.push_back(t);
+}
+
+void MessageLoop::UnregisterTimer(Timer* t) {
+  timers_.erase(std::remove(timers_.begin(), timers_.end(), t), timers_.end());
+}
+
+void MessageLoop::Reschedule(Timer* t) {
+  t->due_ = NowMs() + t->interval_;
+  t->order_ = ++timer_order_;
+}
+
+int64_t MessageLoop::NextTimerDue() {
+  int64_t next = -1;
+  for (Timer* t : timers_)
+    if (t->interval_ > 0 && (next < 0 || t->due_ < next)) next = t->due_;
+  return next;
+}
+
+bool MessageLoop::ProcessMessages() {
+  bool any = DispatchPosted();
+  any = DispatchFds(0) || any;
+  any = DispatchTimers() || any;
+  return any;
+}
+
+bool MessageLoop::WaitAndProcess(int64_t max_wait_ms) {
+  const bool limited = max_wait_ms >= 0;
+  const int64_t deadline = limited ? NowMs() + max_wait_ms : 0;
+  for (;;) {
+    if (ProcessMessages()) return true;
+    int64_t now = NowMs();
+    if (limited && now >= deadline) return false;
+    int64_t wait = -1;
+    int64_t next = NextTimerDue();
+    if (next >= 0) wait = std::max<int64_t>(0, next - now);
+    if (limited) wait = wait < 0 ? deadline - now : std::min(wait, deadline - now);
+    if (manual_) {
+      if (!manual_->auto_advance || wait < 0) return DispatchFds(manual_->real_wait_ms);
+      // Nothing is ready: jump virtual time to the next event instead of sleeping.
+      manual_->Set(now + wait);
+      continue;
+    }
+    if (DispatchFds(ClampTimeout(wait))) return true;
+  }
+}
+
+void MessageLoop::Run() {
+  while (!quit_) WaitAndProcess(-1);
+}
+
+void MessageLoop::AdvanceClock(int64_t ms) {
+  if (!manual_) return;
+  const int64_t target = manual_->NowMs() + ms;
+  for (;;) {
+    int64_t next = NextTimerDue();
+    if (next < 0 || next > target) break;
+    if (next > manual_->NowMs()) manual_->Set(next);
+    ProcessMessages();
+  }
+  if (manual_->NowMs() < target) manual_->Set(target);
+  ProcessMessages();
+}
+
+Timer::Timer(MessageLoop& loop) : loop_(loop) {}
+
+Timer::~Timer() {
+  if (enabled_) loop_.UnregisterTimer(this);
+}
+
+void Timer::SetInterval(int ms) {
+  if (ms < 0) ms = 0;
+  if (ms == interval_) return;
+  interval_ = ms;
+  if (enabled_) loop_.Reschedule(this);
+}
+
+void Timer::SetEnabled(bool on) {
+  if (on == enabled_) return;
+  enabled_ = on;
+  if (on) {
+    loop_.RegisterTimer(this);
+    loop_.Reschedule(this);
+  } else {
+    loop_.UnregisterTimer(this);
+  }
+}
+
+}  // namespace zb::platform

@@ -1,0 +1,17 @@
+// Strict number texts, read as the platform's string-to-number routines read them.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace zb {
+
+// Leading blanks, an optional sign, then decimal digits or "$" and hexadecimal digits; nothing
+// after the digits. Decimal values must fit 32 bits; hexadecimal ones may use all 32 bits
+// (two's complement, "$FFFFFFFF" is -1).
+bool TryStrToInt(std::string_view s, int32_t& value);
+// Blanks around, an optional sign, digits with an optional '.' fraction (a digit on at least
+// one side) and an optional exponent; finite doubles only.
+bool TryStrToFloat(std::string_view s, double& value);
+
+}  // namespace zb

@@ -177,9 +177,6 @@ class TBACnetDevice {
 
   int TakeFreeSlot() const;
   int Send(TBACnetPDU& pdu, int slot);
-  bool BuildRequestHeader(const Variant& request, int min_count, TBACnetPDU& pdu,
-                          std::string& object_and_property, int& object_type,
-                          int& property_id, int& qualifier, int& count);
   // Waits for `handle` (> 0); returns false when the handle is not worth waiting for.
   bool WaitFor(int handle, Wait& wait);
   void HandleResponse(const TBACnetPDU& pdu);

@@ -1,0 +1,475 @@
+#include "bacnet/app/device.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "bacnet/app/application.h"
+#include "bacnet/app/device_request.h"
+#include "bacnet/app/device_server.h"
+#include "bacnet/app/last_failure.h"
+#include "bacnet/app/tag_codec.h"
+#include "bacnet/app/text_tables.h"
+#include "bacnet/link/data_link.h"
+
+namespace zb::bacnet {
+
+TBACnetDevice::TBACnetDevice(platform::MessageLoop& loop) : loop_(loop) {
+  std::fill(std::begin(pending_), std::end(pending_), kFreeSlot);
+}
+
+TBACnetDevice::~TBACnetDevice() = default;
+
+void TBACnetDevice::SetAPDUTimeout(int ms) { apdu_timeout_ = ms < 100 ? 100 : ms; }
+
+void TBACnetDevice::SetAPDUSegmentTimeout(int ms) {
+  apdu_segment_timeout_ = ms < 100 ? 100 : ms;
+}
+
+void TBACnetDevice::SetObjectIdentifier(int instance) {
+  object_identifier_ = std::clamp(instance, 1, 4194303);
+}
+
+void TBACnetDevice::SetVendorIdentifier(int id) { vendor_identifier_ = std::clamp(id, 1, 65535); }
+
+void TBACnetDevice::SetMaxMaster(int v) { max_master_ = v >= 128 ? 127 : (v <= 0 ? 1 : v); }
+
+void TBACnetDevice::SetMaxInfoFrames(int v) {
+  max_info_frames_ = v >= 128 ? 127 : (v <= 0 ? 1 : v);
+}
+
+void TBACnetDevice::LoadStoredDefaults() {
+  SetAPDUTimeout(3000);
+  NumberOfAPDURetries = 3;
+  SetAPDUSegmentTimeout(2000);
+  SetObjectIdentifier(kStoredObjectIdentifier);
+  ObjectName = "ZelBACnetServer";
+  VendorName = "Tarnwell";
+  SetVendorIdentifier(kStoredVendorIdentifier);
+  ApplicationSoftwareVersion = "1.6";
+  Description = "BACnet Server";
+  SetMaxMaster(127);
+  SetMaxInfoFrames(1);
+  FirmwareRevision = "0";
+}
+
+// ---- opening ------------------------------------------------------------------------------
+
+bool TBACnetDevice::Open(bool active) {
+  if (!App) return false;
+  App->OnIndication = [this](void* sender, const TBACnetPDU& pdu) {
+    HandleIndication(sender, pdu);
+  };
+  App->OnTransactionFailed = [this](void* sender, int handle) {
+    HandleTransactionFailed(sender, handle);
+  };
+  App->APDUTimeout = apdu_timeout_;
+  App->APDUSegmentTimeout = apdu_segment_timeout_;
+  App->APDURetries = NumberOfAPDURetries;
+  App->SetParameter(kParamMaxInfoFrames, Variant(int32_t(max_info_frames_)));
+  App->SetParameter(kParamMaxMaster, Variant(int32_t(max_master_)));
+  App->SetParameter(kParamNetworkNumber, Variant(int32_t(NetworkNumber)));
+  App->SetParameter(kParamSourceAddress, Variant(int32_t(object_identifier_)));
+  const bool opened = App->Open(active);
+  if (!active || !opened) return false;
+  Trace("Connected");
+  Variant local;
+  App->GetParameter(kParamLocalAddress, local);
+  std::string text;
+  LocalAddress = local.TryToText(text) ? text : std::string();
+  SendIAm();
+  SendWhoIs();
+  return true;
+}
+
+// ---- broadcasts ---------------------------------------------------------------------------
+
+void TBACnetDevice::SendUnconfirmedBroadcast(int service, const std::string& data) {
+  if (!App) return;
+  TBACnetPDU pdu;
+  ClearPDU(pdu);
+  pdu.PDUType = kPDUUnconfirmedRequest;
+  pdu.ServiceChoice = service;
+  pdu.Broadcast = true;
+  pdu.DestinationNetwork = 65535;
+  pdu.SourceAddress = LocalAddress;
+  pdu.ServiceData = data;
+  try {
+    App->SendRequest(pdu);
+  } catch (...) {
+  }
+}
+
+void TBACnetDevice::SendNetworkMessage(int type, const std::string& data) {
+  if (!App) return;
+  TBACnetPDU pdu;
+  ClearPDU(pdu);
+  pdu.PDUType = kPDUUnconfirmedRequest;
+  pdu.NetworkMessage = true;
+  pdu.NetworkMessageType = static_cast<uint8_t>(type);
+  pdu.Broadcast = true;
+  pdu.DestinationNetwork = 65535;
+  pdu.SourceAddress = LocalAddress;
+  pdu.ServiceData = data;
+  try {
+    App->SendRequest(pdu);
+  } catch (...) {
+  }
+}
+
+void TBACnetDevice::SendIAm() {
+  if (!App) return;
+  std::string data = EncodeObjectIdentifier(kTagClassApplication, 0, 8, object_identifier_);
+  data += EncodeUnsigned(kTagClassApplication, 0, static_cast<uint32_t>(App->MaxAPDULength()));
+  data += EncodeEnumerated(kTagClassApplication, 0, 0);  // segmented both
+  data += EncodeUnsigned(kTagClassApplication, 0, static_cast<uint32_t>(vendor_identifier_));
+  SendUnconfirmedBroadcast(0, data);
+}
+
+void TBACnetDevice::SendWhoIs() { SendUnconfirmedBroadcast(8, std::string()); }
+
+void TBACnetDevice::SendWhoIsRouterToNetwork() { SendNetworkMessage(0, std::string()); }
+
+void TBACnetDevice::SendIAmRouterToNetwork() {
+  std::string data;
+  data += static_cast<char>((NetworkNumber >> 8) & 0xFF);
+  data += static_cast<char>(NetworkNumber & 0xFF);
+  SendNetworkMessage(1, data);
+}
+
+// ---- requests -----------------------------------------------------------------------------
+
+int TBACnetDevice::TakeFreeSlot() const {
+  for (int i = 0; i < kPendingSlots; ++i)
+    if (pending_[i] == kFreeSlot) return i;
+  return -1;
+}
+
+int TBACnetDevice::PendingCount() const {
+  return static_cast<int>(
+      std::count_if(std::begin(pending_), std::end(pending_), [](int h) { return h != kFreeSlot; }));
+}
+
+bool TBACnetDevice::IsPending(int handle) const {
+  if (handle == kFreeSlot) return false;
+  return std::find(std::begin(pending_), std::end(pending_), handle) != std::end(pending_);
+}
+
+void TBACnetDevice::FreeSlot(int handle) {
+  for (int& h : pending_)
+    if (h == handle) {
+      h = kFreeSlot;
+      return;
+    }
+}
+
+int TBACnetDevice::Send(TBACnetPDU& pdu, int slot) {
+  if (!App) return -1;
+  int handle = -1;
+  try {
+    handle = App->SendRequest(pdu);
+  } catch (...) {
+    return -1;
+  }
+  if (handle > 0) pending_[slot] = handle;
+  return handle;
+}
+
+int TBACnetDevice::RequestRead(const Variant& request) {
+  const int slot = TakeFreeSlot();
+  if (slot < 0) return -1;
+  TBACnetPDU pdu;
+  if (!BuildReadRequest(request, LocalAddress, pdu)) return -1;
+  return Send(pdu, slot);
+}
+
+int TBACnetDevice::RequestWrite(const Variant& request) {
+  const int slot = TakeFreeSlot();
+  if (slot < 0) return -1;
+  TBACnetPDU pdu;
+  if (!BuildWriteRequest(request, LocalAddress, pdu)) return -1;
+  return Send(pdu, slot);
+}
+
+int TBACnetDevice::RequestWriteEncoded(const Variant& request, const std::string& encoded) {
+  const int slot = TakeFreeSlot();
+  if (slot < 0) return -1;
+  TBACnetPDU pdu;
+  if (!BuildWriteEncodedRequest(request, encoded, LocalAddress, pdu)) return -1;
+  return Send(pdu, slot);
+}
+
+int TBACnetDevice::RequestReadRange(const Variant& request) {
+  const int slot = TakeFreeSlot();
+  if (slot < 0) return -1;
+  TBACnetPDU pdu;
+  if (!BuildReadRangeRequest(request, LocalAddress, pdu)) return -1;
+  return Send(pdu, slot);
+}
+
+int TBACnetDevice::SendPDU(const TBACnetPDU& pdu) {
+  const int slot = TakeFreeSlot();
+  if (slot < 0) return -1;
+  TBACnetPDU copy;
+  CopyPDU(pdu, copy);
+  return Send(copy, slot);
+}
+
+// ---- waiting ------------------------------------------------------------------------------
+//
+// Every waiting call keeps its own wait record, and an answer ends only the wait that asked for
+// it. A single shared wait handle would let a nested waiting call (run from a host call or a
+// timer inside the outer wait) end the outer wait as well, which then returned the nested
+// request's answer as its own.
+
+int TBACnetDevice::WaitHandle() const { return waits_.empty() ? -2 : waits_.back()->handle; }
+
+TBACnetDevice::Wait* TBACnetDevice::FindWait(int handle) {
+  for (Wait* w : waits_)
+    if (w->handle == handle && !w->done) return w;
+  return nullptr;
+}
+
+bool TBACnetDevice::WaitFor(int handle, Wait& wait) {
+  if (handle <= 0) return false;
+  wait.handle = handle;
+  waits_.push_back(&wait);
+  while (!wait.done) {
+    if (!App || (IsPending(handle) && !App->FindTransaction(handle))) {
+      // The application layer no longer holds the transaction and never reported it: nothing
+      // will answer, so end as a transaction failure would.
+      if (!wait.done) {
+        wait.response = kResponseAbort;
+        wait.values = Variant();
+        wait.data.clear();
+        wait.done = true;
+        FreeSlot(handle);
+      }
+      break;
+    }
+    loop_.WaitAndProcess(1000);
+  }
+  waits_.erase(std::find(waits_.begin(), waits_.end(), &wait));
+  return true;
+}
+
+int TBACnetDevice::ReadSync(const Variant& request, int& Response, Variant& Values) {
+  Wait wait;
+  if (!WaitFor(RequestRead(request), wait)) return Response;
+  Response = wait.response;
+  Values = wait.values;
+  return Response;
+}
+
+int TBACnetDevice::ReadSyncData(const Variant& request, int& Response, std::string& Data) {
+  Wait wait;
+  if (!WaitFor(RequestRead(request), wait)) return Response;
+  Response = wait.response;
+  Data = wait.data;
+  return Response;
+}
+
+int TBACnetDevice::WriteSync(const Variant& request, int& Response) {
+  Wait wait;
+  if (!WaitFor(RequestWrite(request), wait)) return Response;
+  Response = wait.response;
+  return Response;
+}
+
+int TBACnetDevice::WriteEncodedSync(const Variant& request, const std::string& encoded,
+                                    int& Response) {
+  Wait wait;
+  if (!WaitFor(RequestWriteEncoded(request, encoded), wait)) {
+    Response = kResponseError;
+    return Response;
+  }
+  Response = wait.response;
+  return Response;
+}
+
+int TBACnetDevice::ReadRangeSync(const Variant& request, int& Response, Variant& Values) {
+  Wait wait;
+  if (!WaitFor(RequestReadRange(request), wait)) return Response;
+  Response = wait.response;
+  Values = wait.values;
+  return Response;
+}
+
+int TBACnetDevice::SendPDUSync(const TBACnetPDU& pdu, int& Response) {
+  Wait wait;
+  if (!WaitFor(SendPDU(pdu), wait)) return Response;
+  Response = wait.response;
+  return Response;
+}
+
+// ---- what the application layer delivers --------------------------------------------------
+
+void TBACnetDevice::HandleResponse(const TBACnetPDU& pdu) {
+  const int handle = pdu.TransactionHandle;
+  if (!IsPending(handle)) return;
+  if (Wait* w = FindWait(handle)) {
+    w->response = pdu.PDUType;
+    w->values = pdu.Values;
+    w->data = pdu.ServiceData;
+    w->done = true;
+  } else if (OnResponseReceived) {
+    // The slot is freed even when the owner's handler fails: the answer has been consumed and
+    // the handle will not come again, so keeping the slot would only leak it.
+    try {
+      OnResponseReceived(this, handle, pdu.PDUType, pdu.Values);
+    } catch (...) {
+    }
+  }
+  FreeSlot(handle);
+}
+
+void TBACnetDevice::HandleTransactionFailed(void* /*sender*/, int handle) {
+  if (Wait* w = FindWait(handle)) {
+    w->response = kResponseAbort;
+    w->values = Variant();
+    w->data.clear();
+    w->done = true;
+  } else if (OnResponseReceived) {
+    try {
+      OnResponseReceived(this, handle, kResponseAbort, Variant(int32_t(0)));
+    } catch (...) {
+    }
+  }
+  FreeSlot(handle);
+}
+
+void TBACnetDevice::UpdateBindings(const TBACnetPDU& pdu) {
+  const Variant& v = pdu.Values;
+  if (!v.IsArray() || v.Count() != 4) return;
+  TBACnetBinding b;
+  try {
+    const int low = v.LowBound();
+    const Variant& id = v[low];
+    if (!id.IsArray() || id.Count() < 4) return;
+    const int il = id.LowBound();
+    auto value = [](const Variant& item, int& out) {
+      if (!item.IsArray() || item.Count() < 3) return false;
+      return item[item.LowBound() + 2].TryToInt(out);
+    };
+    int32_t type = 0, instance = 0;
+    if (!id[il + 2].TryToInt(type) || !id[il + 3].TryToInt(instance)) return;
+    int max_apdu = 0, segmentation = 0, vendor = 0;
+    if (!value(v[low + 1], max_apdu) || !value(v[low + 2], segmentation) ||
+        !value(v[low + 3], vendor))
+      return;
+    b.ObjectType = type;
+    b.Instance = instance;
+    b.MaxAPDU = max_apdu;
+    b.Segmentation = segmentation;
+    b.Vendor = vendor;
+  } catch (...) {
+    return;
+  }
+  b.Network = static_cast<uint16_t>(pdu.SourceNetwork);
+  b.Address = pdu.SourceAddress.view();
+  for (const TBACnetBinding& known : bindings_)
+    if (known.ObjectType == b.ObjectType && known.Instance == b.Instance) return;
+  bindings_.push_back(b);
+  if (OnBindingsUpdated) OnBindingsUpdated(this);
+}
+
+void TBACnetDevice::HandleIndication(void* /*sender*/, const TBACnetPDU& pdu) {
+  ResetLastFailure();
+  Trace(IncomingTraceLine(pdu));
+  // Nothing raised by an owner's handler or the server side goes back into the stack.
+  try {
+    switch (pdu.PDUType) {
+      case kPDUUnconfirmedRequest:
+        if (pdu.ServiceChoice == 8) {
+          SendIAm();
+        } else if (pdu.ServiceChoice == 3) {
+          if (OnNotificationReceived) OnNotificationReceived(this, pdu);
+        } else if (pdu.ServiceChoice == 0) {
+          UpdateBindings(pdu);
+        }
+        break;
+      case kPDUConfirmedRequest:
+        if (pdu.ServiceChoice == 12)
+          AnswerReadProperty(*this, pdu);
+        else if (pdu.ServiceChoice == 14)
+          AnswerReadPropertyMultiple(*this, pdu);
+        else if (pdu.ServiceChoice == 15)
+          AnswerWriteProperty(*this, pdu);
+        break;
+      case kPDUSimpleAck:
+      case kPDUComplexAck:
+        HandleResponse(pdu);
+        break;
+      case kPDUError:
+        SetLastFailure(kLastErrorError, pdu.ErrorClass, pdu.ErrorCode);
+        Trace(ErrorText(pdu.ErrorClass, pdu.ErrorCode));
+        HandleResponse(pdu);
+        break;
+      case kPDUReject:
+        SetLastFailure(kLastErrorReject, 0, pdu.ErrorCode);
+        Trace(RejectText(pdu.ErrorCode));
+        HandleResponse(pdu);
+        break;
+      case kPDUAbort:
+        SetLastFailure(kLastErrorAbort, 0, pdu.ErrorCode);
+        Trace(AbortText(pdu.ErrorCode));
+        HandleResponse(pdu);
+        break;
+      default:
+        break;
+    }
+  } catch (...) {
+  }
+}
+
+// ---- traces -------------------------------------------------------------------------------
+
+void TBACnetDevice::Trace(const std::string& text) {
+  if (OnTrace) OnTrace(this, text, 3);
+}
+
+std::string TBACnetDevice::HexDump(const std::string& octets) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(octets.size() * 4);
+  for (unsigned char c : octets) {
+    out += '[';
+    out += kDigits[c >> 4];
+    out += kDigits[c & 0x0F];
+    out += ']';
+  }
+  return out;
+}
+
+std::string TBACnetDevice::IncomingTraceLine(const TBACnetPDU& pdu) {
+  char net[16];
+  std::snprintf(net, sizeof net, "%02x", static_cast<unsigned>(pdu.SourceNetwork));
+  std::string line = " IN: [";
+  line += net;
+  const std::string address = pdu.SourceAddress.str();
+  std::string upper = address;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (upper == "<THIS>")
+    line += "]<This>";
+  else if (upper == "<LOCAL>")
+    line += "]<Local>";
+  else if (address.find('.') != std::string::npos)
+    line += "]<" + address + ">";
+  else
+    line += "]<" + HexDump(address) + ">";
+  line += "[T:" + std::to_string(pdu.PDUType) + "]";
+  line += " [S:" + std::to_string(pdu.ServiceChoice) + "]";
+  line += " [L:" + std::to_string(pdu.ServiceData.size()) + "]";
+  line += " Data: " + HexDump(pdu.ServiceData) + "\r";
+  return line;
+}
+
+std::string TBACnetDevice::OutgoingTraceLine(const TBACnetPDU& request, const std::string& data) {
+  std::string line = "OUT: [T:" + std::to_string(request.PDUType) + "]";
+  line += " [S:" + std::to_string(request.ServiceChoice) + "]";
+  line += " [L:" + std::to_string(data.size()) + "]";
+  line += " Data: " + HexDump(data) + "\r";
+  return line;
+}
+
+}  // namespace zb::bacnet

@@ -1,0 +1,283 @@
+#include "bacnet/app/device_request.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cmath>
+#include <cstdlib>
+
+#include "bacnet/app/point_address.h"
+#include "bacnet/app/tag_codec.h"
+
+namespace zb::bacnet {
+
+namespace {
+
+// The host's lenient number forms: blanks before, anything after a blank or "%" ignored, and the
+// words TRUE, FALSE, ON, OFF and -ON.
+std::string PrepareText(const std::string& s) {
+  size_t b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return std::string();
+  std::string t = s.substr(b);
+  t = t.substr(0, t.find(' '));
+  t = t.substr(0, t.find('%'));
+  for (char& c : t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return t;
+}
+
+bool WordValue(const std::string& t, double& v) {
+  if (t == "TRUE" || t == "ON") v = 1;
+  else if (t == "FALSE" || t == "OFF") v = 0;
+  else if (t == "-ON") v = -1;
+  else return false;
+  return true;
+}
+
+double LenientDouble(const std::string& s) {
+  const std::string t = PrepareText(s);
+  double v = 0;
+  if (WordValue(t, v) || t.empty()) return v;
+  errno = 0;
+  char* end = nullptr;
+  v = std::strtod(t.c_str(), &end);
+  if (end != t.c_str() + t.size() || errno != 0 || !std::isfinite(v)) return 0;
+  return v;
+}
+
+int32_t LenientInt(const std::string& s) {
+  const std::string t = PrepareText(s);
+  double w = 0;
+  if (WordValue(t, w)) return static_cast<int32_t>(w);
+  if (t.empty()) return 0;
+  errno = 0;
+  char* end = nullptr;
+  long long v = std::strtoll(t.c_str(), &end, 10);
+  if (end != t.c_str() + t.size() || errno != 0 || v < INT32_MIN || v > INT32_MAX) return 0;
+  return static_cast<int32_t>(v);
+}
+
+bool LenientBool(const std::string& s) {
+  const std::string t = PrepareText(s);
+  double w = 0;
+  if (WordValue(t, w)) return w != 0;
+  return LenientDouble(s) != 0;
+}
+
+bool ElementText(const Variant& request, int i, std::string& out) {
+  return request[request.LowBound() + i].TryToText(out);
+}
+
+bool ElementInt(const Variant& request, int i, int32_t& out) {
+  std::string text;
+  if (!ElementText(request, i, text)) return false;
+  out = LenientInt(text);
+  return true;
+}
+
+// Addressing and the object/property tags every request starts with.
+bool Begin(const Variant& request, int minCount, const std::string& localAddress,
+           TBACnetPDU& pdu, TBACnetPointAddress& address, int32_t& propertyId) {
+  if (!request.IsArray() || request.Count() < minCount) return false;
+  std::string text;
+  if (!ElementText(request, 0, text) || !ParsePointAddress(text, address)) return false;
+  if (!ElementInt(request, 1, propertyId)) return false;
+  ClearPDU(pdu);
+  pdu.PDUType = kPDUConfirmedRequest;
+  pdu.Broadcast = false;
+  pdu.DestinationNetwork = address.Network;
+  pdu.DestinationAddress = address.DeviceAddress.view();
+  pdu.RouterAddress = address.RouterAddress.view();
+  pdu.SourceAddress = localAddress;
+  // The application layer reassembles segmented answers, and our I-Am announces segmentation
+  // both ways, so say so to the peer.
+  pdu.SegmentedResponseAccepted = true;
+  return true;
+}
+
+std::string ObjectTag(const TBACnetPointAddress& a) {
+  return EncodeObjectIdentifier(kTagClassContext, 0, static_cast<uint32_t>(a.ObjectType),
+                                static_cast<uint32_t>(a.InstanceID));
+}
+
+}  // namespace
+
+bool BuildReadRequest(const Variant& request, const std::string& localAddress, TBACnetPDU& pdu) {
+  try {
+    TBACnetPointAddress a;
+    int32_t prop = 0;
+    if (!Begin(request, 2, localAddress, pdu, a, prop)) return false;
+    const int n = request.Count();
+    std::string data = ObjectTag(a);
+    if (n <= 3) {
+      pdu.ServiceChoice = 12;
+      data += EncodeUnsigned(kTagClassContext, 1, static_cast<uint32_t>(prop));
+      if (n == 3) {
+        int32_t index = 0;
+        if (!ElementInt(request, 2, index)) return false;
+        data += EncodeUnsigned(kTagClassContext, 2, static_cast<uint32_t>(index));
+      }
+    } else {
+      pdu.ServiceChoice = 14;
+      data += EncodeOpeningTag(1);
+      for (int i = 1; i < n; ++i) {
+        int32_t p = 0;
+        if (!ElementInt(request, i, p)) return false;
+        data += EncodeUnsigned(kTagClassContext, 0, static_cast<uint32_t>(p));
+      }
+      data += EncodeClosingTag(1);
+    }
+    pdu.ServiceData = std::move(data);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+int WriteDataType(int objectType, int addressPropertyId, int qualifier, int propertyId) {
+  if (propertyId == 81) return kAppTagBoolean;
+  if (addressPropertyId != -1) return qualifier;
+  switch (objectType) {
+    case 0: case 1: case 2: return kAppTagReal;
+    case 3: case 4: case 5: return kAppTagEnumerated;
+    case 13: case 14: case 19: return kAppTagUnsigned;
+    default: return 16;
+  }
+}
+
+namespace {
+
+bool NumberOf(const Variant& v, double& out) {
+  switch (v.type()) {
+    case Variant::Type::Integer: out = v.AsIntRaw(); return true;
+    case Variant::Type::Real: out = v.AsRealRaw(); return true;
+    case Variant::Type::Boolean: out = v.AsBoolRaw() ? 1 : 0; return true;
+    case Variant::Type::Empty: out = 0; return true;
+    case Variant::Type::Text: out = LenientDouble(v.AsTextRaw()); return true;
+    default: return false;
+  }
+}
+
+bool IntegerOf(const Variant& v, int64_t& out) {
+  if (v.IsText()) {
+    out = LenientInt(v.AsTextRaw());
+    return true;
+  }
+  double d = 0;
+  if (!NumberOf(v, d) || !std::isfinite(d) || std::fabs(d) > 4294967295.0) return false;
+  out = static_cast<int64_t>(std::llround(d));
+  return true;
+}
+
+}  // namespace
+
+bool EncodeWriteValue(int dataType, const Variant& value, std::string& out) {
+  std::string text;
+  if (value.IsArray() || !value.TryToText(text)) return false;
+  const int c = kTagClassApplication;
+  switch (dataType) {
+    case kAppTagNull: out = EncodeNull(c, 0); return true;
+    case kAppTagBoolean:
+      out = EncodeBoolean(c, 0, value.type() == Variant::Type::Boolean ? value.AsBoolRaw()
+                                                                        : LenientBool(text));
+      return true;
+    case kAppTagUnsigned:
+    case kAppTagEnumerated: {
+      int64_t v = 0;
+      if (!IntegerOf(value, v)) return false;
+      const auto u = static_cast<uint32_t>(v);
+      out = dataType == kAppTagUnsigned ? EncodeUnsigned(c, 0, u) : EncodeEnumerated(c, 0, u);
+      return true;
+    }
+    case kAppTagSigned: {
+      int64_t v = 0;
+      if (!IntegerOf(value, v)) return false;
+      out = EncodeSigned(c, 0, static_cast<int32_t>(v));
+      return true;
+    }
+    case kAppTagReal:
+    case kAppTagDouble: {
+      double d = 0;
+      if (!NumberOf(value, d)) return false;
+      out = dataType == kAppTagReal ? EncodeReal(c, 0, d) : EncodeDouble(c, 0, d);
+      return true;
+    }
+    case kAppTagOctetString: out = EncodeOctetString(c, 0, text); return true;
+    case kAppTagCharacterString: out = EncodeCharacterString(c, 0, text); return true;
+    case kAppTagBitString: out = EncodeBitString(c, 0, text); return true;
+    case kAppTagDate: out = EncodeDate(c, 0, text); return true;
+    case kAppTagTime: out = EncodeTime(c, 0, text); return true;
+    case kAppTagObjectIdentifier: {
+      // "type:instance" or "type,instance" names both parts; a single number is used for both,
+      // as a one-element value always was.
+      size_t sep = text.find_first_of(":,");
+      int32_t type = 0, instance = 0;
+      if (sep == std::string::npos) {
+        int64_t v = 0;
+        if (!IntegerOf(value, v)) return false;
+        type = instance = static_cast<int32_t>(v);
+      } else {
+        type = LenientInt(text.substr(0, sep));
+        instance = LenientInt(text.substr(sep + 1));
+      }
+      out = EncodeObjectIdentifier(c, 0, static_cast<uint32_t>(type),
+                                   static_cast<uint32_t>(instance));
+      return true;
+    }
+    default: out.clear(); return true;  // no data type: nothing is encoded
+  }
+}
+
+bool BuildWriteRequest(const Variant& request, const std::string& localAddress,
+                       TBACnetPDU& pdu) {
+  try {
+    if (!request.IsArray() || request.Count() != 3) return false;
+    TBACnetPointAddress a;
+    int32_t prop = 0;
+    if (!Begin(request, 3, localAddress, pdu, a, prop)) return false;
+    const int type = WriteDataType(a.ObjectType, a.PropertyID, a.Qualifier, prop);
+    std::string value;
+    if (!EncodeWriteValue(type, request[request.LowBound() + 2], value)) return false;
+    pdu.ServiceChoice = 15;
+    pdu.ServiceData = ObjectTag(a) +
+                      EncodeUnsigned(kTagClassContext, 1, static_cast<uint32_t>(prop)) +
+                      EncodeOpeningTag(3) + value + EncodeClosingTag(3) +
+                      EncodeUnsigned(kTagClassContext, 4, 10);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool BuildWriteEncodedRequest(const Variant& request, const std::string& encoded,
+                              const std::string& localAddress, TBACnetPDU& pdu) {
+  try {
+    TBACnetPointAddress a;
+    int32_t prop = 0;
+    if (!Begin(request, 2, localAddress, pdu, a, prop)) return false;
+    pdu.ServiceChoice = 15;
+    pdu.ServiceData =
+        ObjectTag(a) + EncodeUnsigned(kTagClassContext, 1, static_cast<uint32_t>(prop)) + encoded;
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool BuildReadRangeRequest(const Variant& request, const std::string& localAddress,
+                           TBACnetPDU& pdu) {
+  try {
+    TBACnetPointAddress a;
+    int32_t prop = 0;
+    if (!Begin(request, 3, localAddress, pdu, a, prop)) return false;
+    std::string range;
+    if (!ElementText(request, 2, range)) return false;
+    pdu.ServiceChoice = 26;
+    pdu.ServiceData =
+        ObjectTag(a) + EncodeUnsigned(kTagClassContext, 1, static_cast<uint32_t>(prop)) + range;
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace zb::bacnet

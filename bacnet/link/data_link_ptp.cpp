@@ -1,0 +1,197 @@
+#include "bacnet/link/data_link_ptp.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace zb::bacnet {
+
+namespace {
+
+std::string BracketHex(const std::string& octets) {
+  std::string out;
+  out.reserve(octets.size() * 4);
+  char buf[8];
+  for (unsigned char c : octets) {
+    std::snprintf(buf, sizeof buf, "[%02x]", c);
+    out += buf;
+  }
+  return out;
+}
+
+}  // namespace
+
+int PTPBaudRateSpeed(int rate) {
+  static constexpr int kSpeeds[] = {300, 1200, 2400, 4800, 9600, 19200, 38400, 57600};
+  if (rate < br300 || rate > br57600) return 0;
+  return kSpeeds[rate];
+}
+
+TBACnetDataLinkPTP::TBACnetDataLinkPTP(platform::MessageLoop& loop)
+    : loop_(loop), port_(std::make_unique<TSerialPort>(loop)), timer_(loop), machines_(*this) {
+  MaxAPDULength = 480;
+  WindowLimit = 1;
+  port_->AutoOpen = false;
+  SetBaudRate(br9600);
+  port_->PromptForPort = false;
+  port_->TapiMode = tmOff;
+  port_->SetReceivedDataThreshold(1);
+  port_->SetRTS(false);
+  AttachAvail();
+  port_->OnTriggerData = [this](void*, int handle) { HandleTriggerData(handle); };
+  port_->OnTriggerLineError = [this](void*, int, int) { HandleLineError(); };
+  receiver_.OnFrameStart = [this] { machines_.ClearReceivedFrame(); };
+  // Lets the machines' tick and other work run between frames of a long burst.
+  receiver_.OnQueued = [this] { loop_.ProcessMessages(); };
+  timer_.SetEnabled(false);
+  timer_.SetInterval(100);
+  timer_.OnTimer = [this] { Tick(); };
+}
+
+TBACnetDataLinkPTP::~TBACnetDataLinkPTP() {
+  *alive_ = false;
+  if (port_->Open()) {
+    port_->FlushInput();
+    port_->FlushOutput();
+    port_->RemoveAllTriggers();
+  }
+  port_->SetOpen(false);
+  timer_.SetEnabled(false);
+  timer_.OnTimer = nullptr;
+}
+
+void TBACnetDataLinkPTP::AttachAvail() {
+  port_->OnTriggerAvail = [this](void*, int count) { HandleTriggerAvail(count); };
+}
+
+void TBACnetDataLinkPTP::DetachAvail() { port_->OnTriggerAvail = nullptr; }
+
+void TBACnetDataLinkPTP::Trace(const std::string& text) {
+  if (!OnTrace) return;
+  std::string line = "[" + std::to_string(machines_.TickCount) + "][C:" +
+                     std::to_string(machines_.ConnectionState) + "][T:" +
+                     std::to_string(machines_.TransmitState) + "][R:" +
+                     std::to_string(machines_.ReceiveState) + "][" +
+                     std::to_string(port_->InputUsed()) + "] " + text;
+  OnTrace(this, line, 0);
+}
+
+bool TBACnetDataLinkPTP::Send(const TBACnetFrame& frame) {
+  // A PTP frame carries at most 501 octets; a longer NPDU could never be received, so it is
+  // refused here rather than repeated and dropped on the line.
+  if (frame.Length < 0 || frame.Length > kPTPMaxData) return false;
+  TTransmitQueueEntry entry;
+  entry.Data.assign(reinterpret_cast<const char*>(frame.Data), static_cast<size_t>(frame.Length));
+  entry.Priority = frame.Priority;
+  return transmit_queue_.Add(std::move(entry));
+}
+
+void TBACnetDataLinkPTP::GetParameter(int kind, Variant& value) {
+  if (kind != kParamLocalAddress) return;
+  value = Variant(kThisAddressText);
+  LocalAddress = kThisAddressText;
+}
+
+bool TBACnetDataLinkPTP::TakeTransmitEntry(std::string& data) {
+  TTransmitQueueEntry entry;
+  if (!transmit_queue_.TakeNext(entry)) return false;
+  data = std::move(entry.Data);
+  return true;
+}
+
+void TBACnetDataLinkPTP::DeliverFrame(const std::string& data) {
+  if (!OnReceive) return;
+  auto frame = std::make_unique<TBACnetFrame>();
+  ClearFrame(*frame);
+  frame->SourceAddress = kLocalAddressText;
+  frame->DestinationAddress = kThisAddressText;
+  size_t n = std::min(data.size(), static_cast<size_t>(kFrameDataSize));
+  frame->Length = static_cast<int32_t>(n);
+  std::memcpy(frame->Data, data.data(), n);
+  try {
+    OnReceive(this, *frame);
+  } catch (...) {
+    // The upper layers' failures stay there.
+  }
+}
+
+void TBACnetDataLinkPTP::WriteTrigger() { port_->WriteString(std::string(kPTPTrigger)); }
+
+void TBACnetDataLinkPTP::HandleTriggerAvail(int count) {
+  std::weak_ptr<bool> alive = alive_;
+  // Read no more than is still there: a handler run while a frame was queued may have flushed
+  // or closed the port.
+  for (int i = 0; i < count && port_->InputUsed() > 0; ++i) {
+    receiver_.ReceiveOctet(port_->ReadOctet());
+    if (alive.expired()) return;
+  }
+}
+
+void TBACnetDataLinkPTP::HandleTriggerData(int handle) {
+  if (handle != 0 && handle == trigger_handle_) machines_.InboundTriggered = true;
+}
+
+void TBACnetDataLinkPTP::HandleLineError() {
+  if (line_error_handle_) port_->ArmLineErrorTrigger(line_error_handle_, 15, true);
+  receiver_.LineError();
+}
+
+void TBACnetDataLinkPTP::Tick() {
+  if (in_tick_) return;
+  in_tick_ = true;
+  std::weak_ptr<bool> alive = alive_;
+  timer_.SetEnabled(false);
+  machines_.Tick(receiver_);
+  if (alive.expired()) return;
+  timer_.SetEnabled(true);
+  in_tick_ = false;
+}
+
+bool TBACnetDataLinkPTP::WaitUntil(const std::function<bool()>& cond, int64_t max_ms,
+                                   bool end_when_idle) {
+  std::weak_ptr<bool> alive = alive_;
+  const int64_t deadline = loop_.NowMs() + max_ms;
+  for (;;) {
+    port_->ProcessEvents();
+    if (alive.expired()) return false;
+    if (cond()) return true;
+    int64_t remaining = deadline - loop_.NowMs();
+    if (remaining <= 0) return false;
+    // Output draining inside the device raises no event: look again every few milliseconds.
+    int64_t step = port_->OutputUsed() > 0 ? std::min<int64_t>(remaining, 10) : remaining;
+    bool dispatched = loop_.WaitAndProcess(step);
+    if (alive.expired()) return false;
+    // A test clock that moves only when told cannot end the wait by time.
+    auto* manual = loop_.manual_clock();
+    if (end_when_idle && !dispatched && manual && !manual->auto_advance) {
+      port_->ProcessEvents();
+      return !alive.expired() && cond();
+    }
+  }
+}
+
+void TBACnetDataLinkPTP::SendFrame(uint8_t type, const std::string& data) {
+  if (sending_) return;
+  sending_ = true;
+  receiver_.SilenceTimer = 0;
+  std::string out;
+  try {
+    out = BuildPTPFrame(type, data);
+  } catch (...) {
+    // Nothing is expected to fail here; what was built is written.
+  }
+  port_->WriteString(out);
+  Trace("Sending: " + BracketHex(out));
+  std::weak_ptr<bool> alive = alive_;
+  // Bounded by the time the frame needs on the line plus a margin, so that a stuck line
+  // (no reader on the far end, flow stopped) cannot hold the link forever.
+  int baud = std::max(300, port_->Baud());
+  int64_t limit = static_cast<int64_t>(out.size()) * 10 * 1000 / baud + 2000;
+  WaitUntil([this] { return port_->OutputUsed() == 0; }, limit, true);
+  if (alive.expired()) return;
+  Trace("DataSent: " + std::to_string(port_->InputUsed()));
+  machines_.HeartbeatTimer = 0;
+  sending_ = false;
+}
+
+}  // namespace zb::bacnet

@@ -1,0 +1,112 @@
+// The BACnet point-to-point data link: NPDUs in PTP frames over a serial port, a direct cable
+// or a Hayes-command modem. Frame codec and state machines live in ptp_frame*.h and
+// ptp_machines.h; this class wires them to the port, the 100 ms tick and the network layer.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "bacnet/link/data_link.h"
+#include "bacnet/link/ptp_frame_receiver.h"
+#include "bacnet/link/ptp_machines.h"
+#include "bacnet/link/serial_port.h"
+#include "bacnet/link/transmit_queue.h"
+#include "platform/message_loop.h"
+
+namespace zb::bacnet {
+
+enum TBACnetPTPBaudRate { br300, br1200, br2400, br4800, br9600, br19200, br38400, br57600 };
+
+// Bit/s of a baud-rate value; 0 for a value outside the enumeration.
+int PTPBaudRateSpeed(int rate);
+
+class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
+ public:
+  explicit TBACnetDataLinkPTP(platform::MessageLoop& loop = platform::MessageLoop::Current());
+  ~TBACnetDataLinkPTP() override;
+
+  // TBACnetDataLink
+  void Trace(const std::string& text) override;
+  bool SetActive(bool open) override;
+  int MaxAPDUCode() override { return 3; }
+  bool Send(const TBACnetFrame& frame) override;
+  void GetParameter(int kind, Variant& value) override;
+  bool IsPointToPoint() const override { return true; }
+
+  // Published properties.
+  int BaudRate() const { return baud_rate_; }
+  void SetBaudRate(int rate);
+  int Comport() const { return comport_; }
+  void SetComport(int port);
+  std::string Password;
+  std::string ConnectString;
+  std::string DisconnectString;
+  std::string PhoneNumber;
+  bool DirectConnect = false;
+  std::string ModemInit;
+
+  // Shows a message to the user (the window objects show it in a message box). Unassigned: the
+  // message is only traced.
+  std::function<void(const std::string& text)> OnShowMessage;
+
+  // Builds, escapes and writes one frame, then waits until the port has sent it. A frame asked
+  // for while another is being written is dropped.
+  void SendFrame(uint8_t type, const std::string& data);
+
+  // Line set-up.
+  void Pause(int ticks);  // ticks of 55 ms, processing messages
+  void SendCommandString(const std::string& text);
+  bool Dial(const std::string& number);
+  bool HangUp();
+
+  // One 100 ms tick of the link (the timer's handler).
+  void Tick();
+
+  TPTPMachines& Machines() { return machines_; }
+  TPTPFrameReceiver& Receiver() { return receiver_; }
+  TSerialPort& Port() { return *port_; }
+  TTransmitQueue& TransmitQueue() { return transmit_queue_; }
+  platform::Timer& TickTimer() { return timer_; }
+  bool Sending() const { return sending_; }
+
+  static constexpr const char* kDefaultModemInit = "ATV1Q0&C1&D2";
+
+ private:
+  // TPTPMachineActions
+  void WriteTrigger() override;
+  void DeliverFrame(const std::string& data) override;
+  bool TransmitQueueEmpty() override { return transmit_queue_.Empty(); }
+  bool TakeTransmitEntry(std::string& data) override;
+  std::string ConnectPassword() override { return Password; }
+
+  void HandleTriggerAvail(int count);
+  void HandleTriggerData(int handle);
+  void HandleLineError();
+  void AttachAvail();
+  void DetachAvail();
+  void ClosePortQuietly();
+  bool OpenLine();
+  void CloseLine();
+  // Processes messages and port events until cond() holds or max_ms passed; true when it held.
+  // end_when_idle: also end when nothing happened on a test clock that moves only when told.
+  bool WaitUntil(const std::function<bool()>& cond, int64_t max_ms, bool end_when_idle = false);
+  void SleepMs(int ms);
+
+  platform::MessageLoop& loop_;
+  std::unique_ptr<TSerialPort> port_;
+  platform::Timer timer_;
+  TPTPFrameReceiver receiver_;
+  TPTPMachines machines_;
+  TTransmitQueue transmit_queue_;
+  int baud_rate_ = br9600;
+  int comport_ = 0;
+  int trigger_handle_ = 0;
+  int line_error_handle_ = 0;
+  bool sending_ = false;
+  bool in_tick_ = false;
+  std::string output_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace zb::bacnet

@@ -1,0 +1,58 @@
+// The octet-by-octet PTP frame receiver: fed one octet at a time, it hunts for the preamble,
+// checks header and data CRCs and queues complete frames or invalid-frame markers in
+// ReceiveQueue. No I/O inside; the owner feeds octets, ticks and line errors.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+
+#include "bacnet/link/ptp_frame.h"
+
+namespace zb::bacnet {
+
+enum TFrameReceiverState { frIdle, frPreamble, frHeader, frData };
+
+struct TPTPReceivedFrame {
+  bool Invalid = false;  // an invalid-frame marker (data CRC, length, time-out, line error)
+  uint8_t FrameType = 0;
+  std::string Data;
+};
+
+class TPTPFrameReceiver {
+ public:
+  void ReceiveOctet(uint8_t b);
+  void ReceiveOctets(const std::string& octets) {
+    for (unsigned char c : octets) ReceiveOctet(c);
+  }
+  // After the tick has incremented SilenceTimer: abandon a frame whose rest did not arrive
+  // within 2 s.
+  void CheckTimeout();
+  void LineError();
+  void Reset();
+
+  TFrameReceiverState State = frIdle;
+  int SilenceTimer = 0;  // 100 ms ticks since the last octet that may start a frame
+  std::deque<TPTPReceivedFrame> ReceiveQueue;
+
+  // A first preamble octet arrived in frIdle (the machines clear their waiting indication).
+  std::function<void()> OnFrameStart;
+  // A frame or marker was queued.
+  std::function<void()> OnQueued;
+
+  static constexpr int kSilenceLimit = 20;
+
+ private:
+  void Queue(bool invalid);
+
+  uint8_t mask_ = 0;
+  int index_ = 0;
+  uint8_t frame_type_ = 0;
+  int length_ = 0;
+  uint8_t header_crc_ = 0xFF;
+  uint16_t data_crc_ = 0xFFFF;
+  uint8_t buffer_[kPTPMaxData] = {};
+};
+
+}  // namespace zb::bacnet

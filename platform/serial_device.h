@@ -1,0 +1,77 @@
+// Raw access to one serial tty (or pseudo-terminal): 8N1, no flow control, non-blocking I/O,
+// modem lines through ioctls. Port numbers 1..64 map to device paths: ZELBACNET_COM<N> when set,
+// else /dev/ttyS<N-1>.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace zb::platform {
+
+// Counts of receive line errors as the driver reports them; all zero where the device keeps none.
+struct SerialErrorCounts {
+  uint32_t overrun = 0;
+  uint32_t parity = 0;
+  uint32_t framing = 0;
+  uint32_t brk = 0;
+  bool operator==(const SerialErrorCounts&) const = default;
+};
+
+class SerialDevice {
+ public:
+  SerialDevice() = default;
+  ~SerialDevice();
+  SerialDevice(const SerialDevice&) = delete;
+  SerialDevice& operator=(const SerialDevice&) = delete;
+
+  static constexpr int kMaxPort = 64;
+  // "" for a number outside 1..64.
+  static std::string DevicePathForPort(int port);
+  // True for the speeds the device can be set to (300..57600 in the usual steps).
+  static bool IsSupportedBaud(int baud);
+
+  // Opens and configures the device exclusively (a second open of the same device fails while
+  // this one holds it). On failure returns false and sets *error.
+  bool OpenPath(const std::string& path, int baud, std::string* error);
+  bool OpenPort(int port, int baud, std::string* error);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
+
+  bool SetBaud(int baud);
+  int baud() const { return baud_; }
+
+  // Non-blocking; return the count transferred (0 when nothing could be), -1 on a hard error.
+  long Write(const void* data, size_t size);
+  long Read(void* data, size_t size);
+  // Octets accepted by the device but not yet on the line; 0 when the driver cannot tell.
+  int OutputQueued() const;
+  void FlushInput();
+  void FlushOutput();
+
+  // Modem lines. A device without them (a pseudo-terminal) ignores the set and reports the
+  // remembered DTR/RTS state and DCD on.
+  void SetDTR(bool on);
+  void SetRTS(bool on);
+  bool DTR() const { return dtr_; }
+  bool RTS() const { return rts_; }
+  bool CarrierDetect() const;
+  bool HasModemLines() const { return modem_lines_; }
+
+  // False when the driver keeps no error counts (pseudo-terminals).
+  bool ErrorCounts(SerialErrorCounts* counts) const;
+
+ private:
+  void SetModemLine(int bit, bool on);
+
+  int fd_ = -1;
+  std::string path_;
+  int baud_ = 9600;
+  bool dtr_ = true;
+  bool rts_ = true;
+  bool modem_lines_ = false;
+};
+
+}  // namespace zb::platform

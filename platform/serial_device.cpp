@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 namespace zb::platform {
 
@@ -30,7 +31,25 @@ speed_t SpeedCode(int baud) {
   }
 }
 
+std::map<std::string, ModemLineEmulation*>& Emulations() {
+  static std::map<std::string, ModemLineEmulation*> map;
+  return map;
+}
+
 }  // namespace
+
+void SerialDevice::SetModemLineEmulation(const std::string& path, ModemLineEmulation* emulation) {
+  if (emulation)
+    Emulations()[path] = emulation;
+  else
+    Emulations().erase(path);
+}
+
+ModemLineEmulation* SerialDevice::Emulation() const {
+  if (fd_ < 0 || modem_lines_) return nullptr;
+  auto it = Emulations().find(path_);
+  return it == Emulations().end() ? nullptr : it->second;
+}
 
 SerialDevice::~SerialDevice() { Close(); }
 
@@ -154,6 +173,11 @@ void SerialDevice::FlushOutput() {
 }
 
 void SerialDevice::SetModemLine(int bit, bool on) {
+  if (auto* e = Emulation()) {
+    if (bit == TIOCM_DTR) e->SetDTR(on);
+    if (bit == TIOCM_RTS) e->SetRTS(on);
+    return;
+  }
   if (fd_ < 0 || !modem_lines_) return;
   ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit);
 }
@@ -170,6 +194,7 @@ void SerialDevice::SetRTS(bool on) {
 
 bool SerialDevice::CarrierDetect() const {
   if (fd_ < 0) return false;
+  if (auto* e = Emulation()) return e->CarrierDetect();
   int bits = 0;
   if (!modem_lines_ || ::ioctl(fd_, TIOCMGET, &bits) != 0) return true;
   return (bits & TIOCM_CAR) != 0;

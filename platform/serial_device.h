@@ -18,6 +18,16 @@ struct SerialErrorCounts {
   bool operator==(const SerialErrorCounts&) const = default;
 };
 
+// Modem lines for a device that has none (a pseudo-terminal): whoever plays the far end, for
+// example a modem emulator in a test, can supply them for the device's path.
+class ModemLineEmulation {
+ public:
+  virtual ~ModemLineEmulation() = default;
+  virtual void SetDTR(bool on) = 0;
+  virtual void SetRTS(bool on) = 0;
+  virtual bool CarrierDetect() = 0;
+};
+
 class SerialDevice {
  public:
   SerialDevice() = default;
@@ -51,8 +61,8 @@ class SerialDevice {
   void FlushInput();
   void FlushOutput();
 
-  // Modem lines. A device without them (a pseudo-terminal) ignores the set and reports the
-  // remembered DTR/RTS state and DCD on.
+  // Modem lines. A device without them (a pseudo-terminal) and without an emulation ignores the
+  // set and reports DCD on.
   void SetDTR(bool on);
   void SetRTS(bool on);
   bool DTR() const { return dtr_; }
@@ -60,11 +70,15 @@ class SerialDevice {
   bool CarrierDetect() const;
   bool HasModemLines() const { return modem_lines_; }
 
+  // Not owned; nullptr removes. Used by devices opened on `path` that lack modem lines.
+  static void SetModemLineEmulation(const std::string& path, ModemLineEmulation* emulation);
+
   // False when the driver keeps no error counts (pseudo-terminals).
   bool ErrorCounts(SerialErrorCounts* counts) const;
 
  private:
   void SetModemLine(int bit, bool on);
+  ModemLineEmulation* Emulation() const;
 
   int fd_ = -1;
   std::string path_;

@@ -107,7 +107,7 @@ TestNetwork::TestNetwork(int hosts) {
     run("ip -n " + hub + " link add " + port + " type veth peer name eth0 netns " + name);
     run("ip -n " + hub + " link set " + port + " master br0 up");
     run("ip -n " + name + " link set lo up");
-    run("ip -n " + name + " addr add " + Address(i) + "/24 dev eth0");
+    run("ip -n " + name + " addr add " + Address(i) + "/24 brd + dev eth0");
     run("ip -n " + name + " link set eth0 up");
     run("ip -n " + name + " route add default dev eth0");
   }
@@ -126,7 +126,7 @@ std::string TestNetwork::Name(int host) const { return prefix_ + "h" + std::to_s
 std::string TestNetwork::Address(int host) const { return "10.47.0." + std::to_string(host + 1); }
 
 bool TestNetwork::AddAddress(int host, const std::string& cidr) {
-  return RunCommand("ip -n " + Name(host) + " addr add " + cidr + " dev eth0");
+  return RunCommand("ip -n " + Name(host) + " addr add " + cidr + " brd + dev eth0");
 }
 
 void TestNetwork::In(int host, const std::function<void()>& fn) {

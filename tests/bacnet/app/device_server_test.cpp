@@ -1,0 +1,208 @@
+// The driver's own Device object as a server: ReadProperty, ReadPropertyMultiple, WriteProperty.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "bacnet/app/device_server.h"
+#include "bacnet/app/tag_codec.h"
+#include "bacnet/app/tagged_list.h"
+#include "device_test_stack.h"
+
+namespace zb::bacnet::test {
+namespace {
+
+const std::string kDev998 = Bytes({0x0C, 0x02, 0x00, 0x03, 0xE6});  // [0] device 998
+
+struct Server : ::testing::Test {
+  DeviceStack s;
+  int invoke = 0;
+  void SetUp() override {
+    s.dev.LoadStoredDefaults();
+    ASSERT_TRUE(s.Open());
+  }
+  // Sends a confirmed request (max APDU 1476, segmented answers refused unless `header` says
+  // otherwise) and returns what the device answered: the APDU octets after the three-octet
+  // complex-ACK header, or the whole APDU when it is anything else.
+  // Sends a WriteProperty; true when it was answered with a simple ACK.
+  bool WriteAcked(const std::string& data) {
+    const std::string answer = Ask(15, data);
+    return answer == "<other>" + Bytes({0x20, invoke, 0x0F});
+  }
+  std::string Ask(int service, const std::string& data, int flags = 0x00, int limits = 0x05) {
+    s.net.sent.clear();
+    s.traces.clear();
+    ++invoke;
+    s.net.Receive(Bytes({flags, limits, invoke, service}) + data);
+    if (s.net.sent.empty()) return "<nothing>";
+    const SentAPDU& a = s.net.sent[0];
+    if (a.octets.size() >= 3 && uint8_t(a.octets[0]) == 0x30 && a.pdu.InvokeID == invoke)
+      return a.octets.substr(3);
+    return "<other>" + a.octets;
+  }
+};
+
+TEST_F(Server, ReadPropertyOfTheDeviceObject) {
+  EXPECT_EQ(Ask(12, kDev998 + Bytes({0x19, 0x4B})),
+            kDev998 + Bytes({0x19, 0x4B, 0x3E, 0xC4, 0x02, 0x00, 0x03, 0xE6, 0x3F}));
+  ASSERT_EQ(s.traces.size(), 4u);
+  EXPECT_EQ(s.traces[1], "READ");
+  EXPECT_EQ(s.traces[2], "ReadOne: [19][4b][3e][c4][02][00][03][e6][3f]");
+  EXPECT_EQ(s.traces[3],
+            "OUT: [T:0] [S:12] [L:14] Data: [0c][02][00][03][e6][19][4b][3e][c4][02][00][03][e6]"
+            "[3f]\r");
+  // The answer goes back to the requester.
+  EXPECT_EQ(s.net.sent[0].pdu.DestinationAddress.str(), kPeerMac);
+
+  // Any instance is answered with our values and its own identifier echoed.
+  EXPECT_EQ(Ask(12, Bytes({0x0C, 0x02, 0x00, 0x00, 0x05, 0x19, 0x4D})),
+            Bytes({0x0C, 0x02, 0x00, 0x00, 0x05, 0x19, 0x4D, 0x3E, 0x75, 0x10, 0x00}) +
+                "ZelBACnetServer" + Bytes({0x3F}));
+
+  s.dev.SetVendorIdentifier(5);
+  EXPECT_EQ(Ask(12, kDev998 + Bytes({0x19, 0xA8})),
+            kDev998 + Bytes({0x19, 0xA8, 0x3E, 0x73, 0x00, '5', '-', 0x3F}));
+  EXPECT_EQ(Ask(12, kDev998 + Bytes({0x19, 0x61})),
+            kDev998 + Bytes({0x19, 0x61, 0x3E, 0x85, 0x06, 0x00, 0x00, 0x09, 0x00, 0x20, 0x20, 0x3F}));
+  EXPECT_EQ(Ask(12, kDev998 + Bytes({0x19, 0x0B})),
+            kDev998 + Bytes({0x19, 0x0B, 0x3E, 0x22, 0x0B, 0xB8, 0x3F}));
+}
+
+TEST_F(Server, UnknownPropertiesObjectsAndMalformedRequestsGetThinAnswers) {
+  EXPECT_EQ(Ask(12, kDev998 + Bytes({0x19, 0x55})), kDev998);
+  const std::string ain1 = Bytes({0x0C, 0x00, 0x00, 0x00, 0x01});
+  EXPECT_EQ(Ask(12, ain1 + Bytes({0x19, 0x55})), ain1);
+  EXPECT_EQ(Ask(12, Bytes({0x0B, 0x02, 0x00, 0x03, 0x19, 0x4B})), "");
+  EXPECT_EQ(Ask(12, ""), "");
+  EXPECT_EQ(Ask(14, ain1 + Bytes({0x1E, 0x09, 0x55, 0x1F})), ain1 + Bytes({0x1E, 0x1F}));
+  // Other confirmed services are not answered.
+  EXPECT_EQ(Ask(2, Bytes({0x09, 0x01})), "<nothing>");
+}
+
+TEST_F(Server, ObjectListComesFromTheOwner) {
+  EXPECT_EQ(Ask(12, kDev998 + Bytes({0x19, 0x4C})),
+            kDev998 + Bytes({0x19, 0x4C, 0x3E, 0x21, 0x00, 0x3F}));
+  EXPECT_TRUE(s.Traced("NoEvent"));
+
+  const std::vector<std::pair<int, int>> objects = {{0, 1}, {2, 2}};
+  s.dev.OnObjectListRead = [&](void*, int index, int& type, int& instance) {
+    EXPECT_EQ(type, 0);
+    EXPECT_EQ(instance, 0);
+    if (index == 0) instance = static_cast<int>(objects.size());
+    if (index >= 1 && index <= static_cast<int>(objects.size())) {
+      type = objects[index - 1].first;
+      instance = objects[index - 1].second;
+    }
+  };
+  EXPECT_EQ(Ask(12, kDev998 + Bytes({0x19, 0x4C})),
+            kDev998 + Bytes({0x19, 0x4C, 0x3E, 0xC4, 0x00, 0x00, 0x00, 0x01, 0xC4, 0x00, 0x80,
+                             0x00, 0x02, 0x3F}));
+  EXPECT_TRUE(s.Traced("Multi...ot=2 oi=2"));
+  EXPECT_TRUE(s.Traced("Multi...ot=0 oi=0"));
+  EXPECT_EQ(Ask(12, kDev998 + Bytes({0x19, 0x4C, 0x29, 0x00})),
+            kDev998 + Bytes({0x19, 0x4C, 0x29, 0x00, 0x3E, 0x21, 0x02, 0x3F}));
+  EXPECT_TRUE(s.Traced("GetCount...ot=0 oi=2"));
+  EXPECT_EQ(Ask(12, kDev998 + Bytes({0x19, 0x4C, 0x29, 0x02})),
+            kDev998 + Bytes({0x19, 0x4C, 0x29, 0x02, 0x3E, 0xC4, 0x00, 0x80, 0x00, 0x02, 0x3F}));
+  EXPECT_TRUE(s.Traced("ReadElement 2...ot=2 oi=2"));
+  // In a read-access result the index is context tag 3.
+  EXPECT_EQ(Ask(14, kDev998 + Bytes({0x1E, 0x09, 0x4C, 0x19, 0x00, 0x1F})),
+            kDev998 + Bytes({0x1E, 0x29, 0x4C, 0x39, 0x00, 0x4E, 0x21, 0x02, 0x4F, 0x1F}));
+
+  // An owner that never reports the end of the list cannot hang the answer.
+  s.dev.OnObjectListRead = [](void*, int, int& type, int& instance) {
+    type = 0;
+    instance = 1;
+  };
+  EXPECT_NE(Ask(12, kDev998 + Bytes({0x19, 0x4C})), "<nothing>");
+}
+
+TEST_F(Server, ReadPropertyMultipleAnswersTheFirstSpecificationInRequestOrder) {
+  const std::string ain1 = Bytes({0x0C, 0x00, 0x00, 0x00, 0x01});
+  const std::string answer =
+      Ask(14, kDev998 + Bytes({0x1E, 0x09, 0x4D, 0x09, 0x4B, 0x1F}) + ain1 +
+                  Bytes({0x1E, 0x09, 0x55, 0x1F}));
+  EXPECT_EQ(answer, kDev998 + Bytes({0x1E, 0x29, 0x4D, 0x4E, 0x75, 0x10, 0x00}) +
+                        "ZelBACnetServer" +
+                        Bytes({0x4F, 0x29, 0x4B, 0x4E, 0xC4, 0x02, 0x00, 0x03, 0xE6, 0x4F, 0x1F}));
+  bool traced = false;
+  for (const auto& t : s.traces) traced |= t.rfind("ReadMultiple: [0c][02][00][03][e6][1e]", 0) == 0;
+  EXPECT_TRUE(traced);
+
+  // An index on one reference does not leak onto the next one.
+  EXPECT_EQ(Ask(14, kDev998 + Bytes({0x1E, 0x09, 0x4B, 0x19, 0x01, 0x09, 0x4F, 0x1F})),
+            kDev998 + Bytes({0x1E, 0x29, 0x4B, 0x4E, 0xC4, 0x02, 0x00, 0x03, 0xE6, 0x4F, 0x29,
+                             0x4F, 0x4E, 0x21, 0x08, 0x4F, 0x1F}));
+}
+
+TEST_F(Server, AllPropertiesAreServedInAscendingOrder) {
+  const std::string answer = Ask(14, kDev998 + Bytes({0x1E, 0x09, 0x08, 0x1F}));
+  ASSERT_NE(answer, "<nothing>");
+  const Variant list = DecodeTaggedList(answer);
+  ASSERT_TRUE(list.IsArray());
+  std::vector<int> ids;
+  for (int i = 0; i < list.Count(); ++i) {
+    const Variant& e = list[i];
+    if (e.IsArray() && e[0].ToInt() == kElementContext && e[1].ToInt() == 2)
+      ids.push_back(static_cast<int>(DecodeUnsigned(e[2].ToText())));
+  }
+  int count = 0;
+  const int* table = DevicePropertyIds(count);
+  EXPECT_EQ(ids, std::vector<int>(table, table + count));
+  EXPECT_EQ(count, 30);
+  EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
+}
+
+TEST_F(Server, LongAnswersAreSegmentedOrAbortedAsTheRequesterAllows) {
+  const std::string all = kDev998 + Bytes({0x1E, 0x09, 0x08, 0x1F});
+  // Max APDU 50, no segmented answers accepted: abort, segmentation not supported.
+  const std::string refused = Ask(14, all, 0x00, 0x00);
+  EXPECT_EQ(refused, "<other>" + Bytes({0x71, invoke, 0x04}));
+  // Segmented answers accepted, any number of segments: the first segment goes out.
+  const std::string first = Ask(14, all, 0x02, 0x70);
+  ASSERT_GE(first.size(), 1u);
+  EXPECT_EQ(first.substr(0, 7), "<other>");
+  EXPECT_EQ(uint8_t(first[7]) & 0xFC, 0x3C);  // complex ACK, segmented, more follows
+}
+
+TEST_F(Server, WritePropertyIsAcknowledgedAndHandedToTheOwner) {
+  const std::string aval1 = Bytes({0x0C, 0x00, 0x80, 0x00, 0x01});
+  const std::string write = aval1 + Bytes({0x19, 0x55, 0x3E, 0x44, 0x42, 0x91, 0x00, 0x00, 0x3F,
+                                           0x49, 0x08});
+  EXPECT_TRUE(WriteAcked(write));
+  EXPECT_TRUE(s.Traced("Write Property"));
+  EXPECT_TRUE(s.Traced("OUT: [T:0] [S:15] [L:0] Data: \r"));
+
+  struct Written {
+    int type, instance, property, index, value_type;
+    Variant value;
+  };
+  std::vector<Written> got;
+  s.dev.OnPropertyWrite = [&](void*, int t, int i, int p, int x, const Variant& v, int vt) {
+    got.push_back({t, i, p, x, vt, v});
+  };
+  EXPECT_TRUE(WriteAcked(write));
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].type, 2);
+  EXPECT_EQ(got[0].instance, 1);
+  EXPECT_EQ(got[0].property, 85);
+  EXPECT_EQ(got[0].index, -1);
+  EXPECT_EQ(got[0].value_type, 0);
+  EXPECT_DOUBLE_EQ(got[0].value.ToReal(), 72.5);
+
+  Ask(15, aval1 + Bytes({0x19, 0x57, 0x29, 0x02, 0x3E, 0x91, 0x01, 0x3F}));
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[1].index, 2);
+  EXPECT_EQ(got[1].value.ToInt(), 1);
+
+  // Items that do not parse: still a simple ACK, nothing handed on; a throwing owner is
+  // contained.
+  EXPECT_TRUE(WriteAcked(Bytes({0x0B, 0x00, 0x80, 0x00})));
+  EXPECT_EQ(got.size(), 2u);
+  s.dev.OnPropertyWrite = [](void*, int, int, int, int, const Variant&, int) {
+    throw std::runtime_error("owner failed");
+  };
+  EXPECT_TRUE(WriteAcked(write));
+}
+
+}  // namespace
+}  // namespace zb::bacnet::test

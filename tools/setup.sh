@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build and test needs on a fresh machine (Debian packages, the npm test peer).
+# libclang-rt-dev holds the sanitizer and libFuzzer runtimes that fuzz/run links with clang.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 need=()
-for p in cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev iproute2 util-linux nodejs npm; do
+for p in cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev iproute2 util-linux nodejs npm; do
   dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then

@@ -4,9 +4,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 need=()
-for p in cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev iproute2 util-linux nodejs npm; do
+for p in cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev iproute2 util-linux; do
   dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
 done
+# Node.js from another source (e.g. a vendor package) brings its own npm; Debian's npm would
+# conflict with it, so look for the commands, not the packages.
+command -v node >/dev/null 2>&1 || need+=(nodejs)
+command -v npm >/dev/null 2>&1 || need+=(npm)
 if [ ${#need[@]} -gt 0 ]; then
   apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}" >/dev/null
 fi

@@ -77,6 +77,7 @@ HostConnection::HostConnection(MessageLoop& loop)
 HostConnection::~HostConnection() {
   *alive_ = false;
   Confirmation::PersonWatching = nullptr;
+  OnObjectCountChanged = nullptr;  // its owner may be half gone already
   ReleaseAll();
   while (!clients_.empty()) Drop(clients_.begin()->first);
   if (listen_watch_) loop_.Unwatch(listen_watch_);

@@ -1,0 +1,302 @@
+#include "platform/host_connection.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/window.h"
+
+namespace zb::platform {
+namespace {
+
+int live_objects = 0;
+
+// A host object whose methods exercise the connection: echo, failures and a nested wait.
+class Probe : public HostObject {
+ public:
+  Probe() { ++live_objects; }
+  ~Probe() override { --live_objects; }
+  static bool released_flag;
+  bool Invoke(const std::string& method, const Variant& params, Variant& result) override {
+    if (method == "Echo") {
+      result = params;
+      return true;
+    }
+    if (method == "Throw") throw std::runtime_error("boom");
+    if (method == "WaitForFlag") {
+      // Waits on the loop like a worker waiting for a BACnet answer.
+      flag = false;
+      for (int i = 0; i < 500 && !flag; ++i) MessageLoop::Current().WaitAndProcess(10);
+      result = Variant(flag);
+      return true;
+    }
+    if (method == "SetFlag") {
+      flag = true;
+      result = Variant(true);
+      return true;
+    }
+    return false;
+  }
+  static bool flag;
+};
+bool Probe::flag = false;
+
+// One end of a host: writes request lines, reads reply lines while the loop serves them.
+class Host {
+ public:
+  explicit Host(int fd) : fd_(fd) {}
+  ~Host() {
+    if (fd_ >= 0) close(fd_);
+  }
+  void Write(const std::string& text) {
+    ASSERT_EQ(write(fd_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+  // Next reply line, pumping the loop; empty on time-out.
+  std::string Read() {
+    for (int i = 0; i < 500; ++i) {
+      size_t nl = buf_.find('\n');
+      if (nl != std::string::npos) {
+        std::string line = buf_.substr(0, nl);
+        buf_.erase(0, nl + 1);
+        return line;
+      }
+      MessageLoop::Current().WaitAndProcess(10);
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 0) > 0) {
+        char b[65536];
+        ssize_t n = read(fd_, b, sizeof b);
+        if (n > 0) buf_.append(b, static_cast<size_t>(n));
+      }
+    }
+    return {};
+  }
+  std::string Ask(const std::string& line) {
+    Write(line + "\n");
+    return Read();
+  }
+  void CloseNow() {
+    close(fd_);
+    fd_ = -1;
+  }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+  std::string buf_;
+};
+
+class HostConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server.RegisterClass({"Test.Probe", "{11111111-2222-3333-4444-555555555555}",
+                          [] { return std::make_unique<Probe>(); }});
+    server.OnObjectCountChanged = [this](int n) { counts.push_back(n); };
+  }
+  std::unique_ptr<Host> Connect() {
+    int sv[2];
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
+    server.Adopt(sv[0]);
+    return std::make_unique<Host>(sv[1]);
+  }
+  HostConnection server;
+  std::vector<int> counts;
+};
+
+TEST_F(HostConnectionTest, CreateCallRelease) {
+  auto h = Connect();
+  EXPECT_EQ(h->Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})"), R"({"id":1,"object":1})");
+  EXPECT_EQ(h->Ask(R"({"id":2,"op":"create","progid":"{11111111-2222-3333-4444-555555555555}"})"),
+            R"({"id":2,"object":2})");
+  EXPECT_EQ(live_objects, 2);
+  EXPECT_EQ(h->Ask(R"({"id":3,"op":"call","object":1,"method":"Echo","params":["VERSIONCHECK=1.7",)"
+                   R"(1,2.5,true,null,{"octets":"00ff"}]})"),
+            R"({"id":3,"result":["VERSIONCHECK=1.7",1,2.5,true,null,{"octets":"00ff"}]})");
+  EXPECT_EQ(h->Ask(R"({"id":4,"op":"release","object":1})"), R"({"id":4,"released":true})");
+  EXPECT_EQ(h->Ask(R"({"id":5,"op":"call","object":1,"method":"Echo"})"),
+            R"({"id":5,"error":"unknown object"})");
+  EXPECT_EQ(live_objects, 1);
+  EXPECT_EQ(counts, (std::vector<int>{1, 2, 1}));
+}
+
+TEST_F(HostConnectionTest, BadRequestsAreAnsweredAndServingGoesOn) {
+  auto h = Connect();
+  EXPECT_EQ(h->Ask("not json"), R"({"id":null,"error":"malformed JSON: invalid literal"})");
+  EXPECT_EQ(h->Ask("[1,2]"), R"({"id":null,"error":"request is not a JSON object"})");
+  EXPECT_EQ(h->Ask(R"({"id":9})"), R"({"id":9,"error":"missing op"})");
+  EXPECT_EQ(h->Ask(R"({"id":9,"op":"fly"})"), R"({"id":9,"error":"unknown op: fly"})");
+  EXPECT_EQ(h->Ask(R"({"id":9,"op":"create","progid":"No.Such"})"),
+            R"({"id":9,"error":"class not registered: No.Such"})");
+  EXPECT_EQ(h->Ask(R"({"id":[1],"op":"create"})"),
+            R"({"id":null,"error":"id must be a number or a string"})");
+  h->Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})");
+  EXPECT_EQ(h->Ask(R"({"id":2,"op":"call","object":1,"method":"Fly"})"),
+            R"({"id":2,"error":"unknown method: Fly"})");
+  EXPECT_EQ(h->Ask(R"({"id":3,"op":"call","object":1,"method":"Throw"})"),
+            R"({"id":3,"error":"call failed: boom"})");
+  EXPECT_EQ(h->Ask(R"({"id":4,"op":"call","object":1,"method":"Echo","params":{"x":1}})"),
+            R"x({"id":4,"error":"bad params: unsupported object value (only {\"octets\":\"<hex>\"})"})x");
+  EXPECT_EQ(h->Ask(R"({"id":5,"op":"call","object":"1","method":"Echo"})"),
+            R"({"id":5,"error":"unknown object"})");
+  // Two requests in one write, CRLF endings and blank lines.
+  h->Write("\r\n{\"id\":6,\"op\":\"call\",\"object\":1,\"method\":\"Echo\",\"params\":\"A\"}\r\n"
+           "{\"id\":\"x\",\"op\":\"call\",\"object\":1,\"method\":\"Echo\",\"params\":\"B\"}\n");
+  EXPECT_EQ(h->Read(), R"({"id":6,"result":"A"})");
+  EXPECT_EQ(h->Read(), R"({"id":"x","result":"B"})");
+}
+
+TEST_F(HostConnectionTest, OversizedLinesAreRefusedAndSkipped) {
+  server.MaxLineLength = 1000;
+  auto h = Connect();
+  // Longer than the limit and split over several writes before its line break arrives.
+  h->Write(std::string(3000, 'x'));
+  EXPECT_EQ(h->Read(), R"({"id":null,"error":"line too long"})");
+  h->Write(std::string(3000, 'y') + "\n");
+  EXPECT_EQ(h->Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})"), R"({"id":1,"object":1})");
+}
+
+TEST_F(HostConnectionTest, ObjectsBelongToTheirHost) {
+  auto a = Connect();
+  auto b = Connect();
+  a->Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})");
+  EXPECT_EQ(b->Ask(R"({"id":1,"op":"call","object":1,"method":"Echo"})"),
+            R"({"id":1,"error":"unknown object"})");
+  EXPECT_EQ(b->Ask(R"({"id":2,"op":"release","object":1})"), R"({"id":2,"error":"unknown object"})");
+  b->Ask(R"({"id":3,"op":"create","progid":"Test.Probe"})");
+  EXPECT_EQ(live_objects, 2);
+  // A host that goes away releases what it created, and only that.
+  a->CloseNow();
+  for (int i = 0; i < 50 && live_objects != 1; ++i) MessageLoop::Current().WaitAndProcess(10);
+  EXPECT_EQ(live_objects, 1);
+  EXPECT_EQ(server.ObjectCount(), 1);
+  EXPECT_EQ(server.ClientCount(), 1);
+}
+
+TEST_F(HostConnectionTest, CallsAreServedInsideAnotherCallsWait) {
+  auto a = Connect();
+  auto b = Connect();
+  a->Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})");
+  b->Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})");
+  // a's call waits on the loop; b's call, served inside that wait, ends it.
+  a->Write("{\"id\":2,\"op\":\"call\",\"object\":1,\"method\":\"WaitForFlag\"}\n");
+  b->Write("{\"id\":2,\"op\":\"call\",\"object\":2,\"method\":\"SetFlag\"}\n");
+  EXPECT_EQ(b->Read(), R"({"id":2,"result":true})");
+  EXPECT_EQ(a->Read(), R"({"id":2,"result":true})");
+}
+
+TEST_F(HostConnectionTest, WindowViewAndPress) {
+  struct View : Form {
+    View() : Form("V", "TView") { Caption = "BACnet Connection"; }
+    TextView Memo{*this, "LogMemo"};
+    Button Btn{*this, "Button1", "WhoIs"};
+  } view;
+  for (int i = 0; i < 5; ++i) view.Memo.Add("line" + std::to_string(i));
+  int clicks = 0;
+  view.Btn.OnClick = [&] { ++clicks; };
+  auto h = Connect();
+  std::string snap = h->Ask(R"({"id":1,"op":"windows","lines":2})");
+  EXPECT_NE(snap.find(R"("caption":"BACnet Connection")"), std::string::npos) << snap;
+  EXPECT_NE(snap.find(R"({"name":"LogMemo","kind":"textview","count":5,"lines":["line3","line4"]})"),
+            std::string::npos)
+      << snap;
+  EXPECT_NE(snap.find(R"("confirm":null)"), std::string::npos);
+  std::string press = R"({"id":2,"op":"press","window":)" + std::to_string(view.Handle()) +
+                      R"(,"control":"Button1"})";
+  EXPECT_EQ(h->Ask(press), R"({"id":2,"pressed":true})");
+  MessageLoop::Current().ProcessMessages();
+  EXPECT_EQ(clicks, 1);
+  EXPECT_EQ(h->Ask(R"({"id":3,"op":"press","window":999999,"control":"Button1"})"),
+            R"({"id":3,"error":"no such window or control"})");
+}
+
+TEST_F(HostConnectionTest, PersonAnswersTheConfirmation) {
+  auto h = Connect();
+  EXPECT_FALSE(server.PersonWatching());
+  EXPECT_EQ(h->Ask(R"({"id":1,"op":"watch"})"), R"({"id":1,"watching":true})");
+  EXPECT_TRUE(server.PersonWatching());
+  bool answer = true;
+  bool asked = false;
+  // The person's side runs on the loop too, event-driven like the host tool: it asks for the
+  // windows until the question shows, then answers no.
+  std::string got;
+  int watch = MessageLoop::Current().Watch(h->fd(), POLLIN, [&](int fd, short) {
+    char b[65536];
+    ssize_t n = read(fd, b, sizeof b);
+    if (n <= 0) return;
+    got.append(b, static_cast<size_t>(n));
+    size_t nl;
+    while ((nl = got.find('\n')) != std::string::npos) {
+      std::string line = got.substr(0, nl);
+      got.erase(0, nl + 1);
+      size_t at = line.find(R"("confirm":{"id":)");
+      if (at != std::string::npos) {
+        EXPECT_NE(line.find(R"("caption":"COM Server Warning","text":"Are you sure?")"),
+                  std::string::npos);
+        int q = std::atoi(line.c_str() + at + 16);
+        h->Write(R"({"id":3,"op":"answer","confirm":)" + std::to_string(q) + "," + R"("yes":false})" + "\n");
+      } else if (line.find("windows") != std::string::npos) {
+        h->Write(R"({"id":2,"op":"windows","lines":0})" "\n");
+      }
+    }
+  });
+  MessageLoop::Current().Post([&] {
+    answer = Confirmation::Ask("COM Server Warning", "Are you sure?");
+    asked = true;
+  });
+  h->Write(R"({"id":2,"op":"windows","lines":0})" "\n");
+  for (int i = 0; i < 200 && !asked; ++i) MessageLoop::Current().WaitAndProcess(10);
+  MessageLoop::Current().Unwatch(watch);
+  EXPECT_TRUE(asked);
+  EXPECT_FALSE(answer);
+  // A person who disconnects no longer counts.
+  h->CloseNow();
+  for (int i = 0; i < 50 && server.PersonWatching(); ++i) MessageLoop::Current().WaitAndProcess(10);
+  EXPECT_FALSE(server.PersonWatching());
+}
+
+TEST(HostConnectionSocket, ListensOwnerOnlyAndReplacesStaleSocket) {
+  char dir[] = "/tmp/zbhostXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string path = std::string(dir) + "/s.sock";
+  {
+    HostConnection first;
+    std::string err;
+    ASSERT_TRUE(first.Listen(path, err)) << err;
+    struct stat st{};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    HostConnection second;
+    EXPECT_FALSE(second.Listen(path, err));
+    EXPECT_NE(err.find("already listening"), std::string::npos);
+
+    first.RegisterClass({"Test.Probe", "", [] { return std::make_unique<Probe>(); }});
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strcpy(addr.sun_path, path.c_str());
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    Host h(fd);
+    EXPECT_EQ(h.Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})"), R"({"id":1,"object":1})");
+  }
+  // A socket file left behind by a server that died is not in the way.
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strcpy(addr.sun_path, path.c_str());
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  close(fd);
+  {
+    HostConnection third;
+    std::string err;
+    EXPECT_TRUE(third.Listen(path, err)) << err;
+  }
+  rmdir(dir);
+}
+
+}  // namespace
+}  // namespace zb::platform

@@ -1,25 +1,11 @@
 #include "bacnet/link/data_link_ptp.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
+#include "support/strings.h"
+
 namespace zb::bacnet {
-
-namespace {
-
-std::string BracketHex(const std::string& octets) {
-  std::string out;
-  out.reserve(octets.size() * 4);
-  char buf[8];
-  for (unsigned char c : octets) {
-    std::snprintf(buf, sizeof buf, "[%02x]", c);
-    out += buf;
-  }
-  return out;
-}
-
-}  // namespace
 
 int PTPBaudRateSpeed(int rate) {
   static constexpr int kSpeeds[] = {300, 1200, 2400, 4800, 9600, 19200, 38400, 57600};
@@ -181,7 +167,7 @@ void TBACnetDataLinkPTP::SendFrame(uint8_t type, const std::string& data) {
     // Nothing is expected to fail here; what was built is written.
   }
   port_->WriteString(out);
-  Trace("Sending: " + BracketHex(out));
+  Trace("Sending: " + BytesToBracketHex(out));
   std::weak_ptr<bool> alive = alive_;
   // Bounded by the time the frame needs on the line plus a margin, so that a stuck line
   // (no reader on the far end, flow stopped) cannot hold the link forever.

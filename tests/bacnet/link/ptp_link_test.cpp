@@ -83,7 +83,7 @@ TEST_F(PTPLinkTest, OpensAsCallingSide) {
   for (auto& l : lines) EXPECT_TRUE(std::regex_match(l, prefix)) << l;
   // The frames written are traced escaped, then their completion.
   bool sending = false;
-  for (auto& l : lines) sending |= Text(l).rfind("Sending: [55][ff][0d][00][06]", 0) == 0;
+  for (auto& l : lines) sending |= Text(l).rfind("Sending: [55][FF][0D][00][06]", 0) == 0;
   EXPECT_TRUE(sending);
   EXPECT_TRUE(Traced("DataSent: 0"));
 }

@@ -84,8 +84,8 @@ class TBACnetApplication {
   };
 
   void Purge();
-  std::shared_ptr<TBACnetTSM> CreateTransaction(const std::string& key);
-  std::shared_ptr<TBACnetTSM> FindByKey(const std::string& key) const;
+  int NextInvokeID();
+  std::shared_ptr<TBACnetTSM> CreateTransaction(const std::string& key, int handle);
   std::shared_ptr<TBACnetTSM> FindByHandle(int handle) const;
   void Dispatch(TBACnetPDU& pdu);
 

@@ -1,0 +1,286 @@
+#include "bacnet/app/application.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "bacnet/app/apdu_header.h"
+#include "bacnet/app/tagged_list.h"
+#include "bacnet/app/tsm.h"
+#include "bacnet/net/network.h"
+
+namespace zb::bacnet {
+
+namespace {
+
+// PDUs that a client sends within a transaction; everything else comes from a server.
+bool FromClient(const TBACnetPDU& p) {
+  return p.PDUType == kPDUConfirmedRequest ||
+         ((p.PDUType == kPDUSegmentAck || p.PDUType == kPDUAbort) && !p.Server);
+}
+
+bool EncodeValues(TBACnetPDU& pdu) {
+  if (!pdu.Values.IsArray()) return true;
+  std::string data;
+  if (!TryEncodeTaggedList(pdu.Values, data)) return false;
+  pdu.ServiceData = std::move(data);
+  return true;
+}
+
+}  // namespace
+
+TBACnetApplication::TBACnetApplication(platform::MessageLoop& loop) : timer_(loop) {
+  timer_.OnTimer = [this] { TickTransactions(); };
+}
+
+TBACnetApplication::~TBACnetApplication() {
+  timer_.SetEnabled(false);
+  timer_.OnTimer = nullptr;
+  table_.clear();
+}
+
+std::string TBACnetApplication::TransactionKey(std::string_view a, std::string_view b,
+                                               int invoke_id) {
+  std::string key;
+  key.reserve(a.size() + b.size() + 6);
+  key.append(a);
+  key += ':';
+  key.append(b);
+  key += ':';
+  key += std::to_string(invoke_id);
+  return key;
+}
+
+bool TBACnetApplication::Open(bool flag) {
+  bool result = false;
+  if (Network) {
+    Network->OnReceive = [this](void*, const TBACnetNPDU& npdu) { ReceiveAPDU(npdu); };
+    result = Network->Open(flag);
+  }
+  timer_.SetInterval(100);
+  timer_.SetEnabled(true);
+  return result;
+}
+
+int TBACnetApplication::MaxAPDULength() { return Network ? Network->MaxAPDULength() : 0; }
+
+void TBACnetApplication::SetParameter(int kind, const Variant& value) {
+  if (Network) Network->SetParameter(kind, value);
+}
+
+bool TBACnetApplication::GetParameter(int kind, Variant& value) {
+  if (!Network) return false;
+  Network->GetParameter(kind, value);
+  return true;
+}
+
+int TBACnetApplication::WindowRule(int w) {
+  const int limit = Network ? Network->WindowLimit() : 0;
+  if (limit > 0 && limit < w) w = limit;
+  return std::clamp(w, 1, 127);
+}
+
+void TBACnetApplication::Trace(const std::string& text, int channel) {
+  if (OnTrace) {
+    auto handler = OnTrace;
+    handler(this, text, channel);
+  }
+}
+
+// ---- the table ---------------------------------------------------------------------------------
+
+void TBACnetApplication::Purge() {
+  for (size_t i = table_.size(); i-- > 0;) {
+    if (table_[i].tsm->State == tsDone) table_.erase(table_.begin() + static_cast<long>(i));
+  }
+}
+
+int TBACnetApplication::NextInvokeID() {
+  if (++invoke_counter_ >= 256) invoke_counter_ = 1;
+  return invoke_counter_;
+}
+
+std::shared_ptr<TBACnetTSM> TBACnetApplication::CreateTransaction(const std::string& key,
+                                                                  int handle) {
+  Purge();
+  auto tsm = std::make_shared<TBACnetTSM>(*this);
+  tsm->Handle = handle;
+  table_.push_back({key, tsm});
+  return tsm;
+}
+
+std::shared_ptr<TBACnetTSM> TBACnetApplication::FindByHandle(int handle) const {
+  for (const auto& e : table_) {
+    if (e.tsm->Handle == handle && e.tsm->State != tsDone) return e.tsm;
+  }
+  return nullptr;
+}
+
+const TBACnetTSM* TBACnetApplication::FindTransaction(int handle) const {
+  return FindByHandle(handle).get();
+}
+
+// ---- sending -----------------------------------------------------------------------------------
+
+bool TBACnetApplication::SendPDU(const TBACnetPDU& pdu) {
+  if (!Network) return false;
+  std::string apdu;
+  if (!EncodeAPDU(pdu, Network->MaxAPDUCode(), apdu)) return false;
+  // The header comes on top of the service data: check the whole APDU against the record.
+  if (apdu.size() > static_cast<size_t>(kNPDUDataSize)) return false;
+  TBACnetNPDU npdu;
+  CopyAddressInfo(pdu, npdu);
+  npdu.ExpectingReply = pdu.ExpectingReply;
+  npdu.Length = static_cast<int32_t>(apdu.size());
+  std::memcpy(npdu.Data, apdu.data(), apdu.size());
+  return Network->SendNPDU(npdu);
+}
+
+int TBACnetApplication::SendRequest(const TBACnetPDU& request) {
+  TBACnetPDU pdu = request;
+  if (!EncodeValues(pdu)) return -1;
+  if (pdu.PDUType == kPDUUnconfirmedRequest) {
+    pdu.ExpectingReply = false;
+    return SendPDU(pdu) ? 0 : -1;
+  }
+  if (pdu.PDUType != kPDUConfirmedRequest || !Network) return -1;
+  const int id = NextInvokeID();
+  auto tsm = CreateTransaction(TransactionKey(pdu.DestinationAddress, pdu.SourceAddress, id), id);
+  tsm->InvokeID = id;
+  tsm->PDU = std::move(pdu);
+  if (!tsm->StartRequest()) {
+    // The caller is told nothing went out: the transaction must not live on and retry.
+    tsm->State = tsDone;
+    tsm->RequestTimer = tsm->SegmentTimer = 0;
+    return -1;
+  }
+  return tsm->Handle;
+}
+
+void TBACnetApplication::SendComplexAck(int handle, const TBACnetPDU& response) {
+  auto tsm = FindByHandle(handle);
+  if (!tsm || tsm->State != tsAwaitResponse) return;
+  TBACnetPDU pdu = response;
+  if (!EncodeValues(pdu)) return;
+  tsm->AnswerComplexAck(pdu);
+}
+
+void TBACnetApplication::SendSimpleAck(int handle) {
+  auto tsm = FindByHandle(handle);
+  if (!tsm || tsm->State != tsAwaitResponse) return;
+  tsm->AnswerSimpleAck();
+}
+
+// ---- upward --------------------------------------------------------------------------------------
+
+void TBACnetApplication::Deliver(TBACnetPDU& pdu, int handle) {
+  pdu.Values = DecodeTaggedList(pdu.ServiceData);
+  pdu.TransactionHandle = handle;
+  if (OnIndication) {
+    auto handler = OnIndication;  // the handler may replace itself
+    handler(this, pdu);
+  }
+}
+
+void TBACnetApplication::ReportFailure(int handle) {
+  if (OnTransactionFailed) {
+    auto handler = OnTransactionFailed;
+    handler(this, handle);
+  }
+}
+
+void TBACnetApplication::ReceiveAPDU(const TBACnetNPDU& npdu) {
+  if (!OnIndication) return;
+  const int length = std::clamp(npdu.Length, 0, kNPDUDataSize);
+  TBACnetPDU pdu;
+  ClearPDU(pdu);
+  CopyAddressInfo(npdu, pdu);
+  pdu.ExpectingReply = npdu.ExpectingReply;
+  if (!DecodeAPDU(npdu.Data, length, pdu)) return;
+  try {
+    Dispatch(pdu);
+  } catch (const std::exception& e) {
+    Trace(e.what(), 2);
+  } catch (...) {
+  }
+}
+
+void TBACnetApplication::Dispatch(TBACnetPDU& pdu) {
+  Purge();
+  if (pdu.PDUType == kPDUUnconfirmedRequest) {
+    // Unconfirmed requests carry no invoke ID and never belong to a transaction.
+    Deliver(pdu, 0);
+    return;
+  }
+  const std::string key = TransactionKey(pdu.SourceAddress, pdu.DestinationAddress, pdu.InvokeID);
+  // Invoke IDs are chosen by each requester: a request from a peer and an answer to our own
+  // request may carry the same ID and addresses, so only the matching role is looked up.
+  const bool server_role = FromClient(pdu);
+  std::shared_ptr<TBACnetTSM> tsm;
+  for (const auto& e : table_) {
+    if (e.key == key && e.tsm->State != tsDone && e.tsm->IsServer() == server_role) {
+      tsm = e.tsm;
+      break;
+    }
+  }
+  if (tsm) {
+    tsm->Receive(pdu);
+    return;
+  }
+  switch (pdu.PDUType) {
+    case kPDUConfirmedRequest: {
+      tsm = CreateTransaction(key, NextInvokeID());
+      CopyAddressInfo(pdu, tsm->PDU);
+      tsm->PDU.PDUType = kPDUConfirmedRequest;
+      tsm->PDU.ServiceChoice = pdu.ServiceChoice;
+      tsm->PDU.InvokeID = pdu.InvokeID;
+      tsm->PDU.MaxAPDU = pdu.MaxAPDU;
+      tsm->PDU.MaxSegments = pdu.MaxSegments;
+      tsm->PDU.SegmentedResponseAccepted = pdu.SegmentedResponseAccepted;
+      tsm->InvokeID = pdu.InvokeID;
+      tsm->State = tsServerIdle;
+      tsm->Receive(pdu);
+      break;
+    }
+    case kPDUComplexAck:
+    case kPDUSegmentAck: {
+      if (pdu.PDUType == kPDUComplexAck && !pdu.SegmentedMessage) break;
+      TBACnetPDU abort;
+      MakeReplyAddressInfo(pdu, abort);
+      abort.PDUType = kPDUAbort;
+      abort.Server = pdu.PDUType == kPDUComplexAck ? true : !pdu.Server;
+      abort.InvokeID = pdu.InvokeID;
+      abort.ErrorCode = kAbortOther;
+      SendPDU(abort);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+// ---- the tick ------------------------------------------------------------------------------------
+
+void TBACnetApplication::TickTransactions() {
+  if (ticking_) return;
+  ticking_ = true;
+  const bool was_enabled = timer_.Enabled();
+  timer_.SetEnabled(false);
+  // Handlers called from a transaction may add, end or purge entries: walk a snapshot. Entries
+  // removed meanwhile are done and skip themselves; new ones start ageing on the next tick.
+  std::vector<std::shared_ptr<TBACnetTSM>> snapshot;
+  snapshot.reserve(table_.size());
+  for (const auto& e : table_) snapshot.push_back(e.tsm);
+  for (const auto& tsm : snapshot) {
+    try {
+      tsm->Tick();
+    } catch (const std::exception& e) {
+      Trace(e.what(), 2);
+    } catch (...) {
+    }
+  }
+  if (was_enabled) timer_.SetEnabled(true);
+  ticking_ = false;
+}
+
+}  // namespace zb::bacnet

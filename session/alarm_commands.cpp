@@ -1,0 +1,55 @@
+// Alarm lines from event notifications, GETALARMS and the driver command ACKALARM.
+#include "bacnet/app/event_notification.h"
+#include "session/alarm_lines.h"
+#include "session/command_workers.h"
+#include "support/param_list.h"
+
+namespace zb {
+
+namespace {
+
+// A host that never fetches must not let the buffer grow without end; the oldest lines go.
+constexpr size_t kAlarmBufferLimit = 10000;
+
+}  // namespace
+
+void TCommandWorkers::HandleNotification(const bacnet::TBACnetPDU& pdu) {
+  try {
+    const bacnet::TEventNotification n = bacnet::DecodeEventNotification(pdu.Values);
+    std::string line;
+    if (!FormatAlarmLine(n, pdu.SourceNetwork, pdu.SourceAddress.view(), line)) return;
+    if (AlarmBuffer.size() >= kAlarmBufferLimit) AlarmBuffer.erase(AlarmBuffer.begin());
+    AlarmBuffer.push_back(std::move(line));
+  } catch (...) {
+  }
+}
+
+TWorkerOutcome TCommandWorkers::GetAlarms() {
+  TWorkerOutcome o;
+  const size_t n = AlarmBuffer.size();
+  Variant list = Variant::MakeArray(0, int(n) - 1);
+  for (size_t i = 0; i < n; ++i)
+    list[int(i)] = Variant("ALARM" + std::to_string(i) + "=" + AlarmBuffer[i]);
+  AlarmBuffer.erase(AlarmBuffer.begin(), AlarmBuffer.begin() + long(n));
+  o.CommandResult = list;
+  return o;
+}
+
+bool TCommandWorkers::DriverAckAlarm(const Variant& params, Variant& result) {
+  if (Offline) return false;
+  result = Variant::MakeList({Variant(""), Variant("")});
+  try {
+    std::string reference, user;
+    if (!FindParam(params, "BND", reference) || !FindParam(params, "USERNAME", user))
+      return false;
+    TAckReference r;
+    if (!ParseAckReference(reference, r)) return false;
+    return bacnet::AcknowledgeAlarm(device_, r.ProcessIdentifier, r.EventObjectType,
+                                    r.EventInstance, r.ToState, r.TimeStamp, r.Network,
+                                    r.Address, user);
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace zb

@@ -1,0 +1,169 @@
+// Workers of the point commands: POINTVERIFY, SENDPOINTSLIST, GETPOINTSLIST, POINTMODIFY,
+// POINTGETDISABLED and POINTGETVALUE.
+#include "bacnet/app/point_address.h"
+#include "session/command_workers.h"
+#include "support/param_list.h"
+#include "support/strings.h"
+
+namespace zb {
+
+namespace {
+
+const char kInvalidAddress[] = "Point Address is Invalid. See help for more information.";
+const char kCouldNotRead[] = "Could not read data from panel.";
+const char kCouldNotModify[] = "Could not modify point.";
+
+TWorkerOutcome Failed(const char* error) {
+  TWorkerOutcome o;
+  o.OperationState = 3;
+  o.ErrorTextSet = true;
+  o.ErrorText = error;
+  return o;
+}
+
+int PropertyOf(const std::string& address) {
+  bacnet::TBACnetPointAddress a;
+  bacnet::ParsePointAddress(address, a);
+  return a.PropertyID == -1 ? 85 : a.PropertyID;
+}
+
+}  // namespace
+
+TPointModifyPlan PlanPointModify(std::string_view point) {
+  TPointModifyPlan plan;
+  plan.Address = BraceGroup(point, 2);
+  const std::string third = BraceGroup(point, 3);
+  size_t eq = third.find('=');
+  plan.Value = eq == std::string::npos ? (third.empty() ? third : third.substr(1))
+                                       : third.substr(eq + 1);
+  plan.ValueRequested = !plan.Value.empty();
+  const std::string fourth = BraceGroup(point, 4);
+  if (fourth.find("TRUE") != std::string::npos)
+    plan.OutOfService = 1;
+  else if (fourth.find("FALSE") != std::string::npos)
+    plan.OutOfService = 0;
+  return plan;
+}
+
+TWorkerOutcome TCommandWorkers::PointVerify(const Variant& params) {
+  TWorkerOutcome o;
+  std::string name, text;
+  try {
+    FindParam(params, "POINTNAME", name);
+    FindParam(params, "POINTADDRESS", text);
+  } catch (...) {
+  }
+  bacnet::TBACnetPointAddress a;
+  if (bacnet::ParsePointAddress(text, a)) {
+    o.CommandResult = Variant::MakeList({Variant(MakeParam("POINTNAME", name)),
+                                         Variant(MakeParam("POINTADDRESS",
+                                                           bacnet::FormatPointAddress(a)))});
+    return o;
+  }
+  o = Failed(kInvalidAddress);
+  o.CommandResult = Variant::MakeList({Variant(MakeParam("ERRORSTRING", kInvalidAddress))});
+  return o;
+}
+
+TWorkerOutcome TCommandWorkers::SendPointsList(const Variant& params,
+                                               std::vector<std::string>* pointNames) {
+  TWorkerOutcome o;
+  std::vector<std::string> scratch;
+  if (!Points.InstallPointList(params, pointNames ? *pointNames : scratch)) o.OperationState = 3;
+  return o;
+}
+
+TWorkerOutcome TCommandWorkers::GetPointsList() {
+  TWorkerOutcome o;
+  Variant list = Variant::MakeArray(0, -1);
+  try {
+    int k = 0;
+    for (int i = 0; i < Points.PointTable.Count(); ++i) {
+      const TPointData& d = Points.PointTable.Data(i);
+      if (!d.HasValue) continue;
+      list.Append(Variant("POINT" + std::to_string(k++) + "={" + Points.PointTable.Address(i) +
+                          "}{VALUE=" + d.Value + "}"));
+    }
+  } catch (...) {
+  }
+  o.CommandResult = list;
+  return o;
+}
+
+TWorkerOutcome TCommandWorkers::PointGetValue(const Variant& params) {
+  try {
+    std::string point;
+    if (Offline || !FindParam(params, "POINT", point)) return Failed(kCouldNotRead);
+    const std::string address = BraceGroup(point, 2);
+    Variant values;
+    std::string text;
+    if (Read(address, PropertyOf(address), values) == bacnet::kResponseComplexAck &&
+        AnswerItemText(values, 3, text)) {
+      TWorkerOutcome o;
+      o.ErrorTextSet = true;
+      o.CommandResult = Variant::MakeList({Variant(MakeParam("VALUE", text)), Variant("")});
+      return o;
+    }
+  } catch (...) {
+  }
+  return Failed(kCouldNotRead);
+}
+
+TWorkerOutcome TCommandWorkers::PointGetDisabled(const Variant& params) {
+  try {
+    std::string point;
+    if (Offline || !FindParam(params, "POINT", point)) return Failed(kCouldNotModify);
+    const std::string address = BraceGroup(point, 2);
+    Variant values;
+    std::string text;
+    if (Read(address, 81, values) == bacnet::kResponseComplexAck &&
+        AnswerItemText(values, 3, text)) {
+      TWorkerOutcome o;
+      o.ErrorTextSet = true;
+      o.CommandResult = Variant::MakeList(
+          {Variant(MakeBoolParam("DISABLED", TextToBool(text))), Variant("")});
+      return o;
+    }
+  } catch (...) {
+  }
+  return Failed(kCouldNotModify);
+}
+
+TWorkerOutcome TCommandWorkers::PointModify(const Variant& params) {
+  try {
+    std::string point;
+    if (Offline || !FindParam(params, "POINT", point)) return Failed(kCouldNotModify);
+    TPointModifyPlan plan = PlanPointModify(point);
+    bool ok = false;
+    if (plan.OutOfService >= 0) {
+      int response = 0;
+      device_.WriteSync(Variant::MakeList({Variant(plan.Address), Variant("81"),
+                                           Variant(plan.OutOfService == 1)}),
+                        response);
+      ok = response == bacnet::kResponseSimpleAck;
+    }
+    if (plan.ValueRequested) {
+      std::string value = plan.Value;
+      if (!value.empty() && value.front() == '"') value.erase(0, 1);
+      if (!value.empty() && value.back() == '"') value.pop_back();
+      int response = 0;
+      device_.WriteSync(Variant::MakeList({Variant(plan.Address),
+                                           Variant(std::to_string(PropertyOf(plan.Address))),
+                                           Variant(value)}),
+                        response);
+      if (response == bacnet::kResponseSimpleAck) {
+        Points.StorePointValue(plan.Address, value);
+        ok = true;
+      }
+    }
+    if (ok) {
+      TWorkerOutcome o;
+      o.ErrorTextSet = true;
+      return o;
+    }
+  } catch (...) {
+  }
+  return Failed(kCouldNotModify);
+}
+
+}  // namespace zb

@@ -1,0 +1,82 @@
+// Workers of SITETIME and SITESTATUS.
+#include "bacnet/app/bacnet_date.h"
+#include "bacnet/app/point_address.h"
+#include "session/command_workers.h"
+#include "session/site_texts.h"
+#include "support/param_list.h"
+
+namespace zb {
+
+namespace {
+
+const char kCouldNotRead[] = "Could not read data from panel.";
+
+std::string BindingAddress(const bacnet::TBACnetBinding& b) {
+  return bacnet::FormatObjectAddress(8, b.Instance, b.Network, b.Address.view());
+}
+
+// The raw octets of a date or time answer (item 2 of element 3).
+bool AnswerOctets(const Variant& values, std::string& octets) {
+  return AnswerItemText(values, 3, octets) && octets.size() >= 3;
+}
+
+}  // namespace
+
+TWorkerOutcome TCommandWorkers::SiteTime() {
+  TWorkerOutcome o;
+  try {
+    const double now = NowValue();
+    double siteTime = now;
+    if (!Offline) {
+      for (const bacnet::TBACnetBinding& b : std::vector(device_.Bindings())) {
+        const std::string address = BindingAddress(b);
+        Variant values;
+        std::string date, time;
+        if (Read(address, 56, values) != bacnet::kResponseComplexAck ||
+            !AnswerOctets(values, date))
+          continue;
+        if (Read(address, 57, values) != bacnet::kResponseComplexAck ||
+            !AnswerOctets(values, time))
+          continue;
+        const auto u = [](char c) { return static_cast<unsigned char>(c); };
+        double d = 0, t = 0;
+        if (!bacnet::TryEncodeDate(u(date[0]) + 1900, u(date[1]), u(date[2]), d) ||
+            !bacnet::TryEncodeTime(u(time[0]), u(time[1]), u(time[2]), 0, t))
+          throw std::runtime_error("unspecified site clock");
+        siteTime = d + t;
+        break;
+      }
+    }
+    o.CommandResult = Variant::MakeList(
+        {Variant(MakeParam("SITETIME", ShortDateText(siteTime) + " " + LongTimeText(siteTime))),
+         Variant("")});
+    SiteClockOffset = now - siteTime;
+  } catch (...) {
+    o = TWorkerOutcome();
+    o.OperationState = 3;
+    o.ErrorTextSet = true;
+    o.ErrorText = kCouldNotRead;
+  }
+  return o;
+}
+
+TWorkerOutcome TCommandWorkers::SiteStatus() {
+  TWorkerOutcome o;
+  try {
+    if (Offline) {
+      o.CommandResult = Variant::MakeList({Variant(Description), Variant("Offline")});
+      return o;
+    }
+    std::vector<Variant> items;
+    for (std::string& line : SiteStatusLines(device_.Bindings(), NowValue() - SiteClockOffset))
+      items.emplace_back(std::move(line));
+    o.CommandResult = Variant::MakeList(std::move(items));
+  } catch (...) {
+    o.OperationState = 3;
+    o.ErrorTextSet = true;
+    o.ErrorText = kCouldNotRead;
+  }
+  return o;
+}
+
+}  // namespace zb

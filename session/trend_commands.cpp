@@ -1,0 +1,53 @@
+// GETTRENDDATA: the records of a trend log, read by position in requests of twelve.
+#include <stdexcept>
+
+#include "session/command_workers.h"
+#include "session/point_table.h"
+#include "support/strings.h"
+
+namespace zb {
+
+TWorkerOutcome TCommandWorkers::GetTrendData(const Variant& params) {
+  TWorkerOutcome o;
+  // The parameter list without its first element.
+  Variant result = Variant::MakeArray(0, -1);
+  if (params.IsArray())
+    for (int i = params.LowBound() + 1; i <= params.HighBound(); ++i) result.Append(params[i]);
+  if (result.Count() == 0) result.Append(Variant(""));
+  std::string first;
+  if (!result[0].IsArray() && !result[0].IsOctets()) result[0].TryToText(first);
+  result[0] = Variant("");
+  const std::string address = BraceGroup(first, 3);
+  TrendBuffer.Clear();
+
+  std::string upper = address;
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+  if (upper.find("-TRN") != std::string::npos) {
+    try {
+      Variant values;
+      std::string text;
+      int count = 0;
+      if (Read(address, 141, values) == 3 && AnswerItemText(values, 3, text))
+        count = TextToInt(text);
+      for (const auto& [index, n] : TrendRequestPlan(count)) {
+        int response = 0;
+        device_.ReadRangeSync(Variant::MakeList({Variant(address), Variant("131"),
+                                                 Variant(EncodeByPositionRange(index, n))}),
+                              response, values);
+        if (response == 3) DecodeTrendRecords(values, TrendBuffer);
+      }
+    } catch (const std::exception& e) {
+      o.ErrorTextSet = true;
+      o.ErrorText = e.what();
+    } catch (...) {
+      o.ErrorTextSet = true;
+      o.ErrorText = "Could not read trend data.";
+    }
+  }
+  if (TrendBuffer.Count() > 0) result[0] = Variant::MakeOctets(TrendBuffer.Octets());
+  o.CommandResult = result;
+  return o;
+}
+
+}  // namespace zb

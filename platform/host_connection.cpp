@@ -427,6 +427,7 @@ Json HostConnection::WindowsSnapshot(int lines) const {
     w.Set("name", Json::String(f->Name()));
     w.Set("class", Json::String(f->ClassName()));
     w.Set("caption", Json::String(f->Caption));
+    w.Set("hint", Json::String(f->Hint));
     w.Set("visible", Json::Bool(f->Visible()));
     w.Set("parent", f->Parent() ? Json::Integer(f->Parent()->Handle()) : Json());
     Json controls = Json::Array();

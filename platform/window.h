@@ -113,6 +113,7 @@ class Form {
   Form* Parent() const { return parent_; }
 
   std::string Caption;
+  std::string Hint;  // what a viewer shows beside the caption (a session's site name)
   bool Visible() const { return visible_; }
   void Show() { SetVisible(true); }
   void Hide() { SetVisible(false); }

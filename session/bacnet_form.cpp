@@ -1,0 +1,322 @@
+#include "session/bacnet_form.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "session/command_kinds.h"
+
+namespace zb {
+
+namespace {
+constexpr int kDefaultUDPPort = 47808;
+constexpr int kDefaultDeviceInstance = 135;
+constexpr int kDefaultApduTimeout = 3000;
+constexpr int kDefaultVirtualNetwork = 13689;
+constexpr int kResultHoldTicks = 150;
+constexpr int kViewLineLimit = 1000;
+}  // namespace
+
+int PTPBaudRateFor(int bitsPerSecond) {
+  switch (bitsPerSecond) {
+    case 300: return bacnet::br300;
+    case 1200: return bacnet::br1200;
+    case 2400: return bacnet::br2400;
+    case 4800: return bacnet::br4800;
+    case 9600: return bacnet::br9600;
+    case 19200: return bacnet::br19200;
+    case 38400: return bacnet::br38400;
+    case 57600: return bacnet::br57600;
+    default: return bacnet::br9600;
+  }
+}
+
+TBACnetForm::TBACnetForm(platform::Form* parent, platform::MessageLoop& loop)
+    : platform::Form("BACnetForm", "TBACnetForm", parent),
+      BACnetDataLinkBIP1(loop),
+      BACnetDataLinkPTP1(loop),
+      BACnetApplication1(loop),
+      BACnetDevice1(loop),
+      Workers(DefaultWorkers()),
+      loop_(loop) {
+  Caption = "BACnet Connection";
+  ApplyStoredSettings();
+  auto log = [this](void* sender, const std::string& text, int channel) {
+    LogLine(sender, text, channel);
+  };
+  BACnetDataLinkBIP1.OnTrace = log;
+  BACnetDataLinkPTP1.OnTrace = log;
+  BACnetNetwork1.OnTrace = log;
+  BACnetApplication1.OnTrace = log;
+  BACnetDevice1.OnTrace = log;
+  BACnetDevice1.OnResponseReceived = [this](void*, int handle, int response, const Variant& data) {
+    Points.HandleScanResponse(handle, response, data);
+  };
+  BACnetDevice1.OnBindingsUpdated = [](void*) {};
+  Button1.OnClick = [this] { WhoIsClick(); };
+  Button2.OnClick = [this] { WhoIsRouterClick(); };
+  OnCloseQuery = [this](bool& can_close) { can_close = !Connected && !Busy(); };
+  Show();
+}
+
+TBACnetForm::~TBACnetForm() {
+  // Clients still holding this session forget it instead of keeping a dangling reference.
+  std::vector<TSessionClient*> users = std::move(users_);
+  users_.clear();
+  for (TSessionClient* u : users) u->SessionGone(this);
+  Owner = nullptr;
+  BACnetDevice1.OnTrace = nullptr;
+  BACnetApplication1.OnTrace = nullptr;
+  BACnetNetwork1.OnTrace = nullptr;
+  BACnetDataLinkBIP1.OnTrace = nullptr;
+  BACnetDataLinkPTP1.OnTrace = nullptr;
+}
+
+void TBACnetForm::ApplyStoredSettings() {
+  BACnetDevice1.App = &BACnetApplication1;
+  BACnetDevice1.LoadStoredDefaults();
+  BACnetApplication1.Network = &BACnetNetwork1;
+  BACnetNetwork1.NetworkNumber = kDefaultVirtualNetwork;
+  BACnetNetwork1.DataLink = nullptr;  // chosen on Connect
+  BACnetDataLinkBIP1.SetUDPPort(kDefaultUDPPort);
+  BACnetDataLinkPTP1.SetBaudRate(bacnet::br38400);
+  BACnetDataLinkPTP1.DirectConnect = false;
+  // The stored Comport (1) is applied when a PTP connect sets the host's port: assigning a port
+  // opens it, and an idle session must not hold a serial device.
+}
+
+void TBACnetForm::CopyInfo(const TConnectionInfo& info) {
+  Info.Assign(info);
+  Hint = Info.Description;
+}
+
+void TBACnetForm::AddUser(TSessionClient* client) {
+  if (client && std::find(users_.begin(), users_.end(), client) == users_.end())
+    users_.push_back(client);
+}
+
+void TBACnetForm::RemoveUser(TSessionClient* client) {
+  users_.erase(std::remove(users_.begin(), users_.end(), client), users_.end());
+  if (Owner == client) Release(client);
+}
+
+void TBACnetForm::ResetOperation() {
+  OperationState = 0;
+  StatusText.clear();
+  ErrorText.clear();
+}
+
+void TBACnetForm::SetStatus(const std::string& text) {
+  StatusText = text;
+  MessagePnl.Caption = text;
+}
+
+void TBACnetForm::SetError(const std::string& text) { ErrorText = text; }
+
+bool TBACnetForm::StartCommand(TSessionClient* driver, int kind, const Variant& params) {
+  const char* progress = ProgressText(kind);
+  if (!progress) return true;
+  SetStatus(progress);
+  CommandResult = Variant(std::string());
+  CommandParams = params;
+  Owner = driver;
+  SetPending(kind);
+  OperationState = 1;
+  ErrorText.clear();
+  return true;
+}
+
+void TBACnetForm::SetPending(int kind) {
+  PendingCommand = kind;
+  if (kind != 0) {
+    CommandActive = true;
+  } else {
+    MessagePnl.Caption = "Idle";
+    CommandActive = false;
+    ResultHoldTicks = kResultHoldTicks;
+  }
+}
+
+int TBACnetForm::StateFor(const TSessionClient* driver) const {
+  return Owner == nullptr || Owner == driver ? OperationState : -1;
+}
+
+void TBACnetForm::Release(TSessionClient* driver) {
+  if (Owner != driver || driver == nullptr) return;
+  Owner = nullptr;
+  ResultHoldTicks = 0;
+  OperationState = 0;
+}
+
+void TBACnetForm::FinishCommand(bool ok, const std::string& error, const Variant* result) {
+  OperationState = ok ? 2 : 3;
+  SetStatus("");
+  if (!ok && !error.empty()) SetError(error);
+  if (result) CommandResult = *result;
+  SetPending(0);
+}
+
+bool TBACnetForm::ConnectFor(TSessionClient* driver) {
+  BusyScope busy(*this);
+  CommandResult = Variant(std::string());
+  Owner = driver;  // a connect takes the session over, whatever it was doing
+  Offline = Info.PanelType == 1 && Info.Offline;
+  if (Offline) {
+    ResetOperation();
+    OperationState = 2;
+    SetStatus("");
+    Connected = true;
+    return true;
+  }
+
+  BACnetDevice1.SetAPDUTimeout(Info.ApduTimeoutMs != 0 ? Info.ApduTimeoutMs : kDefaultApduTimeout);
+  BACnetDevice1.NumberOfAPDURetries = Info.ApduRetries;
+  BACnetDevice1.SetObjectIdentifier(Info.DeviceInstance != 0 ? Info.DeviceInstance
+                                                             : kDefaultDeviceInstance);
+  BACnetDevice1.NetworkNumber =
+      Info.VirtualNetwork != 0 ? Info.VirtualNetwork : kDefaultVirtualNetwork;
+
+  bool ok = false;
+  try {
+    if (Info.PanelType == 0) {
+      BACnetNetwork1.DataLink = &BACnetDataLinkBIP1;
+      BACnetDataLinkBIP1.SetUDPPort(Info.UDPPort != 0 ? Info.UDPPort : kDefaultUDPPort);
+      if (!Info.LocalHost.empty()) BACnetDataLinkBIP1.SetLocalHost(Info.LocalHost);
+      ok = BACnetDevice1.Open(true);
+    } else if (Info.PanelType == 1) {
+      if (BACnetNetwork1.DataLink == &BACnetDataLinkPTP1) {
+        ok = true;  // a repeated connect keeps the line as it is
+      } else {
+        // Settings in this order; how they reach the line is the link's business.
+        BACnetNetwork1.DataLink = &BACnetDataLinkPTP1;
+        BACnetDataLinkPTP1.SetBaudRate(PTPBaudRateFor(Info.BaudRate));
+        BACnetDataLinkPTP1.ConnectString = Info.ConnectString;
+        BACnetDataLinkPTP1.DisconnectString = Info.DisconnectString;
+        BACnetDataLinkPTP1.PhoneNumber = Info.PhoneNumber;
+        BACnetDataLinkPTP1.ModemInit = Info.ModemInit;
+        BACnetDataLinkPTP1.DirectConnect = Info.DirectConnect;
+        BACnetDataLinkPTP1.Password = Info.Password;
+        BACnetDataLinkPTP1.SetComport(Info.ComPort);
+        ResetOperation();
+        OperationState = 1;
+        SetStatus("Connecting...");
+        ok = BACnetDevice1.Open(true);
+      }
+    }
+  } catch (const std::exception& e) {
+    LogLine(this, e.what(), 3);
+    ok = false;
+  }
+
+  if (ok) {
+    Connected = true;
+    OperationState = 2;
+    SetStatus("");
+    BACnetDevice1.SendWhoIs();
+    LogLine(this, "WhoIs", 3);
+    BACnetDevice1.SendIAmRouterToNetwork();
+    LogLine(this, "IAmRouter", 3);
+  } else {
+    Connected = false;
+    OperationState = 3;
+    SetStatus("");
+    SetError("Could not connect to BACnet network.");
+  }
+  return true;
+}
+
+bool TBACnetForm::DisconnectFor(TSessionClient* driver) {
+  CommandResult = Variant(std::string());
+  Owner = driver;
+  ResetOperation();
+  if (Offline) {
+    OperationState = 2;
+    SetStatus("");
+    Connected = false;
+    return true;
+  }
+  OperationState = 1;
+  SetStatus("Disconnecting...");
+  SetPending(kCommandDisconnect);
+  return true;
+}
+
+void TBACnetForm::RunDisconnect() {
+  bool closed = false;
+  try {
+    if (BACnetNetwork1.DataLink == &BACnetDataLinkBIP1 ||
+        BACnetNetwork1.DataLink == &BACnetDataLinkPTP1)
+      closed = !BACnetDevice1.Open(false);
+  } catch (...) {
+    closed = false;
+  }
+  if (closed)
+    Connected = false;
+  else
+    SetError("Could not disconnect from BACnet network.");
+  OperationState = 2;
+  SetStatus("");
+  SetPending(0);
+}
+
+void TBACnetForm::Discovery(const char* whoisLog) {
+  BACnetDevice1.SendWhoIs();
+  LogLine(this, whoisLog, 3);
+  BACnetDevice1.SendIAmRouterToNetwork();
+  LogLine(this, "IAmRouter", 3);
+}
+
+void TBACnetForm::Tick() {
+  BusyScope busy(*this);
+  // Second discovery, once, when nobody answered the first.
+  if (BACnetDevice1.Bindings().empty() && Connected && RediscoveryCountdown > 0) {
+    if (--RediscoveryCountdown == 0) {
+      RediscoveryCountdown = -1;
+      Discovery("***NONE***");
+    }
+  }
+  // An uncollected result is dropped.
+  if (ResultHoldTicks > 0 && --ResultHoldTicks == 0) Release(Owner);
+
+  if (PendingCommand != 0) {
+    auto it = Workers.find(PendingCommand);
+    if (it != Workers.end() && it->second) {
+      int kind = PendingCommand;
+      try {
+        it->second(*this);
+      } catch (const std::exception& e) {
+        // A worker that lets an exception out still ends its command, so the queue never
+        // repeats it on every tick; the driver window shows the message.
+        if (PendingCommand == kind) FinishCommand(false, e.what());
+        throw;
+      }
+    }
+  }
+
+  if (PendingCommand != 0) {
+    Points.ScanState = 0;
+  } else {
+    Points.ScanStep(
+        Offline, [this](const Variant& request) { return BACnetDevice1.RequestRead(request); },
+        ScanTimeoutTicks(BACnetDevice1.APDUTimeout(), BACnetDevice1.NumberOfAPDURetries));
+  }
+}
+
+void TBACnetForm::LogLine(void*, const std::string& text, int channel) {
+  if (LogChk.Checked) {
+    if (channel == 0)
+      TraceMemo.Add(text);
+    else if (channel >= 1 && channel <= 3)
+      LogMemo.Add(text);
+  }
+  if (TraceMemo.Count() > kViewLineLimit) TraceMemo.Clear();
+  if (LogMemo.Count() > kViewLineLimit) LogMemo.Clear();
+}
+
+void TBACnetForm::WhoIsClick() {
+  BACnetDevice1.SendWhoIs();
+  BACnetDevice1.SendIAmRouterToNetwork();
+}
+
+void TBACnetForm::WhoIsRouterClick() { BACnetDevice1.SendWhoIsRouterToNetwork(); }
+
+}  // namespace zb

@@ -1,0 +1,143 @@
+// A connection session: one site connection, shown as a child window of the driver window. It
+// owns a complete BACnet stack, the bookkeeping of the host operation running on it (the command
+// queue the driver objects and the workers share), its point table and buffers, and its views.
+//
+// Workers: the session tick runs Workers[PendingCommand]. The table starts as DefaultWorkers()
+// (session/command_workers.cpp); each family of commands has its own file of workers.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bacnet/app/application.h"
+#include "bacnet/app/device.h"
+#include "bacnet/link/data_link_bip.h"
+#include "bacnet/link/data_link_ptp.h"
+#include "bacnet/net/network.h"
+#include "platform/message_loop.h"
+#include "platform/variant.h"
+#include "platform/window.h"
+#include "session/connection_info.h"
+#include "session/point_table.h"
+#include "session/trend_records.h"
+
+namespace zb {
+
+class TBACnetForm;
+
+// Whoever runs operations on a session (the driver object). Sessions refer to their clients
+// without owning them; a session that goes away first tells every client that uses it.
+class TSessionClient {
+ public:
+  virtual ~TSessionClient() = default;
+  // Scratch list of SENDPOINTSLIST (the point texts last installed by this client).
+  std::vector<std::string> PointNames;
+  // The session is being destroyed; forget it.
+  virtual void SessionGone(TBACnetForm* session) = 0;
+};
+
+using TCommandWorker = std::function<void(TBACnetForm& session)>;
+// Kind → worker for every queued command kind (2 and the kinds with a progress text).
+std::map<int, TCommandWorker> DefaultWorkers();
+
+class TBACnetForm : public platform::Form {
+ public:
+  explicit TBACnetForm(platform::Form* parent = nullptr,
+                       platform::MessageLoop& loop = platform::MessageLoop::Current());
+  ~TBACnetForm() override;
+
+  // ---- stack components (declared bottom-up, so each outlives the layer above it) --------
+  bacnet::TBACnetDataLinkBIP BACnetDataLinkBIP1;
+  bacnet::TBACnetDataLinkPTP BACnetDataLinkPTP1;
+  bacnet::TBACnetNetwork BACnetNetwork1;
+  bacnet::TBACnetApplication BACnetApplication1;
+  bacnet::TBACnetDevice BACnetDevice1;
+
+  // ---- window elements ---------------------------------------------------------------------
+  platform::CheckBox LogChk{*this, "LogChk", "Log Enabled", true};
+  platform::Button Button1{*this, "Button1", "WhoIs"};
+  platform::Button Button2{*this, "Button2", "WhoIsRouter"};
+  platform::TextView LogMemo{*this, "LogMemo"};
+  platform::TextView TraceMemo{*this, "TraceMemo"};
+  platform::StatusPanel MessagePnl{*this, "MessagePnl"};
+
+  // ---- bookkeeping ---------------------------------------------------------------------------
+  TConnectionInfo Info;
+  int PendingCommand = 0;
+  bool Offline = false;
+  TPointCache Points;  // PointTable, PointsReplaced and the scan state
+  double SiteClockOffset = 0;
+  int RediscoveryCountdown = 30;
+  std::vector<std::string> VendorCache;  // kept sorted
+  std::vector<std::string> AlarmBuffer;  // oldest first
+  TSessionClient* Owner = nullptr;
+  std::string StatusText;
+  int OperationState = 0;  // 0 idle, 1 busy, 2 done, 3 failed
+  std::string ErrorText;
+  Variant CommandParams;
+  int ResultHoldTicks = 0;
+  bool Connected = false;
+  bool CommandActive = false;
+  Variant CommandResult{std::string()};
+  TTrendBuffer TrendBuffer;
+  int TrendCount() const { return TrendBuffer.Count(); }
+
+  std::map<int, TCommandWorker> Workers;
+
+  // ---- operations --------------------------------------------------------------------------
+  void CopyInfo(const TConnectionInfo& info);
+  bool ConnectFor(TSessionClient* driver);
+  bool DisconnectFor(TSessionClient* driver);
+  bool StartCommand(TSessionClient* driver, int kind, const Variant& params);
+  void SetPending(int kind);
+  int StateFor(const TSessionClient* driver) const;
+  void Release(TSessionClient* driver);
+  void ResetOperation();
+  void SetStatus(const std::string& text);
+  void SetError(const std::string& text);
+  // Finishes the running command the way every worker does: state 2 or 3, status cleared, the
+  // error text on failure, the result stored, the queue back to idle.
+  void FinishCommand(bool ok, const std::string& error = {}, const Variant* result = nullptr);
+
+  // The session tick (every ProcessTimer tick of the driver window).
+  void Tick();
+  // The one entry through which every layer logs (channel 0 trace, 1..3 log).
+  void LogLine(void* sender, const std::string& text, int channel);
+  // The buttons.
+  void WhoIsClick();
+  void WhoIsRouterClick();
+
+  // ---- users (the driver objects that hold this session) -----------------------------------
+  void AddUser(TSessionClient* client);
+  void RemoveUser(TSessionClient* client);
+  int UserCount() const { return static_cast<int>(users_.size()); }
+  // True while an operation of this session is on the call stack (a tick, a connect); the
+  // window refuses to close then, as it does while the network is open.
+  bool Busy() const { return busy_ > 0; }
+
+  // The disconnect worker (kind 2).
+  void RunDisconnect();
+
+  platform::MessageLoop& loop() { return loop_; }
+
+ private:
+  struct BusyScope {
+    explicit BusyScope(TBACnetForm& f) : f_(f) { ++f_.busy_; }
+    ~BusyScope() { --f_.busy_; }
+    TBACnetForm& f_;
+  };
+  void ApplyStoredSettings();
+  void Discovery(const char* whoisLog);
+
+  platform::MessageLoop& loop_;
+  std::vector<TSessionClient*> users_;
+  int busy_ = 0;
+};
+
+// Baud-rate value of the PTP link for a line speed in bit/s (9600 for speeds it does not know).
+int PTPBaudRateFor(int bitsPerSecond);
+
+}  // namespace zb

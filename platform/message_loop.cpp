@@ -105,7 +105,8 @@ bool MessageLoop::DispatchFds(int timeout_ms) {
     serials.push_back(w->serial);
   }
   int r = ::poll(fds.empty() ? nullptr : fds.data(), fds.size(), timeout_ms);
-  if (r <= 0) return false;  // nothing, or EINTR: the caller looks again
+  interrupted_ = r < 0 && errno == EINTR;
+  if (r <= 0) return false;
   bool any = false;
   for (size_t i = 0; i < fds.size(); ++i) {
     short revents = fds[i].revents;
@@ -202,6 +203,8 @@ bool MessageLoop::WaitAndProcess(int64_t max_wait_ms) {
       continue;
     }
     if (DispatchFds(ClampTimeout(wait))) return true;
+    // A signal ends the wait, so a caller can look at what its handler set.
+    if (interrupted_) return false;
   }
 }
 

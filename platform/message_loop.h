@@ -81,7 +81,8 @@ class MessageLoop {
   bool ProcessMessages();
 
   // Block until at least one event has been dispatched or max_wait_ms has passed on the clock
-  // (negative: no limit). Returns true when something was dispatched.
+  // (negative: no limit); a signal arriving ends the wait early. Returns true when something
+  // was dispatched.
   bool WaitAndProcess(int64_t max_wait_ms);
 
   // Run until Quit(); nested Run() calls are not supported, nested waits are.
@@ -136,6 +137,7 @@ class MessageLoop {
   std::vector<Timer*> timers_;
   uint64_t timer_order_ = 0;
   bool quit_ = false;
+  bool interrupted_ = false;  // the last poll was ended by a signal
   int nesting_ = 0;
 };
 

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/time.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -347,6 +349,20 @@ TEST(MessageLoopSystemClock, IdleWaitBlocksWithoutSpinning) {
   int64_t elapsed = loop.NowMs() - t0;
   EXPECT_GE(elapsed, 300);
   EXPECT_LT(cpu, 0.1) << "waiting burnt CPU";
+}
+
+TEST(MessageLoopSystemClock, SignalEndsAWaitEarly) {
+  MessageLoop loop;
+  struct sigaction sa {}, old {};
+  sa.sa_handler = [](int) {};
+  ASSERT_EQ(sigaction(SIGALRM, &sa, &old), 0);
+  itimerval it{};
+  it.it_value.tv_usec = 50'000;
+  setitimer(ITIMER_REAL, &it, nullptr);
+  int64_t t0 = loop.NowMs();
+  EXPECT_FALSE(loop.WaitAndProcess(-1));
+  EXPECT_LT(loop.NowMs() - t0, 4000);
+  sigaction(SIGALRM, &old, nullptr);
 }
 
 TEST(MessageLoopSystemClock, RealTimerFiresAfterItsInterval) {

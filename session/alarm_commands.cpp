@@ -13,30 +13,30 @@ constexpr size_t kAlarmBufferLimit = 10000;
 
 }  // namespace
 
-void TCommandWorkers::HandleNotification(const bacnet::TBACnetPDU& pdu) {
+void HandleAlarmNotification(TBACnetForm& f, const bacnet::TBACnetPDU& pdu) {
   try {
     const bacnet::TEventNotification n = bacnet::DecodeEventNotification(pdu.Values);
     std::string line;
     if (!FormatAlarmLine(n, pdu.SourceNetwork, pdu.SourceAddress.view(), line)) return;
-    if (AlarmBuffer.size() >= kAlarmBufferLimit) AlarmBuffer.erase(AlarmBuffer.begin());
-    AlarmBuffer.push_back(std::move(line));
+    if (f.AlarmBuffer.size() >= kAlarmBufferLimit) f.AlarmBuffer.erase(f.AlarmBuffer.begin());
+    f.AlarmBuffer.push_back(std::move(line));
   } catch (...) {
   }
 }
 
 TWorkerOutcome TCommandWorkers::GetAlarms() {
   TWorkerOutcome o;
-  const size_t n = AlarmBuffer.size();
+  const size_t n = f_.AlarmBuffer.size();
   Variant list = Variant::MakeArray(0, int(n) - 1);
   for (size_t i = 0; i < n; ++i)
-    list[int(i)] = Variant("ALARM" + std::to_string(i) + "=" + AlarmBuffer[i]);
-  AlarmBuffer.erase(AlarmBuffer.begin(), AlarmBuffer.begin() + long(n));
+    list[int(i)] = Variant("ALARM" + std::to_string(i) + "=" + f_.AlarmBuffer[i]);
+  f_.AlarmBuffer.erase(f_.AlarmBuffer.begin(), f_.AlarmBuffer.begin() + long(n));
   o.CommandResult = list;
   return o;
 }
 
 bool TCommandWorkers::DriverAckAlarm(const Variant& params, Variant& result) {
-  if (Offline) return false;
+  if (f_.Offline) return false;
   result = Variant::MakeList({Variant(""), Variant("")});
   try {
     std::string reference, user;
@@ -44,7 +44,7 @@ bool TCommandWorkers::DriverAckAlarm(const Variant& params, Variant& result) {
       return false;
     TAckReference r;
     if (!ParseAckReference(reference, r)) return false;
-    return bacnet::AcknowledgeAlarm(device_, r.ProcessIdentifier, r.EventObjectType,
+    return bacnet::AcknowledgeAlarm(f_.BACnetDevice1, r.ProcessIdentifier, r.EventObjectType,
                                     r.EventInstance, r.ToState, r.TimeStamp, r.Network,
                                     r.Address, user);
   } catch (...) {

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "session/command_kinds.h"
+#include "session/command_workers.h"
 
 namespace zb {
 
@@ -50,6 +51,9 @@ TBACnetForm::TBACnetForm(platform::Form* parent, platform::MessageLoop& loop)
   BACnetDevice1.OnTrace = log;
   BACnetDevice1.OnResponseReceived = [this](void*, int handle, int response, const Variant& data) {
     Points.HandleScanResponse(handle, response, data);
+  };
+  BACnetDevice1.OnNotificationReceived = [this](void*, const bacnet::TBACnetPDU& pdu) {
+    HandleAlarmNotification(*this, pdu);
   };
   BACnetDevice1.OnBindingsUpdated = [](void*) {};
   Button1.OnClick = [this] { WhoIsClick(); };

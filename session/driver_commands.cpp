@@ -77,7 +77,7 @@ bool TCommandWorkers::DriverGetPointsList(Variant& result) {
   // element for an object would list a bogus one.
   Variant list = Variant::MakeArray(0, -1);
   try {
-    for (const bacnet::TBACnetBinding& b : std::vector(device_.Bindings())) {
+    for (const bacnet::TBACnetBinding& b : std::vector(f_.BACnetDevice1.Bindings())) {
       try {
         const std::string device =
             bacnet::FormatObjectAddress(8, b.Instance, b.Network, b.Address.view());
@@ -160,9 +160,9 @@ bool TCommandWorkers::DriverGetVendorInfo(const Variant& params, Variant& result
       size_t second = entry.find('~', first + 1);
       return second != std::string::npos && entry.compare(second + 1, std::string::npos, key) == 0;
     };
-    auto it = std::find_if(VendorCache.begin(), VendorCache.end(), matches);
+    auto it = std::find_if(f_.VendorCache.begin(), f_.VendorCache.end(), matches);
     std::string entry;
-    if (it != VendorCache.end()) {
+    if (it != f_.VendorCache.end()) {
       entry = *it;
     } else {
       Variant values;
@@ -175,7 +175,7 @@ bool TCommandWorkers::DriverGetVendorInfo(const Variant& params, Variant& result
           model.clear();
         std::replace(model.begin(), model.end(), '~', ' ');
         entry = vendor + "~" + model + "~" + key;
-        VendorCache.insert(std::upper_bound(VendorCache.begin(), VendorCache.end(), entry),
+        f_.VendorCache.insert(std::upper_bound(f_.VendorCache.begin(), f_.VendorCache.end(), entry),
                            entry);
       }
     }
@@ -196,7 +196,7 @@ bool TCommandWorkers::DriverGetVendorInfo(const Variant& params, Variant& result
 }
 
 bool TCommandWorkers::DriverReadProperties(const Variant& params, Variant& result) {
-  if (Offline) return true;
+  if (f_.Offline) return true;
   try {
     std::string point;
     FindParam(params, "POINTADDRESS", point);
@@ -206,7 +206,7 @@ bool TCommandWorkers::DriverReadProperties(const Variant& params, Variant& resul
     for (size_t i = 0; i < props.size(); ++i) {
       int response = 0;
       std::string data;
-      device_.ReadSyncData(
+      f_.BACnetDevice1.ReadSyncData(
           Variant::MakeList({Variant(address), Variant(std::to_string(props[i]))}), response,
           data);
       const std::string name = "PROP" + std::to_string(props[i]) + "=";
@@ -221,7 +221,7 @@ bool TCommandWorkers::DriverReadProperties(const Variant& params, Variant& resul
 }
 
 bool TCommandWorkers::DriverWriteProperties(const Variant& params, Variant& result) {
-  if (Offline) return true;
+  if (f_.Offline) return true;
   try {
     std::string point;
     FindParam(params, "POINTADDRESS", point);
@@ -232,7 +232,7 @@ bool TCommandWorkers::DriverWriteProperties(const Variant& params, Variant& resu
       std::string hex;
       FindParam(params, "DATA" + std::to_string(i), hex);
       int response = 0;
-      device_.WriteEncodedSync(
+      f_.BACnetDevice1.WriteEncodedSync(
           Variant::MakeList({Variant(address), Variant(std::to_string(props[i]))}),
           HexToBytes(hex), response);
       result[int(i)] = response == bacnet::kResponseSimpleAck

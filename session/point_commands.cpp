@@ -69,7 +69,7 @@ TWorkerOutcome TCommandWorkers::SendPointsList(const Variant& params,
                                                std::vector<std::string>* pointNames) {
   TWorkerOutcome o;
   std::vector<std::string> scratch;
-  if (!Points.InstallPointList(params, pointNames ? *pointNames : scratch)) o.OperationState = 3;
+  if (!f_.Points.InstallPointList(params, pointNames ? *pointNames : scratch)) o.OperationState = 3;
   return o;
 }
 
@@ -78,10 +78,10 @@ TWorkerOutcome TCommandWorkers::GetPointsList() {
   Variant list = Variant::MakeArray(0, -1);
   try {
     int k = 0;
-    for (int i = 0; i < Points.PointTable.Count(); ++i) {
-      const TPointData& d = Points.PointTable.Data(i);
+    for (int i = 0; i < f_.Points.PointTable.Count(); ++i) {
+      const TPointData& d = f_.Points.PointTable.Data(i);
       if (!d.HasValue) continue;
-      list.Append(Variant("POINT" + std::to_string(k++) + "={" + Points.PointTable.Address(i) +
+      list.Append(Variant("POINT" + std::to_string(k++) + "={" + f_.Points.PointTable.Address(i) +
                           "}{VALUE=" + d.Value + "}"));
     }
   } catch (...) {
@@ -93,7 +93,7 @@ TWorkerOutcome TCommandWorkers::GetPointsList() {
 TWorkerOutcome TCommandWorkers::PointGetValue(const Variant& params) {
   try {
     std::string point;
-    if (Offline || !FindParam(params, "POINT", point)) return Failed(kCouldNotRead);
+    if (f_.Offline || !FindParam(params, "POINT", point)) return Failed(kCouldNotRead);
     const std::string address = BraceGroup(point, 2);
     Variant values;
     std::string text;
@@ -112,7 +112,7 @@ TWorkerOutcome TCommandWorkers::PointGetValue(const Variant& params) {
 TWorkerOutcome TCommandWorkers::PointGetDisabled(const Variant& params) {
   try {
     std::string point;
-    if (Offline || !FindParam(params, "POINT", point)) return Failed(kCouldNotModify);
+    if (f_.Offline || !FindParam(params, "POINT", point)) return Failed(kCouldNotModify);
     const std::string address = BraceGroup(point, 2);
     Variant values;
     std::string text;
@@ -132,12 +132,12 @@ TWorkerOutcome TCommandWorkers::PointGetDisabled(const Variant& params) {
 TWorkerOutcome TCommandWorkers::PointModify(const Variant& params) {
   try {
     std::string point;
-    if (Offline || !FindParam(params, "POINT", point)) return Failed(kCouldNotModify);
+    if (f_.Offline || !FindParam(params, "POINT", point)) return Failed(kCouldNotModify);
     TPointModifyPlan plan = PlanPointModify(point);
     bool ok = false;
     if (plan.OutOfService >= 0) {
       int response = 0;
-      device_.WriteSync(Variant::MakeList({Variant(plan.Address), Variant("81"),
+      f_.BACnetDevice1.WriteSync(Variant::MakeList({Variant(plan.Address), Variant("81"),
                                            Variant(plan.OutOfService == 1)}),
                         response);
       ok = response == bacnet::kResponseSimpleAck;
@@ -147,12 +147,12 @@ TWorkerOutcome TCommandWorkers::PointModify(const Variant& params) {
       if (!value.empty() && value.front() == '"') value.erase(0, 1);
       if (!value.empty() && value.back() == '"') value.pop_back();
       int response = 0;
-      device_.WriteSync(Variant::MakeList({Variant(plan.Address),
+      f_.BACnetDevice1.WriteSync(Variant::MakeList({Variant(plan.Address),
                                            Variant(std::to_string(PropertyOf(plan.Address))),
                                            Variant(value)}),
                         response);
       if (response == bacnet::kResponseSimpleAck) {
-        Points.StorePointValue(plan.Address, value);
+        f_.Points.StorePointValue(plan.Address, value);
         ok = true;
       }
     }

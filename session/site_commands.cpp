@@ -25,10 +25,10 @@ bool AnswerOctets(const Variant& values, std::string& octets) {
 TWorkerOutcome TCommandWorkers::SiteTime() {
   TWorkerOutcome o;
   try {
-    const double now = NowValue();
+    const double now = bacnet::LocalNow();
     double siteTime = now;
-    if (!Offline) {
-      for (const bacnet::TBACnetBinding& b : std::vector(device_.Bindings())) {
+    if (!f_.Offline) {
+      for (const bacnet::TBACnetBinding& b : std::vector(f_.BACnetDevice1.Bindings())) {
         const std::string address = BindingAddress(b);
         Variant values;
         std::string date, time;
@@ -50,7 +50,7 @@ TWorkerOutcome TCommandWorkers::SiteTime() {
     o.CommandResult = Variant::MakeList(
         {Variant(MakeParam("SITETIME", ShortDateText(siteTime) + " " + LongTimeText(siteTime))),
          Variant("")});
-    SiteClockOffset = now - siteTime;
+    f_.SiteClockOffset = now - siteTime;
   } catch (...) {
     o = TWorkerOutcome();
     o.OperationState = 3;
@@ -63,12 +63,12 @@ TWorkerOutcome TCommandWorkers::SiteTime() {
 TWorkerOutcome TCommandWorkers::SiteStatus() {
   TWorkerOutcome o;
   try {
-    if (Offline) {
-      o.CommandResult = Variant::MakeList({Variant(Description), Variant("Offline")});
+    if (f_.Offline) {
+      o.CommandResult = Variant::MakeList({Variant(f_.Info.Description), Variant("Offline")});
       return o;
     }
     std::vector<Variant> items;
-    for (std::string& line : SiteStatusLines(device_.Bindings(), NowValue() - SiteClockOffset))
+    for (std::string& line : SiteStatusLines(f_.BACnetDevice1.Bindings(), bacnet::LocalNow() - f_.SiteClockOffset))
       items.emplace_back(std::move(line));
     o.CommandResult = Variant::MakeList(std::move(items));
   } catch (...) {

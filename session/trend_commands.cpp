@@ -18,7 +18,7 @@ TWorkerOutcome TCommandWorkers::GetTrendData(const Variant& params) {
   if (!result[0].IsArray() && !result[0].IsOctets()) result[0].TryToText(first);
   result[0] = Variant("");
   const std::string address = BraceGroup(first, 3);
-  TrendBuffer.Clear();
+  f_.TrendBuffer.Clear();
 
   std::string upper = address;
   for (char& c : upper)
@@ -32,10 +32,10 @@ TWorkerOutcome TCommandWorkers::GetTrendData(const Variant& params) {
         count = TextToInt(text);
       for (const auto& [index, n] : TrendRequestPlan(count)) {
         int response = 0;
-        device_.ReadRangeSync(Variant::MakeList({Variant(address), Variant("131"),
+        f_.BACnetDevice1.ReadRangeSync(Variant::MakeList({Variant(address), Variant("131"),
                                                  Variant(EncodeByPositionRange(index, n))}),
                               response, values);
-        if (response == 3) DecodeTrendRecords(values, TrendBuffer);
+        if (response == 3) DecodeTrendRecords(values, f_.TrendBuffer);
       }
     } catch (const std::exception& e) {
       o.ErrorTextSet = true;
@@ -45,7 +45,7 @@ TWorkerOutcome TCommandWorkers::GetTrendData(const Variant& params) {
       o.ErrorText = "Could not read trend data.";
     }
   }
-  if (TrendBuffer.Count() > 0) result[0] = Variant::MakeOctets(TrendBuffer.Octets());
+  if (f_.TrendBuffer.Count() > 0) result[0] = Variant::MakeOctets(f_.TrendBuffer.Octets());
   o.CommandResult = result;
   return o;
 }

@@ -82,7 +82,11 @@ TBACnetDataLinkBIP::TBACnetDataLinkBIP(platform::MessageLoop& loop) : socket_(lo
   };
   socket_.OnReadyToSend = [this](void*) {
     ReadyToSend = true;
-    SendNext();
+    // Everything that piled up while the socket was blocked leaves now, not only the first
+    // entry: otherwise the rest would wait for the next Send, however long that takes.
+    do {
+      SendNext();
+    } while (ReadyToSend && !queue_.Empty() && socket_.Active());
   };
   socket_.OnError = [this](void*, int code, const std::string& text) {
     ReadyToSend = false;

@@ -1,6 +1,7 @@
 // The BACnet/IP link on real sockets, inside private network namespaces.
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "bacnet/link/data_link_bip.h"
@@ -214,6 +215,50 @@ TEST_F(BIPSockets, ReadyToSendFollowsActivation) {
   EXPECT_FALSE(a.link.ReadyToSend);
   Open(a, 0, "10.47.0.1");
   ASSERT_TRUE(RunLoopUntil([&] { return a.link.ReadyToSend; }, 1000, loop));
+}
+
+TEST_F(BIPSockets, DatagramsHeldUpByABlockedSocketLeaveWhenItIsReadyAgain) {
+  NEED_HOSTS(2);
+  // A slow queueing discipline on the sender's interface and a small send buffer make the
+  // socket refuse datagrams for a while.
+  if (!test::RunCommand("ip netns exec " + net->Name(0) +
+                        " tc qdisc add dev eth0 root tbf rate 8kbit burst 1600 latency 60s"))
+    GTEST_SKIP() << "no tbf queueing discipline here";
+  Node a(loop);
+  Open(a, 0, "10.47.0.1");
+  int small = 1;
+  setsockopt(a.link.Socket().Descriptor(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  std::unique_ptr<UdpProbe> peer;
+  net->In(1, [&] { peer = std::make_unique<UdpProbe>("10.47.0.2", 47808); });
+
+  int sent = 0;
+  while (a.link.TransmitQueue().Empty() && sent < 1000) {
+    TBACnetFrame f = Frame(std::string(1000, '\x01'), Octets({10, 47, 0, 2}));
+    ASSERT_TRUE(a.link.Send(f));
+    ++sent;
+  }
+  ASSERT_FALSE(a.link.TransmitQueue().Empty()) << "the socket never blocked";
+  EXPECT_FALSE(a.link.ReadyToSend);
+  for (int p = 0; p < 4; ++p) {
+    TBACnetFrame f = Frame(std::string(1, static_cast<char>(0x10 + p)), Octets({10, 47, 0, 2}));
+    f.Priority = p;
+    ASSERT_TRUE(a.link.Send(f));
+  }
+  const size_t traced = a.trace.size();
+  // Dropping the queued packets frees the send buffer.
+  ASSERT_TRUE(test::RunCommand("ip netns exec " + net->Name(0) + " tc qdisc del dev eth0 root"));
+  ASSERT_TRUE(RunLoopUntil([&] { return a.link.TransmitQueue().Empty(); }, 3000, loop));
+  EXPECT_TRUE(a.link.ReadyToSend);
+  ASSERT_EQ(a.trace.size(), traced + 5);
+  // Highest priority first; the held-up datagram keeps its place before the newer one of
+  // its own priority.
+  EXPECT_EQ(a.trace[traced], "SendPacket: [81][0a][00][05][13]");
+  EXPECT_EQ(a.trace[traced + 2], "SendPacket: [81][0a][00][05][11]");
+  EXPECT_EQ(a.trace[traced + 3].rfind("SendPacket: [81][0a][03][ec][01]", 0), 0u);
+  EXPECT_EQ(a.trace[traced + 4], "SendPacket: [81][0a][00][05][10]");
+  std::string got, last;
+  while (peer->Receive(got, 500)) last = got;
+  EXPECT_EQ(Hex(last), Hex(Octets({0x81, 0x0A, 0x00, 0x05, 0x10})));
 }
 
 TEST(BIPHostName, EmptyLocalHostIsFoundFromTheHostName) {

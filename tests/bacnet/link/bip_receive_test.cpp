@@ -152,5 +152,30 @@ TEST(BIPLink, SendOnAnUnboundSocketKeepsTheErrorAndRaisesNothing) {
   EXPECT_EQ(trace[0], "BadAddress: [0a][00][5d]");
 }
 
+TEST(BIPLink, SocketErrorIsKeptAsTextAndStopsReadiness) {
+  platform::MessageLoop loop;
+  TBACnetDataLinkBIP link(loop);
+  std::vector<std::string> trace;
+  link.OnTrace = [&](void*, const std::string& t, int) { trace.push_back(t); };
+  link.ReadyToSend = true;
+  ASSERT_TRUE(link.Socket().OnError);
+  link.Socket().OnError(&link.Socket(), 10054, "Connection reset by peer");
+  EXPECT_FALSE(link.ReadyToSend);
+  EXPECT_EQ(link.LastError, "BACnet/IP Error: (10054) Connection reset by peer");
+  EXPECT_TRUE(trace.empty());
+}
+
+TEST(BIPLink, UnusableLocalHostFailsTheOpenWithATrace) {
+  platform::MessageLoop loop;
+  TBACnetDataLinkBIP link(loop);
+  std::vector<std::string> trace;
+  link.OnTrace = [&](void*, const std::string& t, int) { trace.push_back(t); };
+  link.SetLocalHost("not.an.address");
+  EXPECT_FALSE(link.SetActive(true));
+  EXPECT_FALSE(link.Active);
+  ASSERT_EQ(trace.size(), 1u);
+  EXPECT_EQ(trace[0], "Execpt: Invalid local address not.an.address");
+}
+
 }  // namespace
 }  // namespace zb::bacnet

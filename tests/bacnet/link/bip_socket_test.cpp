@@ -184,6 +184,22 @@ TEST_F(BIPSockets, ClosedLinkKeepsItsSocketAndANewPortRebinds) {
   EXPECT_EQ(a.frames[1].DestinationAddress, Octets({10, 47, 0, 1, 0xBA, 0xC1}));
 }
 
+TEST_F(BIPSockets, NewLocalHostRebindsAnActiveSocket) {
+  NEED_HOSTS(2);
+  ASSERT_TRUE(net->AddAddress(0, "10.47.0.77/24"));
+  Node a(loop);
+  Open(a, 0, "10.47.0.1");
+  net->In(0, [&] { a.link.SetLocalHost("10.47.0.77"); });
+  EXPECT_TRUE(a.link.Socket().Active());
+  EXPECT_EQ(a.link.Socket().LocalHost(), "10.47.0.77");
+  std::unique_ptr<UdpProbe> peer;
+  net->In(1, [&] { peer = std::make_unique<UdpProbe>("10.47.0.2", 47808); });
+  a.link.Send(Frame(kNPDU, Octets({10, 47, 0, 2})));
+  std::string got, host;
+  ASSERT_TRUE(peer->Receive(got, 2000, &host));
+  EXPECT_EQ(host, "10.47.0.77");
+}
+
 TEST_F(BIPSockets, PortInUseFailsTheOpenWithATraceAndLeavesTheSocketInactive) {
   NEED_HOSTS(1);
   std::unique_ptr<UdpProbe> squatter;

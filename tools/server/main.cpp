@@ -1,15 +1,169 @@
-// Placeholder entry until the driver server lands: runs the message loop until SIGINT/SIGTERM.
-#include <csignal>
-#include <cstdio>
+// zelbacnet-server: the driver server. Serves driver objects to hosts over the host connection
+// and runs the driver window with its sessions on the one message loop.
+#include <limits.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "driver/main_form.h"
+#include "driver/registration.h"
+#include "driver/server_driver.h"
+#include "platform/host_connection.h"
 #include "platform/message_loop.h"
 
-int main() {
-  static volatile std::sig_atomic_t stop = 0;
-  std::signal(SIGINT, [](int) { stop = 1; });
-  std::signal(SIGTERM, [](int) { stop = 1; });
+namespace {
+
+const char kUsage[] =
+    "usage: zelbacnet-server [--socket PATH] [--automation] [--regserver | --unregserver]\n"
+    "\n"
+    "The BACnet driver server. Hosts reach it over a Unix socket (one JSON object per line)\n"
+    "and create driver objects \"ZelBACnetServer.ZelBACnetServerDriver\" on it.\n"
+    "\n"
+    "  --socket PATH   the host connection (default $XDG_RUNTIME_DIR/zelbacnet.sock,\n"
+    "                  else /tmp/zelbacnet-$UID/zelbacnet.sock); created with mode 0600\n"
+    "  --automation    started on a host's behalf: end when the host has released its last\n"
+    "                  object (or when no object arrives within 60 s of the start)\n"
+    "  --regserver     write the registration record (identifiers, this executable, the\n"
+    "                  socket) that lets the host tool start the server on demand, and exit\n"
+    "  --unregserver   remove the registration record and exit\n"
+    "  --help          this text\n"
+    "\n"
+    "Started by hand it runs until Exit: the Exit entry of the driver window (see\n"
+    "`zelbacnet view`), SIGINT or SIGTERM. With objects still alive, a person watching the\n"
+    "window is asked first; with nobody watching it proceeds.\n"
+    "\n"
+    "Examples:\n"
+    "  zelbacnet-server                          # serve on the default socket\n"
+    "  zelbacnet-server --socket /tmp/zb.sock    # serve on another socket\n"
+    "  zelbacnet-server --regserver              # register for `zelbacnet` to start on demand\n";
+
+std::string SelfExecutable() {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "zelbacnet-server";
+  buf[n] = '\0';
+  return buf;
+}
+
+// Creates the socket's directory owner-only when it is the default one under /tmp.
+void PrepareDefaultDirectory(const std::string& path) {
+  std::string dir = path.substr(0, path.rfind('/'));
+  if (dir.rfind("/tmp/zelbacnet-", 0) == 0) mkdir(dir.c_str(), 0700);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string socket_path;
+  bool automation = false, reg = false, unreg = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--socket" && i + 1 < argc) {
+      socket_path = argv[++i];
+    } else if (a.rfind("--socket=", 0) == 0) {
+      socket_path = a.substr(9);
+    } else if (a == "--automation" || a == "-Embedding" || a == "/Automation") {
+      automation = true;
+    } else if (a == "--regserver") {
+      reg = true;
+    } else if (a == "--unregserver") {
+      unreg = true;
+    } else {
+      std::fprintf(stderr, "zelbacnet-server: unknown option %s\n\n%s", a.c_str(), kUsage);
+      return 2;
+    }
+  }
+  bool default_socket = socket_path.empty();
+  if (default_socket) socket_path = zb::platform::DefaultHostSocketPath();
+
+  if (reg || unreg) {
+    std::string error;
+    bool ok = reg ? zb::WriteRegistration(zb::DriverRegistration(SelfExecutable(), socket_path), error)
+                  : zb::RemoveRegistration(error);
+    if (!ok) {
+      std::fprintf(stderr, "zelbacnet-server: %s\n", error.c_str());
+      return 1;
+    }
+    std::printf("%s %s\n", reg ? "registered in" : "unregistered from", zb::RegistrationPath().c_str());
+    return 0;
+  }
+
   auto& loop = zb::platform::MessageLoop::Current();
-  while (!stop) loop.WaitAndProcess(100);
-  std::puts("zelbacnet-server stopped");
-  return 0;
+
+  // SIGINT and SIGTERM arrive as events on the loop and count as Exit.
+  sigset_t mask;
+  sigemptyset(&mask);
+  sigaddset(&mask, SIGINT);
+  sigaddset(&mask, SIGTERM);
+  sigprocmask(SIG_BLOCK, &mask, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  int sfd = signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (sfd < 0) {
+    std::fprintf(stderr, "zelbacnet-server: signalfd: %s\n", std::strerror(errno));
+    return 1;
+  }
+
+  int exit_code = 0;
+  {
+    auto main_form = std::make_unique<zb::TMainForm>(loop);
+    auto host = std::make_unique<zb::platform::HostConnection>(loop);
+    main_form->ObjectCount = [] { return zb::TZelBACnetServerDriver::ObjectCount(); };
+    main_form->OnExit = [&loop] { loop.Quit(); };
+    zb::TMainForm* form = main_form.get();
+    host->RegisterClass({zb::kDriverProgId, zb::kDriverClassId,
+                         [form] { return std::make_unique<zb::TZelBACnetServerDriver>(*form); }});
+
+    bool had_object = false;
+    zb::platform::Timer idle_guard(loop);
+    if (automation) {
+      host->OnObjectCountChanged = [&](int count) {
+        if (count > 0) had_object = true;
+        if (count == 0 && had_object) loop.Quit();
+      };
+      // Started for a host that never came: do not linger.
+      idle_guard.SetInterval(60000);
+      idle_guard.OnTimer = [&] {
+        idle_guard.SetEnabled(false);
+        if (!had_object) loop.Quit();
+      };
+      idle_guard.SetEnabled(true);
+    }
+
+    int watch = loop.Watch(sfd, POLLIN, [form](int fd, short) {
+      signalfd_siginfo info;
+      while (read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+      }
+      form->Exit();
+    });
+
+    if (default_socket) PrepareDefaultDirectory(socket_path);
+    std::string error;
+    if (!host->Listen(socket_path, error)) {
+      std::fprintf(stderr, "zelbacnet-server: %s\n", error.c_str());
+      exit_code = 1;
+    } else {
+      std::fprintf(stderr, "zelbacnet-server: %s listening on %s\n", zb::kApplicationTitle,
+                   socket_path.c_str());
+      loop.Run();
+    }
+    loop.Unwatch(watch);
+    // The host's objects go first, then the window and its sessions.
+    host->ReleaseAll();
+    host.reset();
+    main_form.reset();
+  }
+  close(sfd);
+  if (exit_code == 0) std::fputs("zelbacnet-server stopped\n", stderr);
+  return exit_code;
 }

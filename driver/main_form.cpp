@@ -1,0 +1,128 @@
+#include "driver/main_form.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <exception>
+
+namespace zb {
+
+namespace {
+TMainForm* instance = nullptr;
+}
+
+std::string ExitConfirmationText() {
+  return std::string(
+             "There are still active COM objects in this application.  One or more clients may "
+             "have references to these objects, so manually closing ") +
+         "this application may cause those client application(s) to fail." + "\n\n" +
+         "Are you sure you want to close this application?";
+}
+
+TMainForm* TMainForm::Instance() { return instance; }
+
+TMainForm::TMainForm(platform::MessageLoop& loop)
+    : platform::Form("MainForm", "TMainForm"), ProcessTimer(loop), loop_(loop) {
+  Caption = "BACnet Driver V1.70";
+  Hint = kApplicationTitle;
+  HideBtn.OnClick = [this] { Hide(); };
+  Hide1.OnClick = [this] { Hide(); };
+  Exit1.OnClick = [this] { Exit(); };
+  OnCloseQuery = [this](bool& can_close) {
+    if (ObjectCount && ObjectCount() > 0)
+      can_close = platform::Confirmation::Ask(kExitCaption, ExitConfirmationText());
+  };
+  OnClose = [this] {
+    if (OnExit) OnExit();
+  };
+  ProcessTimer.SetInterval(100);
+  ProcessTimer.OnTimer = [this] { ProcessTimerTimer(); };
+  ProcessTimer.SetEnabled(true);
+  instance = this;
+}
+
+TMainForm::~TMainForm() {
+  ProcessTimer.SetEnabled(false);
+  ProcessTimer.OnTimer = nullptr;
+  SessionRegistry.clear();
+  sessions_.clear();
+  if (instance == this) instance = nullptr;
+}
+
+TBACnetForm* TMainForm::FindSession(const std::string& description) const {
+  for (const auto& [name, session] : SessionRegistry)
+    if (strcasecmp(name.c_str(), description.c_str()) == 0) return session;
+  return nullptr;
+}
+
+TBACnetForm* TMainForm::FindOrCreateSession(const TConnectionInfo& info) {
+  if (TBACnetForm* s = FindSession(info.Description)) return s;
+  auto session = std::make_unique<TBACnetForm>(this, loop_);
+  TBACnetForm* s = session.get();
+  s->CopyInfo(info);
+  // A session window frees itself once closed; the free is posted, as a window's release is,
+  // because the close may be asked from inside one of the session's own handlers.
+  s->OnClose = [this, s] {
+    RemoveSession(s);
+    loop_.Post([handle = s->Handle(), s] {
+      if (instance && platform::Form::FromHandle(handle) == s) instance->DestroySession(s);
+    });
+  };
+  sessions_.push_back(std::move(session));
+  SessionRegistry.emplace_back(info.Description, s);
+  RefreshCount();
+  return s;
+}
+
+void TMainForm::DestroySession(TBACnetForm* session) {
+  RemoveSession(session);
+  auto it = std::find_if(sessions_.begin(), sessions_.end(),
+                         [session](const auto& p) { return p.get() == session; });
+  if (it == sessions_.end()) return;
+  std::unique_ptr<TBACnetForm> doomed = std::move(*it);
+  sessions_.erase(it);
+  doomed.reset();
+}
+
+void TMainForm::RemoveSession(TBACnetForm* session) {
+  auto it = std::find_if(SessionRegistry.begin(), SessionRegistry.end(),
+                         [session](const auto& e) { return e.second == session; });
+  if (it == SessionRegistry.end()) return;
+  SessionRegistry.erase(it);
+  RefreshCount();
+}
+
+void TMainForm::RefreshCount() {
+  size_t n = SessionRegistry.size();
+  ConnectionsPnl.Caption = std::to_string(n) + (n == 1 ? " Connection" : " Connections");
+}
+
+void TMainForm::ShowException(const std::string& message) { MessagePnl.Caption = message; }
+
+void TMainForm::ProcessTimerTimer() {
+  // A session tick may wait on the loop; the disabled timer keeps a second tick from starting
+  // inside it (the flag covers a timer re-enabled by someone else meanwhile).
+  if (in_tick_) return;
+  in_tick_ = true;
+  ProcessTimer.SetEnabled(false);
+  std::vector<int> handles;
+  for (platform::Form* f : Children())
+    if (dynamic_cast<TBACnetForm*>(f)) handles.push_back(f->Handle());
+  try {
+    for (int h : handles) {
+      // Looked up again: a session may have been freed while an earlier one waited.
+      auto* session = dynamic_cast<TBACnetForm*>(platform::Form::FromHandle(h));
+      if (session) session->Tick();
+    }
+  } catch (const std::exception& e) {
+    ShowException(e.what());
+  } catch (...) {
+    ShowException("Unknown exception");
+  }
+  in_tick_ = false;
+  ProcessTimer.SetEnabled(true);
+}
+
+bool TMainForm::Exit() { return Close(); }
+
+}  // namespace zb

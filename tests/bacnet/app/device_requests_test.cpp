@@ -383,3 +383,21 @@ TEST_F(Requests, UnansweredServerTransactionIsReportedAsAFailure) {
 
 }  // namespace
 }  // namespace zb::bacnet::test
+
+namespace zb::bacnet::test {
+namespace {
+
+// Before the stack is opened nothing would ever age a transaction, so a waiting request would
+// wait for good: requests are refused instead.
+TEST(DeviceRequestsBeforeOpen, AreRefusedAndDoNotWait) {
+  DeviceStack s;
+  EXPECT_EQ(s.dev.RequestRead(Variant::MakeList({kPeerAvalText, "85"})), -1);
+  int response = 0;
+  Variant values;
+  EXPECT_EQ(s.dev.ReadSync(Variant::MakeList({kPeerAvalText, "85"}), response, values), 0);
+  EXPECT_TRUE(s.net.sent.empty());
+  EXPECT_EQ(s.dev.PendingCount(), 0);
+}
+
+}  // namespace
+}  // namespace zb::bacnet::test

@@ -1,13 +1,14 @@
 #include "bacnet/link/data_link_bip.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <netdb.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace zb::bacnet {
 
@@ -152,13 +153,15 @@ bool TBACnetDataLinkBIP::SetActive(bool open) {
 
 bool TBACnetDataLinkBIP::Send(const TBACnetFrame& frame) {
   if (queue_.Full()) return false;
-  const int length = frame.Length < 0 ? 0 : (frame.Length > kFrameDataSize ? kFrameDataSize : frame.Length);
+  const int length =
+      frame.Length < 0 ? 0 : (frame.Length > kFrameDataSize ? kFrameDataSize : frame.Length);
   TTransmitQueueEntry entry;
   entry.Destination = frame.Broadcast ? kBroadcastDestination : frame.DestinationAddress.str();
   const int total = 4 + length;
   entry.Data.reserve(total);
   entry.Data += static_cast<char>(kBVLLTypeBIP);
-  entry.Data += static_cast<char>(frame.Broadcast ? kBVLCOriginalBroadcastNPDU : kBVLCOriginalUnicastNPDU);
+  entry.Data +=
+      static_cast<char>(frame.Broadcast ? kBVLCOriginalBroadcastNPDU : kBVLCOriginalUnicastNPDU);
   entry.Data += static_cast<char>((total >> 8) & 0xFF);
   entry.Data += static_cast<char>(total & 0xFF);
   entry.Data.append(reinterpret_cast<const char*>(frame.Data), length);
@@ -178,7 +181,8 @@ void TBACnetDataLinkBIP::SendNext() {
   }
   const auto* o = reinterpret_cast<const unsigned char*>(dest.data());
   socket_.RemoteHost = DottedOf(o);
-  socket_.RemotePort = dest.size() >= 6 ? static_cast<uint16_t>((o[4] << 8) | o[5]) : socket_.LocalPort();
+  socket_.RemotePort =
+      dest.size() >= 6 ? static_cast<uint16_t>((o[4] << 8) | o[5]) : socket_.LocalPort();
   try {
     socket_.Send(entry.Data);
   } catch (const TSocketError& e) {
@@ -237,7 +241,8 @@ void TBACnetDataLinkBIP::ReceiveDatagram(const std::string& data, const std::str
     case kBVLCForwardedNPDU: {
       if (size <= 10) return;
       start = 10;
-      const uint32_t ip = (uint32_t(d[4]) << 24) | (uint32_t(d[5]) << 16) | (uint32_t(d[6]) << 8) | d[7];
+      const uint32_t ip =
+          (uint32_t(d[4]) << 24) | (uint32_t(d[5]) << 16) | (uint32_t(d[6]) << 8) | d[7];
       frame.ForwardedFrom = std::to_string(ip) + ":" + std::to_string((d[8] << 8) | d[9]);
       frame.Forwarded = true;
       break;

@@ -23,8 +23,8 @@ class TSocketError : public std::runtime_error {
 
 class TUDPSocket {
  public:
-  using DataInHandler = std::function<void(void* sender, const std::string& data,
-                                           const std::string& host, int port)>;
+  using DataInHandler =
+      std::function<void(void* sender, const std::string& data, const std::string& host, int port)>;
   using ReadyHandler = std::function<void(void* sender)>;
   using ErrorHandler = std::function<void(void* sender, int code, const std::string& text)>;
 

@@ -1,9 +1,5 @@
 #include "tests/common/netns.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <net/if.h>
 #include <sched.h>
@@ -11,6 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 namespace zb::test {

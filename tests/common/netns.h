@@ -14,10 +14,10 @@ namespace zb::test {
 std::string EnterPrivateNetwork();
 
 // In a gtest body: enter a private namespace or skip the test when that is impossible here.
-#define ZB_REQUIRE_PRIVATE_NETWORK()                                  \
-  do {                                                                \
-    std::string zb_netns_error = ::zb::test::EnterPrivateNetwork();   \
-    if (!zb_netns_error.empty()) GTEST_SKIP() << zb_netns_error;      \
+#define ZB_REQUIRE_PRIVATE_NETWORK()                                \
+  do {                                                              \
+    std::string zb_netns_error = ::zb::test::EnterPrivateNetwork(); \
+    if (!zb_netns_error.empty()) GTEST_SKIP() << zb_netns_error;    \
   } while (0)
 
 // Several test hosts, each a named namespace ("zbt<pid>h<i>") with lo up and one interface
@@ -53,8 +53,8 @@ class TestNetwork {
 };
 
 // In a gtest body: a TestNetwork named `var` with `n` hosts, or skip.
-#define ZB_TEST_NETWORK(var, n)                                 \
-  ::zb::test::TestNetwork var(n);                               \
+#define ZB_TEST_NETWORK(var, n)   \
+  ::zb::test::TestNetwork var(n); \
   if (!var.ok()) GTEST_SKIP() << var.error()
 
 // Runs a command line through /bin/sh; true when it exits with status 0. Output is discarded

@@ -1,13 +1,14 @@
 #include "tests/common/peer.h"
 
-#include <cerrno>
-#include <chrono>
-#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 
 namespace zb::test {
 
@@ -16,7 +17,7 @@ const std::string kPeerDir = std::string(ZB_SOURCE_DIR) + "/tests/peer";
 }
 
 bool PeerInstalled() {
-  struct stat st{};
+  struct stat st {};
   return stat((kPeerDir + "/node_modules/@bacnet-js/client").c_str(), &st) == 0;
 }
 

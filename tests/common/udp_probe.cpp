@@ -1,12 +1,13 @@
 #include "tests/common/udp_probe.h"
 
 #include <arpa/inet.h>
-#include <chrono>
-#include <cstdio>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
 
 namespace zb::test {
 

@@ -50,9 +50,9 @@ TEST_F(BIPReceive, OriginalUnicastIsDeliveredAndTrailingOctetsIgnored) {
 }
 
 TEST_F(BIPReceive, ForwardedNPDUNamesTheOriginatingNode) {
-  link.ReceiveDatagram(Octets({0x81, 0x04, 0x00, 0x0E, 0xC0, 0xA8, 0x01, 0x0A, 0xBA, 0xC0, 0x01,
-                               0x00, 0x10, 0x08}),
-                       "10.0.0.2", 47808);
+  link.ReceiveDatagram(
+      Octets({0x81, 0x04, 0x00, 0x0E, 0xC0, 0xA8, 0x01, 0x0A, 0xBA, 0xC0, 0x01, 0x00, 0x10, 0x08}),
+      "10.0.0.2", 47808);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_TRUE(frames[0].Forwarded);
   EXPECT_EQ(frames[0].ForwardedFrom, "3232235786:47808");
@@ -76,16 +76,18 @@ TEST_F(BIPReceive, NonNPDUAndMalformedDatagramsDeliverNothing) {
   link.ReceiveDatagram(Octets({0x81, 0x05, 0x00, 0x06, 0x00, 0x00}), from, 47808);  // registration
   link.ReceiveDatagram(Octets({0x82, 0x0A, 0x00, 0x06, 0x01, 0x00}), from, 47808);  // other type
   link.ReceiveDatagram(Octets({0x81, 0x0A, 0x00}), from, 47808);
-  link.ReceiveDatagram(Octets({0x81, 0x0A, 0x00, 0x09, 0x01, 0x00}), from, 47808);  // longer than sent
-  link.ReceiveDatagram(Octets({0x81, 0x0A, 0x00, 0x02, 0x01, 0x00}), from, 47808);  // shorter than header
+  link.ReceiveDatagram(Octets({0x81, 0x0A, 0x00, 0x09, 0x01, 0x00}), from,
+                       47808);  // longer than sent
+  link.ReceiveDatagram(Octets({0x81, 0x0A, 0x00, 0x02, 0x01, 0x00}), from,
+                       47808);  // shorter than header
   link.ReceiveDatagram(Octets({0x81, 0x04, 0x00, 0x0A, 1, 2, 3, 4, 5, 6}), from, 47808);
   link.ReceiveDatagram(Octets({0x81, 0x04, 0x00, 0x08, 1, 2, 3, 4, 5, 6, 7}), from, 47808);
   EXPECT_TRUE(frames.empty());
 }
 
 TEST_F(BIPReceive, EveryCutOfAValidDatagramIsRejected) {
-  std::string d = Octets({0x81, 0x04, 0x00, 0x10, 10, 0, 0, 3, 0xBA, 0xC0, 0x01, 0x00, 0x10, 0x08,
-                          0x09, 0x01});
+  std::string d =
+      Octets({0x81, 0x04, 0x00, 0x10, 10, 0, 0, 3, 0xBA, 0xC0, 0x01, 0x00, 0x10, 0x08, 0x09, 0x01});
   for (size_t cut = 0; cut < d.size(); ++cut) link.ReceiveDatagram(d.substr(0, cut), "10.0.0.7", 1);
   EXPECT_TRUE(frames.empty());
   link.ReceiveDatagram(d, "10.0.0.7", 1);

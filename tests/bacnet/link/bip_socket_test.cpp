@@ -22,7 +22,8 @@ std::string Octets(std::initializer_list<int> v) {
   return s;
 }
 
-TBACnetFrame Frame(const std::string& npdu, const std::string& destination, bool broadcast = false) {
+TBACnetFrame Frame(const std::string& npdu, const std::string& destination,
+                   bool broadcast = false) {
   TBACnetFrame f;
   f.DestinationAddress = destination;
   f.Broadcast = broadcast;
@@ -59,8 +60,8 @@ class BIPSockets : public ::testing::Test {
   std::unique_ptr<test::TestNetwork> net;
 };
 
-#define NEED_HOSTS(n)                                              \
-  net = std::make_unique<test::TestNetwork>(n);                    \
+#define NEED_HOSTS(n)                           \
+  net = std::make_unique<test::TestNetwork>(n); \
   if (!net->ok()) GTEST_SKIP() << net->error()
 
 TEST_F(BIPSockets, UnicastLeavesAsOriginalUnicastToTheGivenPortAndTraces) {

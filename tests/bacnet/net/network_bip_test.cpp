@@ -12,9 +12,9 @@
 namespace zb::bacnet {
 namespace {
 
-using testing::Octets;
 using test::Hex;
 using test::RunLoopUntil;
+using testing::Octets;
 
 // I-Am for device 135: max APDU 1024, segmentation both, vendor 7.
 const std::string kIAm =
@@ -93,9 +93,9 @@ TEST_F(NetworkOverBIP, RoutersAreLearnedFromTheWireAndUsedForRemoteNetworks) {
 TEST_F(NetworkOverBIP, SourceNetworkOfAReceivedNPDUTeachesTheRouterForTheReply) {
   std::unique_ptr<test::UdpProbe> router;
   net->In(1, [&] { router = std::make_unique<test::UdpProbe>("10.47.0.2", 47999); });
-  router->SendTo("10.47.0.1", 47808,
-                 Octets({0x81, 0x0A, 0x00, 0x0C, 0x01, 0x08, 0x00, 0x09, 0x01, 0x21}) +
-                     Octets({0x10, 0x08}));
+  router->SendTo(
+      "10.47.0.1", 47808,
+      Octets({0x81, 0x0A, 0x00, 0x0C, 0x01, 0x08, 0x00, 0x09, 0x01, 0x21}) + Octets({0x10, 0x08}));
   ASSERT_TRUE(RunLoopUntil([&] { return !received.empty(); }, 2000, loop));
   const TBACnetNPDU in = received[0];
   EXPECT_EQ(in.SourceNetwork, 9);
@@ -114,8 +114,8 @@ TEST_F(NetworkOverBIP, SourceNetworkOfAReceivedNPDUTeachesTheRouterForTheReply) 
   network.SendNPDU(reply);
   std::string got;
   ASSERT_TRUE(router->Receive(got, 2000));
-  EXPECT_EQ(Hex(got.substr(0, 10)), Hex(Octets({0x81, 0x0A, 0x00, 0x19, 0x01, 0x20, 0x00, 0x09, 0x01,
-                                                0x21})));
+  EXPECT_EQ(Hex(got.substr(0, 10)),
+            Hex(Octets({0x81, 0x0A, 0x00, 0x19, 0x01, 0x20, 0x00, 0x09, 0x01, 0x21})));
   EXPECT_EQ(got.substr(11), kIAm);
 }
 

@@ -11,7 +11,8 @@ using testing::Octets;
 using testing::ScriptedLink;
 
 // A ReadProperty-shaped APDU; its content does not matter to the network layer.
-const std::string kAPDU = Octets({0x00, 0x04, 0x02, 0x0C, 0x0C, 0x02, 0x00, 0x00, 0x87, 0x19, 0x4D});
+const std::string kAPDU =
+    Octets({0x00, 0x04, 0x02, 0x0C, 0x0C, 0x02, 0x00, 0x00, 0x87, 0x19, 0x4D});
 
 TBACnetNPDU MakeNPDU(const std::string& apdu) {
   TBACnetNPDU npdu;
@@ -102,9 +103,9 @@ TEST_F(NetworkTest, RemoteOverPointToPointCarriesSourceNetworkAndAddress) {
   npdu.ExpectingReply = true;
   net.SendNPDU(npdu);
   ASSERT_EQ(link.sent.size(), 1u);
-  EXPECT_EQ(link.SentOctets(0), Octets({0x01, 0x2C, 0x00, 0x05, 0x01, 0x0C, 0x35, 0x79, 0x02, 0x03,
-                                        0xE6, 0xFF}) +
-                                    kAPDU);
+  EXPECT_EQ(
+      link.SentOctets(0),
+      Octets({0x01, 0x2C, 0x00, 0x05, 0x01, 0x0C, 0x35, 0x79, 0x02, 0x03, 0xE6, 0xFF}) + kAPDU);
   EXPECT_TRUE(link.sent[0].DestinationAddress.empty());
 }
 
@@ -120,9 +121,8 @@ TEST_F(NetworkTest, RemoteGoesThroughGivenRouterThenTableAndIsDroppedWithoutOne)
   npdu.RouterAddress = router;
   net.SendNPDU(npdu);
   ASSERT_EQ(link.sent.size(), 1u);
-  EXPECT_EQ(link.SentOctets(0), Octets({0x01, 0x20, 0x12, 0x34, 0x06, 0x0A, 0, 1, 7, 0xBA, 0xC0,
-                                        0xFF}) +
-                                    kAPDU);
+  EXPECT_EQ(link.SentOctets(0),
+            Octets({0x01, 0x20, 0x12, 0x34, 0x06, 0x0A, 0, 1, 7, 0xBA, 0xC0, 0xFF}) + kAPDU);
   EXPECT_EQ(link.sent[0].DestinationAddress, router);
 
   const std::string learned = Octets({0x0A, 0, 0, 0x21, 0xBA, 0xC0});
@@ -200,8 +200,9 @@ TEST_F(NetworkTest, SourceNetworkIsDeliveredAndLearned) {
 
 TEST_F(NetworkTest, DestinationHeaderIsParsedAndHopCountSkipped) {
   link.Inject(Octets({0x01, 0x25, 0xFF, 0xFF, 0x00, 0x0F}) + kAPDU, Octets({1, 2, 3, 4, 5, 6}));
-  link.Inject(Octets({0x01, 0x2E, 0x00, 0x09, 0x02, 0xAB, 0xCD, 0x00, 0x03, 0x01, 0x44, 0x10}) + kAPDU,
-              Octets({1, 2, 3, 4, 5, 6}));
+  link.Inject(
+      Octets({0x01, 0x2E, 0x00, 0x09, 0x02, 0xAB, 0xCD, 0x00, 0x03, 0x01, 0x44, 0x10}) + kAPDU,
+      Octets({1, 2, 3, 4, 5, 6}));
   ASSERT_EQ(received.size(), 2u);
   EXPECT_TRUE(received[0].Broadcast);
   EXPECT_EQ(received[0].DestinationNetwork, 65535);

@@ -28,8 +28,8 @@ std::string FullReadPropertyMultipleAck() {
     object += Property(117, EncodeEnumerated(A, 0, 62));
     object += Property(81, EncodeBoolean(A, 0, false));
     object += Property(103, EncodeEnumerated(A, 0, 0));
-    object += Property(77, EncodeCharacterString(A, 0, "Zone " + std::to_string(instance) +
-                                                         " supply air"));
+    object += Property(
+        77, EncodeCharacterString(A, 0, "Zone " + std::to_string(instance) + " supply air"));
     object += EncodeClosingTag(1);
     if (out.size() + object.size() > 1470) break;
     out += object;
@@ -61,8 +61,12 @@ void Encode(benchmark::State& state, const std::string& data) {
   state.counters["elements"] = double(list.Count());
 }
 
-void BM_DecodeReadPropertyMultipleAck(benchmark::State& s) { Decode(s, FullReadPropertyMultipleAck()); }
-void BM_EncodeReadPropertyMultipleAck(benchmark::State& s) { Encode(s, FullReadPropertyMultipleAck()); }
+void BM_DecodeReadPropertyMultipleAck(benchmark::State& s) {
+  Decode(s, FullReadPropertyMultipleAck());
+}
+void BM_EncodeReadPropertyMultipleAck(benchmark::State& s) {
+  Encode(s, FullReadPropertyMultipleAck());
+}
 void BM_DecodeReadPropertyAck(benchmark::State& s) { Decode(s, SmallReadPropertyAck()); }
 void BM_EncodeReadPropertyAck(benchmark::State& s) { Encode(s, SmallReadPropertyAck()); }
 

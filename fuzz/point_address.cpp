@@ -1,12 +1,12 @@
 // Point address parser on arbitrary texts: never throws or reads outside the text; a parsed
 // record formats to a text that parses back to the same record (and formats the same again);
 // an object address of it reads back through the "@" rule.
+#include "bacnet/app/point_address.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
-
-#include "bacnet/app/point_address.h"
 
 using namespace zb::bacnet;
 
@@ -20,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!(a == b)) std::abort();
   if (FormatPointAddress(b) != formatted) std::abort();
 
-  std::string object = FormatObjectAddress(a.ObjectType, a.InstanceID, a.Network,
-                                           a.DeviceAddress.view());
+  std::string object =
+      FormatObjectAddress(a.ObjectType, a.InstanceID, a.Network, a.DeviceAddress.view());
   TBACnetPointAddress c;
   if (!ParsePointAddress(object, c)) std::abort();
   if (c.Network != a.Network || !(c.DeviceAddress == a.DeviceAddress) ||

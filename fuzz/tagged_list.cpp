@@ -1,6 +1,8 @@
 // Tagged value list decoder on arbitrary octets: never out of bounds; a prefix decodes to a prefix
 // of the elements; a complete list re-encodes stably, and to the very same octets when the input
 // was in the canonical form the encoder writes.
+#include "bacnet/app/tagged_list.h"
+
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -8,7 +10,6 @@
 #include <string>
 #include <string_view>
 
-#include "bacnet/app/tagged_list.h"
 #include "platform/variant.h"
 
 using namespace zb;
@@ -58,8 +59,11 @@ bool Canonical(std::string_view x) {
     if (ctx) continue;
     auto u = [&](size_t i) { return uint8_t(c[i]); };
     switch (tag) {
-      case 0: if (len != 0) return false; break;
-      case 2: case 9:
+      case 0:
+        if (len != 0) return false;
+        break;
+      case 2:
+      case 9:
         if (len < 1 || len > 4 || (len > 1 && u(0) == 0)) return false;
         break;
       case 3:
@@ -79,8 +83,11 @@ bool Canonical(std::string_view x) {
         if (std::isnan(std::bit_cast<double>(v))) return false;
         break;
       }
-      case 6: break;
-      case 7: if (len < 1 || u(0) != 0) return false; break;
+      case 6:
+        break;
+      case 7:
+        if (len < 1 || u(0) != 0) return false;
+        break;
       case 8:
         if (len == 1) return false;
         if (len >= 2) {
@@ -88,8 +95,13 @@ bool Canonical(std::string_view x) {
           if (unused > 7 || (u(len - 1) & ((1u << unused) - 1)) != 0) return false;
         }
         break;
-      case 10: case 11: case 12: if (len != 4) return false; break;
-      default: return false;
+      case 10:
+      case 11:
+      case 12:
+        if (len != 4) return false;
+        break;
+      default:
+        return false;
     }
   }
   return true;

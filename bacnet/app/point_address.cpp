@@ -29,7 +29,9 @@ std::string DottedOctets(std::string_view text) {
   return out;
 }
 
-// Hexadecimal octets, each followed by ":" (the last one may lack it).
+// Hexadecimal octets, each followed by ":" (the last one may lack it), read two digits and the
+// separator at a time. Digits are not validated: a character that is no hexadecimal digit counts
+// as 0, which is harmless for a MAC address the user mistyped.
 std::string HexOctets(std::string_view text) {
   std::string out;
   while (Contains(text, ':')) {

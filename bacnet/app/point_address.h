@@ -12,14 +12,14 @@
 namespace zb::bacnet {
 
 struct TBACnetPointAddress {
-  uint16_t Network = 0;             // 0 = the local network
-  ShortString<22> DeviceAddress;    // MAC octets of the device on its network
+  uint16_t Network = 0;           // 0 = the local network
+  ShortString<22> DeviceAddress;  // MAC octets of the device on its network
   int32_t ObjectType = 0;
   int32_t InstanceID = 0;
-  ShortString<16> RouterAddress;    // MAC of the router leading to Network; empty when not given
-  int32_t PropertyID = -1;          // -1 when the text names none
-  int32_t Qualifier = 16;           // the number after "."; 16 when absent
-  bool ShortForm = false;           // no "#": instance straight after the object code
+  ShortString<16> RouterAddress;  // MAC of the router leading to Network; empty when not given
+  int32_t PropertyID = -1;        // -1 when the text names none
+  int32_t Qualifier = 16;         // the number after "."; 16 when absent
+  bool ShortForm = false;         // no "#": instance straight after the object code
 
   bool operator==(const TBACnetPointAddress&) const = default;
 };

@@ -44,17 +44,32 @@ Variant DecodeTaggedList(std::string_view d, bool* complete) {
     bool context = (first & 0x08) != 0;
     uint32_t lvt = first & 0x07;
     if (tag == 15) {
-      if (pos >= n) { ok = false; break; }
+      if (pos >= n) {
+        ok = false;
+        break;
+      }
       tag = octet(pos++);
     }
-    if (context && lvt == 6) { items.push_back(Element({kElementOpening, tag})); continue; }
-    if (context && lvt == 7) { items.push_back(Element({kElementClosing, tag})); continue; }
+    if (context && lvt == 6) {
+      items.push_back(Element({kElementOpening, tag}));
+      continue;
+    }
+    if (context && lvt == 7) {
+      items.push_back(Element({kElementClosing, tag}));
+      continue;
+    }
     uint64_t length = lvt;
     if (lvt == 5) {
-      if (pos >= n) { ok = false; break; }
+      if (pos >= n) {
+        ok = false;
+        break;
+      }
       uint8_t ext = octet(pos++);
       size_t extra = ext == 254 ? 2 : ext == 255 ? 4 : 0;
-      if (extra > n - pos) { ok = false; break; }
+      if (extra > n - pos) {
+        ok = false;
+        break;
+      }
       length = extra ? 0 : ext;
       for (size_t i = 0; i < extra; ++i) length = (length << 8) | octet(pos++);
     }
@@ -64,7 +79,10 @@ Variant DecodeTaggedList(std::string_view d, bool* complete) {
     }
     uint64_t take = length;
     if (!context && (tag == kAppTagDate || tag == kAppTagTime)) take = 4;
-    if (take > n - pos) { ok = false; break; }
+    if (take > n - pos) {
+      ok = false;
+      break;
+    }
     std::string_view c = d.substr(pos, size_t(take));
     pos += size_t(take);
     if (context) {
@@ -94,8 +112,8 @@ Variant DecodeTaggedList(std::string_view d, bool* complete) {
         items.push_back(Element({kElementApplication, tag, std::string(c)}));
         break;
       case kAppTagCharacterString:
-        items.push_back(Element(
-            {kElementApplication, tag, std::string(c.empty() ? c : c.substr(1))}));
+        items.push_back(
+            Element({kElementApplication, tag, std::string(c.empty() ? c : c.substr(1))}));
         break;
       case kAppTagBitString:
         items.push_back(Element({kElementApplication, tag, DecodeBitString(c)}));

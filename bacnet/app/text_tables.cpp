@@ -6,6 +6,8 @@ namespace zb::bacnet {
 
 namespace {
 
+// clang-format off
+
 // Degree sign and superscript two in Windows-1252. Kept as separate literals so that the hex
 // escape never swallows a following letter.
 #define DEG "\xB0"
@@ -292,6 +294,8 @@ constexpr std::array<std::string_view, kUnitCount> kUnitAbbreviations = {
 
 #undef DEG
 #undef SQ
+
+// clang-format on
 
 // std::array pads missing initialisers silently; every table must be filled to its last entry.
 template <size_t N>

@@ -8,8 +8,8 @@
 
 namespace zb::bacnet {
 
-constexpr int kObjectTypeCount = 23;   // object types 0..22 have codes and names
-constexpr int kDataTypeCount = 17;     // application tags 0..15 and 16 "None"
+constexpr int kObjectTypeCount = 23;  // object types 0..22 have codes and names
+constexpr int kDataTypeCount = 17;    // application tags 0..15 and 16 "None"
 constexpr int kSegmentationCount = 4;
 constexpr int kNotifyTypeCount = 3;
 constexpr int kReliabilityCount = 10;
@@ -18,7 +18,7 @@ constexpr int kErrorClassCount = 7;
 constexpr int kErrorCodeCount = 47;
 constexpr int kRejectReasonCount = 10;
 constexpr int kAbortReasonCount = 5;
-constexpr int kUnitCount = 145;        // engineering units 0..144
+constexpr int kUnitCount = 145;  // engineering units 0..144
 constexpr int kUnitNoUnits = 95;
 
 std::string_view ObjectTypeCode(int objectType);  // "AIN" .. "LSZ"

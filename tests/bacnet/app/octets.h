@@ -12,8 +12,8 @@ inline std::string Octets(std::string_view hex) {
   int nibbles = 0, value = 0;
   for (char c : hex) {
     if (std::isspace(static_cast<unsigned char>(c))) continue;
-    value = value * 16 + (std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                                                                       : std::toupper(c) - 'A' + 10);
+    value = value * 16 +
+            (std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::toupper(c) - 'A' + 10);
     if (++nibbles == 2) {
       out.push_back(static_cast<char>(value));
       nibbles = value = 0;

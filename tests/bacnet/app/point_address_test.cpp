@@ -93,10 +93,16 @@ TEST(PointAddress, ObjectParts) {
 }
 
 TEST(PointAddress, Failures) {
-  for (const char* text :
-       {"300-AIN1", "-1-AIN1", "3-", "3-A", "-AIN1", "3-XYZ1", "3AIN1", "", "3-AIN", "3-AIN#",
-        "3-AINx", "3-AIN#1:", "3-AIN#1:x", "3-AIN#1:85.x", "3-AIN#1.5", "3-PROP#1", "3-PROPx#1",
-        "3-AIN#99999999999", "[5]-AIN1", "[5]3"})
+  for (const char* text : {"300-AIN1",  "-1-AIN1",
+                           "3-",        "3-A",
+                           "-AIN1",     "3-XYZ1",
+                           "3AIN1",     "",
+                           "3-AIN",     "3-AIN#",
+                           "3-AINx",    "3-AIN#1:",
+                           "3-AIN#1:x", "3-AIN#1:85.x",
+                           "3-AIN#1.5", "3-PROP#1",
+                           "3-PROPx#1", "3-AIN#99999999999",
+                           "[5]-AIN1",  "[5]3"})
     EXPECT_FALSE(Parses(text)) << text;
   // Numbers written in other strict forms are fine.
   EXPECT_EQ(Parse("3-AIN#$10").InstanceID, 16);
@@ -135,10 +141,25 @@ TEST(PointAddress, ObjectAddresses) {
 // Parse, format, parse: the same record, for texts that the plain rules would not carry back.
 TEST(PointAddress, FormattedTextsReadBackToTheSameRecord) {
   for (const char* text :
-       {"3-BIN7", "3-BIN7:85", "3-BIN7:85.4", "3-AIN#1:-1.8", "[5]12-AVAL#1:85.16",
-        "[0A:0B-5]12-AVAL#1", "[0A:-5]12-AVAL#1", "[C0:A8:01:01:BA:C0-0]12-AVAL#1",
-        "[0A:0B]12-AIN1", "[70000]12-AIN1", "FF:-AIN1", "0A:-AIN1", "@-AIN1", "@\xFF-AIN1",
-        "3-PROP130", "3-PROP7#7", "1:2:3-AIN1", "[1.2.3.4]5-AIN1", "[5]@abc-LSP2",
+       {"3-BIN7",
+        "3-BIN7:85",
+        "3-BIN7:85.4",
+        "3-AIN#1:-1.8",
+        "[5]12-AVAL#1:85.16",
+        "[0A:0B-5]12-AVAL#1",
+        "[0A:-5]12-AVAL#1",
+        "[C0:A8:01:01:BA:C0-0]12-AVAL#1",
+        "[0A:0B]12-AIN1",
+        "[70000]12-AIN1",
+        "FF:-AIN1",
+        "0A:-AIN1",
+        "@-AIN1",
+        "@\xFF-AIN1",
+        "3-PROP130",
+        "3-PROP7#7",
+        "1:2:3-AIN1",
+        "[1.2.3.4]5-AIN1",
+        "[5]@abc-LSP2",
         "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77-AIN1"}) {
     TBACnetPointAddress a = Parse(text);
     std::string formatted = FormatPointAddress(a);

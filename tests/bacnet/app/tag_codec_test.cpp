@@ -33,7 +33,7 @@ TEST(TagCodec, ApplicationEncodingsMatchTheStandardExamples) {
   EXPECT_EQ(ToHex(EncodeEnumerated(A, 0, 0)), "91 00");
   EXPECT_EQ(ToHex(EncodeDate(A, 0, Octets("5B 01 18 04"))), "A4 5B 01 18 04");  // 1991-01-24 Thu
   EXPECT_EQ(ToHex(EncodeTime(A, 0, Octets("11 23 2D 11"))), "B4 11 23 2D 11");  // 17:35:45.17
-  EXPECT_EQ(ToHex(EncodeObjectIdentifier(A, 0, 3, 15)), "C4 00 C0 00 0F");       // binary input 15
+  EXPECT_EQ(ToHex(EncodeObjectIdentifier(A, 0, 3, 15)), "C4 00 C0 00 0F");      // binary input 15
   // With class 1 the tag number given is ignored.
   EXPECT_EQ(ToHex(EncodeUnsigned(A, 9, 72)), "21 48");
 }
@@ -96,8 +96,10 @@ TEST(TagCodec, IntegerContentsAreShortest) {
     int32_t v = bits == 0 ? 0 : int32_t(rng()) >> (32 - bits);
     std::string s = SignedContent(v);
     ASSERT_EQ(DecodeSigned(s), v);
-    size_t need = (v >= -128 && v <= 127) ? 1 : (v >= -32768 && v <= 32767) ? 2
-                : (v >= -8388608 && v <= 8388607) ? 3 : 4;
+    size_t need = (v >= -128 && v <= 127)           ? 1
+                  : (v >= -32768 && v <= 32767)     ? 2
+                  : (v >= -8388608 && v <= 8388607) ? 3
+                                                    : 4;
     ASSERT_EQ(s.size(), need) << v;
     uint32_t u = uint32_t(v);
     std::string us = UnsignedContent(u);

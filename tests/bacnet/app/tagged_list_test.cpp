@@ -41,15 +41,15 @@ std::vector<Example> Examples() {
       {"I-Am", Octets("C4 02 00 00 03 22 01 E0 91 03 21 63"),
        L({L({1, 12, 8, 3}), L({1, 2, 480}), L({1, 9, 3}), L({1, 2, 99})})},
       {"WriteProperty request", Octets("0C 00 80 00 01 19 55 3E 44 43 34 00 00 3F"),
-       L({L({2, 0, Octets("00 80 00 01")}), L({2, 1, Octets("55")}), L({3, 3}),
-          L({1, 4, 180.0}), L({4, 3})})},
+       L({L({2, 0, Octets("00 80 00 01")}), L({2, 1, Octets("55")}), L({3, 3}), L({1, 4, 180.0}),
+          L({4, 3})})},
       {"primitive values",
        Octets("00 10 11 21 48 31 B8 55 08 40 52 00 00 00 00 00 00 63 12 34 FF 74 00") + "abc" +
            Octets("82 03 A8 A4 5B 01 18 04 B4 11 23 2D 11 C4 00 C0 00 0F 24 80 00 00 00"),
        L({L({1, 0, 0}), L({1, 1, false}), L({1, 1, true}), L({1, 2, 72}), L({1, 3, -72}),
           L({1, 5, 72.0}), L({1, 6, Octets("12 34 FF")}), L({1, 7, "abc"}), L({1, 8, "10101"}),
-          L({1, 10, Octets("5B 01 18 04")}), L({1, 11, Octets("11 23 2D 11")}),
-          L({1, 12, 3, 15}), L({1, 2, int32_t(0x80000000u)})})},
+          L({1, 10, Octets("5B 01 18 04")}), L({1, 11, Octets("11 23 2D 11")}), L({1, 12, 3, 15}),
+          L({1, 2, int32_t(0x80000000u)})})},
       {"extended tags and lengths",
        Octets("FE 0F F9 0F 01 FF 0F 65 FE 00 FE") + std::string(254, 'z') + Octets("FD 14 05") +
            "hello",
@@ -145,8 +145,7 @@ TEST(TaggedList, EncoderRules) {
   EXPECT_EQ(ToHex(EncodeTaggedList(L({L({1, 1, true}), L({1, 1, false}), L({7, 1, true})}))),
             "11 10 11");
   // Context elements carry their raw content, so decoded lists encode back unchanged.
-  EXPECT_EQ(ToHex(EncodeTaggedList(L({L({2, 1, Octets("01 2C")}), L({2, 0, ""})}))),
-            "1A 01 2C 08");
+  EXPECT_EQ(ToHex(EncodeTaggedList(L({L({2, 1, Octets("01 2C")}), L({2, 0, ""})}))), "1A 01 2C 08");
   // Placeholders of unknown tags are skipped.
   EXPECT_EQ(ToHex(EncodeTaggedList(L({Variant(), L({1, 2, 7})}))), "21 07");
   // Numbers given as texts or reals convert; unsigned reach 2^32 - 1.
@@ -174,8 +173,8 @@ TEST(TaggedList, EncoderRules) {
 }
 
 TEST(TaggedList, FindTaggedValue) {
-  Variant ack = DecodeTaggedList(
-      Octets("0C 00 00 00 10 1E 29 55 4E 44 42 90 99 9A 4F 29 67 4E 91 00 4F 1F"));
+  Variant ack =
+      DecodeTaggedList(Octets("0C 00 00 00 10 1E 29 55 4E 44 42 90 99 9A 4F 29 67 4E 91 00 4F 1F"));
   // An empty path matches at any depth.
   EXPECT_EQ(FindTaggedValue(ack, 1, 9, ""), "0");
   EXPECT_EQ(FindTaggedValue(ack, 2, 2, ""), "U");

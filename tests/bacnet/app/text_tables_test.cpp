@@ -45,19 +45,37 @@ TEST(TextTables, UnitAbbreviations) {
   EXPECT_EQ(UnitAbbreviation(24), "btu/lb (dry air)");
   EXPECT_EQ(UnitAbbreviation(34), "w/ft\xB2");
   EXPECT_EQ(UnitAbbreviation(58), "in-H20");
-  EXPECT_EQ(UnitAbbreviation(62), "\xB0" "C");
-  EXPECT_EQ(UnitAbbreviation(63), "\xB0" "K");
-  EXPECT_EQ(UnitAbbreviation(64), "\xB0" "F");
-  EXPECT_EQ(UnitAbbreviation(65), "\xB0" "C-days");
+  EXPECT_EQ(UnitAbbreviation(62),
+            "\xB0"
+            "C");
+  EXPECT_EQ(UnitAbbreviation(63),
+            "\xB0"
+            "K");
+  EXPECT_EQ(UnitAbbreviation(64),
+            "\xB0"
+            "F");
+  EXPECT_EQ(UnitAbbreviation(65),
+            "\xB0"
+            "C-days");
   EXPECT_EQ(UnitAbbreviation(79), "ft");
   EXPECT_EQ(UnitAbbreviation(84), "ft3");
-  EXPECT_EQ(UnitAbbreviation(94), "\xB0" "F/m");
+  EXPECT_EQ(UnitAbbreviation(94),
+            "\xB0"
+            "F/m");
   EXPECT_EQ(UnitAbbreviation(95), "None");
-  EXPECT_EQ(UnitAbbreviation(102), "psi/\xB0" "F");
+  EXPECT_EQ(UnitAbbreviation(102),
+            "psi/\xB0"
+            "F");
   EXPECT_EQ(UnitAbbreviation(114), "Currency10");
-  EXPECT_EQ(UnitAbbreviation(120), "delta \xB0" "F");
-  EXPECT_EQ(UnitAbbreviation(128), "j/kg\xB0" "K");
-  EXPECT_EQ(UnitAbbreviation(141), "w/m\xB2" "K");
+  EXPECT_EQ(UnitAbbreviation(120),
+            "delta \xB0"
+            "F");
+  EXPECT_EQ(UnitAbbreviation(128),
+            "j/kg\xB0"
+            "K");
+  EXPECT_EQ(UnitAbbreviation(141),
+            "w/m\xB2"
+            "K");
   EXPECT_EQ(UnitAbbreviation(142), "fps3");
   EXPECT_EQ(UnitAbbreviation(144), "%/m");
   EXPECT_EQ(UnitName(95), "No Units");

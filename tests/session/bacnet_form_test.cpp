@@ -1,0 +1,315 @@
+#include "session/bacnet_form.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "session/command_kinds.h"
+#include "tests/common/netns.h"
+
+namespace zb {
+namespace {
+
+struct Client : TSessionClient {
+  TBACnetForm* gone = nullptr;
+  void SessionGone(TBACnetForm* s) override { gone = s; }
+};
+
+int CountLines(const platform::TextView& v, const std::string& text) {
+  return static_cast<int>(std::count(v.Lines().begin(), v.Lines().end(), text));
+}
+
+// A session whose connect sends nothing: a PTP session marked offline.
+void MakeOffline(TBACnetForm& s) {
+  TConnectionInfo info;
+  info.Description = "Site";
+  info.PanelType = 1;
+  info.Offline = true;
+  s.CopyInfo(info);
+}
+
+TEST(SessionViews, LogLineRoutesChannelsAndBoundsBothViews) {
+  TBACnetForm s;
+  s.LogLine(nullptr, "frame", 0);
+  s.LogLine(nullptr, "net", 1);
+  s.LogLine(nullptr, "dev", 3);
+  s.LogLine(nullptr, "other", 4);
+  s.LogLine(nullptr, "neg", -1);
+  EXPECT_EQ(s.TraceMemo.Lines(), (std::deque<std::string>{"frame"}));
+  EXPECT_EQ(s.LogMemo.Lines(), (std::deque<std::string>{"net", "dev"}));
+
+  s.TraceMemo.Clear();
+  for (int i = 0; i < 1000; ++i) s.LogLine(nullptr, "t", 0);
+  EXPECT_EQ(s.TraceMemo.Count(), 1000);
+  s.LogLine(nullptr, "t", 0);  // the 1001st empties the view within the call
+  EXPECT_EQ(s.TraceMemo.Count(), 0);
+
+  // Unchecked: nothing is added, yet an overfull view is still emptied.
+  for (int i = 0; i < 1001; ++i) s.LogMemo.Add("x");
+  s.LogChk.Click();
+  EXPECT_FALSE(s.LogChk.Checked);
+  s.LogLine(nullptr, "dev", 3);
+  EXPECT_EQ(s.LogMemo.Count(), 0);
+  s.LogLine(nullptr, "dev", 3);
+  EXPECT_EQ(s.LogMemo.Count(), 0);
+}
+
+TEST(SessionSetUp, StoredSettingsAndWindow) {
+  TBACnetForm s;
+  EXPECT_EQ(s.Caption, "BACnet Connection");
+  EXPECT_TRUE(s.Visible());
+  EXPECT_EQ(s.LogChk.Caption, "Log Enabled");
+  EXPECT_TRUE(s.LogChk.Checked);
+  EXPECT_EQ(s.Button1.Caption, "WhoIs");
+  EXPECT_EQ(s.Button2.Caption, "WhoIsRouter");
+  EXPECT_EQ(s.BACnetDevice1.App, &s.BACnetApplication1);
+  EXPECT_EQ(s.BACnetApplication1.Network, &s.BACnetNetwork1);
+  EXPECT_EQ(s.BACnetNetwork1.DataLink, nullptr);
+  EXPECT_EQ(s.BACnetNetwork1.NetworkNumber, 13689u);
+  EXPECT_EQ(s.BACnetDataLinkBIP1.UDPPort(), 47808);
+  EXPECT_EQ(s.BACnetDataLinkPTP1.BaudRate(), bacnet::br38400);
+  EXPECT_EQ(s.BACnetDevice1.ObjectIdentifier(), 998);
+  EXPECT_EQ(s.BACnetDevice1.ObjectName, "ZelBACnetServer");
+  EXPECT_EQ(s.RediscoveryCountdown, 30);
+  EXPECT_TRUE(s.CommandResult.IsText());
+  EXPECT_EQ(PTPBaudRateFor(115200), bacnet::br9600);
+  EXPECT_EQ(PTPBaudRateFor(57600), bacnet::br57600);
+  EXPECT_EQ(PTPBaudRateFor(300), bacnet::br300);
+}
+
+TEST(SessionQueue, StartCommandSetPendingStateForRelease) {
+  TBACnetForm s;
+  Client a, b;
+  Variant params = Variant::MakeList({Variant("COMMAND=SITETIME")});
+  s.SetError("old");
+  EXPECT_TRUE(s.StartCommand(&a, kCommandSiteTime, params));
+  EXPECT_EQ(s.StatusText, "Reading Site Time...");
+  EXPECT_EQ(s.MessagePnl.Caption, "Reading Site Time...");
+  EXPECT_EQ(s.PendingCommand, kCommandSiteTime);
+  EXPECT_TRUE(s.CommandActive);
+  EXPECT_EQ(s.OperationState, 1);
+  EXPECT_EQ(s.ErrorText, "");
+  EXPECT_EQ(s.Owner, &a);
+  EXPECT_EQ(s.CommandParams, params);
+  EXPECT_EQ(s.StateFor(&a), 1);
+  EXPECT_EQ(s.StateFor(&b), -1);
+
+  s.Release(&b);  // not the owner: nothing
+  EXPECT_EQ(s.Owner, &a);
+
+  s.SetPending(0);
+  EXPECT_EQ(s.MessagePnl.Caption, "Idle");
+  EXPECT_EQ(s.StatusText, "Reading Site Time...");  // only the panel says Idle
+  EXPECT_FALSE(s.CommandActive);
+  EXPECT_EQ(s.ResultHoldTicks, 150);
+  s.Release(&a);
+  EXPECT_EQ(s.Owner, nullptr);
+  EXPECT_EQ(s.ResultHoldTicks, 0);
+  EXPECT_EQ(s.OperationState, 0);
+  EXPECT_EQ(s.StateFor(&b), 0);
+
+  // Kinds without a worker change nothing.
+  EXPECT_TRUE(s.StartCommand(&a, kCommandSendData, params));
+  EXPECT_EQ(s.Owner, nullptr);
+  EXPECT_EQ(s.PendingCommand, 0);
+}
+
+TEST(SessionQueue, TickRunsTheWorkerAndHoldsTheResult150Ticks) {
+  TBACnetForm s;
+  Client a;
+  int runs = 0;
+  s.Workers[kCommandSiteStatus] = [&](TBACnetForm& f) {
+    ++runs;
+    Variant result = Variant::MakeList({Variant("X"), Variant("")});
+    f.FinishCommand(true, {}, &result);
+  };
+  s.StartCommand(&a, kCommandSiteStatus, Variant());
+  s.Tick();
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(s.OperationState, 2);
+  EXPECT_EQ(s.StatusText, "");
+  EXPECT_EQ(s.PendingCommand, 0);
+  for (int i = 0; i < 149; ++i) s.Tick();
+  EXPECT_EQ(s.Owner, &a);
+  s.Tick();
+  EXPECT_EQ(s.Owner, nullptr);
+  EXPECT_EQ(s.OperationState, 0);
+  EXPECT_EQ(runs, 1);
+}
+
+TEST(SessionQueue, WorkerThatThrowsStillEndsItsCommand) {
+  TBACnetForm s;
+  Client a;
+  int runs = 0;
+  s.Workers[kCommandPointGetValue] = [&](TBACnetForm&) {
+    ++runs;
+    throw std::runtime_error("worker broke");
+  };
+  s.StartCommand(&a, kCommandPointGetValue, Variant());
+  EXPECT_THROW(s.Tick(), std::runtime_error);
+  EXPECT_EQ(s.OperationState, 3);
+  EXPECT_EQ(s.ErrorText, "worker broke");
+  EXPECT_EQ(s.PendingCommand, 0);
+  s.Tick();
+  EXPECT_EQ(runs, 1);
+}
+
+TEST(SessionConnect, OfflinePTPConnectsAtOnceAndRediscoversOnce) {
+  TBACnetForm s;
+  MakeOffline(s);
+  Client a;
+  s.SetError("stale");
+  EXPECT_TRUE(s.ConnectFor(&a));
+  EXPECT_TRUE(s.Offline);
+  EXPECT_TRUE(s.Connected);
+  EXPECT_EQ(s.OperationState, 2);
+  EXPECT_EQ(s.ErrorText, "");
+  EXPECT_EQ(s.Owner, &a);
+  EXPECT_EQ(s.BACnetNetwork1.DataLink, nullptr);  // nothing opened
+  EXPECT_EQ(CountLines(s.LogMemo, "WhoIs"), 0);
+
+  for (int i = 0; i < 29; ++i) s.Tick();
+  EXPECT_EQ(CountLines(s.LogMemo, "***NONE***"), 0);
+  s.Tick();
+  EXPECT_EQ(CountLines(s.LogMemo, "***NONE***"), 1);
+  EXPECT_EQ(CountLines(s.LogMemo, "IAmRouter"), 1);
+  for (int i = 0; i < 100; ++i) s.Tick();
+  EXPECT_EQ(CountLines(s.LogMemo, "***NONE***"), 1);
+  EXPECT_EQ(s.RediscoveryCountdown, -1);
+
+  // Offline disconnect is immediate too.
+  EXPECT_TRUE(s.DisconnectFor(&a));
+  EXPECT_FALSE(s.Connected);
+  EXPECT_EQ(s.OperationState, 2);
+  EXPECT_EQ(s.PendingCommand, 0);
+}
+
+TEST(SessionConnect, UnknownPanelTypeFailsAndDisconnectReportsIt) {
+  TBACnetForm s;
+  TConnectionInfo info;
+  info.PanelType = 7;
+  s.CopyInfo(info);
+  Client a;
+  EXPECT_TRUE(s.ConnectFor(&a));
+  EXPECT_FALSE(s.Connected);
+  EXPECT_EQ(s.OperationState, 3);
+  EXPECT_EQ(s.ErrorText, "Could not connect to BACnet network.");
+
+  EXPECT_TRUE(s.DisconnectFor(&a));
+  EXPECT_EQ(s.OperationState, 1);
+  EXPECT_EQ(s.StatusText, "Disconnecting...");
+  EXPECT_EQ(s.PendingCommand, kCommandDisconnect);
+  s.Tick();
+  // No link was ever attached: the session cannot say it closed anything.
+  EXPECT_EQ(s.OperationState, 2);
+  EXPECT_EQ(s.ErrorText, "Could not disconnect from BACnet network.");
+  EXPECT_EQ(s.PendingCommand, 0);
+}
+
+TEST(SessionConnect, OfflineIsIgnoredForBACnetIP) {
+  ZB_REQUIRE_PRIVATE_NETWORK();
+  TBACnetForm s;
+  TConnectionInfo info;
+  info.PanelType = 0;
+  info.Offline = true;
+  info.LocalHost = "192.0.2.1";  // not an address of this machine: the open fails, nothing sent
+  s.CopyInfo(info);
+  Client a;
+  s.ConnectFor(&a);
+  EXPECT_FALSE(s.Offline);
+  EXPECT_EQ(s.BACnetNetwork1.DataLink, &s.BACnetDataLinkBIP1);
+  EXPECT_EQ(s.BACnetDevice1.APDUTimeout(), 3000);
+  EXPECT_EQ(s.BACnetDevice1.ObjectIdentifier(), 135);
+  EXPECT_EQ(s.BACnetDevice1.NetworkNumber, 13689);
+  EXPECT_EQ(s.BACnetDataLinkBIP1.UDPPort(), 47808);
+  EXPECT_EQ(s.OperationState, 3);
+}
+
+TEST(SessionLifecycle, RefusesToCloseWhileConnectedAndTellsItsUsersWhenGone) {
+  auto s = std::make_unique<TBACnetForm>();
+  MakeOffline(*s);
+  Client a, b;
+  s->AddUser(&a);
+  s->AddUser(&b);
+  s->AddUser(&a);
+  EXPECT_EQ(s->UserCount(), 2);
+  s->ConnectFor(&a);
+  EXPECT_FALSE(s->Close());
+  s->RemoveUser(&a);  // the owner leaves: its operation is released
+  EXPECT_EQ(s->Owner, nullptr);
+  EXPECT_EQ(s->UserCount(), 1);
+  s->DisconnectFor(&b);
+  EXPECT_TRUE(s->Close());
+  TBACnetForm* raw = s.get();
+  s.reset();
+  EXPECT_EQ(b.gone, raw);
+  EXPECT_EQ(a.gone, nullptr);
+}
+
+TEST(SessionCommands, KindsAndProgressTexts) {
+  ASSERT_NE(FindCommand("POINTGETVALUE"), nullptr);
+  EXPECT_EQ(FindCommand("POINTGETVALUE")->Kind, 14);
+  EXPECT_STREQ(FindCommand("GETTRENDDATA")->Progress, "Reading Trend Data...");
+  EXPECT_EQ(FindCommand("SENDDATA")->Progress, nullptr);
+  EXPECT_EQ(FindCommand("sitetime"), nullptr);
+  EXPECT_EQ(FindCommand("COMMANDSTATUS"), nullptr);
+  EXPECT_EQ(ProgressText(kCommandDisconnect), nullptr);
+  EXPECT_STREQ(ProgressText(kCommandSendPointsList), "Writing Data...");
+}
+
+TEST(ConnectionInfo, AssignCopiesEveryFieldOfTheSameClassOnly) {
+  TConnectionInfo a;
+  a.SpareFlag = true;
+  a.Offline = true;
+  a.DirectConnect = false;
+  a.ComPort = 3;
+  a.BaudRate = 19200;
+  a.SpareText1 = "s1";
+  a.DeviceType = "dt";
+  a.Logon = "lg";
+  a.ModemInit = "ATZ";
+  a.Password = "pw";
+  a.Description = "Site";
+  a.PanelTypeName = "BACnet PTP";
+  a.PanelTypeName2 = "BACnet PTP";
+  a.PanelType = 1;
+  a.DisconnectString = "bye";
+  a.SpareText2 = "s2";
+  a.SpareText3 = "s3";
+  a.PhoneNumber = "555";
+  a.ConnectString = "hi";
+  a.ApduRetries = 1;
+  a.ApduTimeoutMs = 4000;
+  a.UDPPort = 47809;
+  a.DeviceInstance = 77;
+  a.LocalHost = "10.0.0.1";
+  a.VirtualNetwork = 5;
+  TConnectionInfo b;
+  b.Assign(a);
+  EXPECT_TRUE(b.SpareFlag && b.Offline && !b.DirectConnect);
+  EXPECT_EQ(b.ComPort, 3);
+  EXPECT_EQ(b.BaudRate, 19200);
+  EXPECT_EQ(b.SpareText1 + b.DeviceType + b.Logon + b.ModemInit + b.Password, "s1dtlgATZpw");
+  EXPECT_EQ(b.Description, "Site");
+  EXPECT_EQ(b.PanelTypeName + "|" + b.PanelTypeName2, "BACnet PTP|BACnet PTP");
+  EXPECT_EQ(b.PanelType, 1);
+  EXPECT_EQ(b.DisconnectString + b.SpareText2 + b.SpareText3 + b.PhoneNumber + b.ConnectString,
+            "byes2s3555hi");
+  EXPECT_EQ(b.ApduRetries + b.ApduTimeoutMs + b.UDPPort + b.DeviceInstance + b.VirtualNetwork,
+            1 + 4000 + 47809 + 77 + 5);
+  EXPECT_EQ(b.LocalHost, "10.0.0.1");
+
+  struct Other : TConnectionInfo {};
+  Other o;
+  o.Description = "other";
+  b.Assign(o);
+  EXPECT_EQ(b.Description, "Site");
+  EXPECT_EQ(PanelTypeName(0), "BACnet/IP");
+  EXPECT_EQ(PanelTypeName2(1), "BACnet PTP");
+  EXPECT_EQ(PanelTypeName(2), "");
+  EXPECT_EQ(PanelTypeName(-1), "");
+}
+
+}  // namespace
+}  // namespace zb

@@ -52,7 +52,7 @@ class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
 
   // Builds, escapes and writes one frame, then waits until the port has sent it. A frame asked
   // for while another is being written is dropped.
-  void SendFrame(uint8_t type, const std::string& data);
+  void SendFrame(uint8_t type, const std::string& data) override;
 
   // Line set-up.
   void Pause(int ticks);  // ticks of 55 ms, processing messages

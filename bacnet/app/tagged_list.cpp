@@ -10,7 +10,36 @@ namespace zb::bacnet {
 
 namespace {
 
-Variant Element(std::initializer_list<Variant> items) { return Variant::MakeList(items); }
+// Elements are built by moving their items in (an initializer list would copy every string).
+Variant Element(int kind, int tag) {
+  std::vector<Variant> items;
+  items.reserve(2);
+  items.emplace_back(int32_t(kind));
+  items.emplace_back(int32_t(tag));
+  return Variant::MakeList(std::move(items));
+}
+
+Variant Element(int kind, int tag, Variant value) {
+  std::vector<Variant> items;
+  items.reserve(3);
+  items.emplace_back(int32_t(kind));
+  items.emplace_back(int32_t(tag));
+  items.push_back(std::move(value));
+  return Variant::MakeList(std::move(items));
+}
+
+Variant ObjectIdentifierElement(int32_t type, int32_t instance) {
+  std::vector<Variant> items;
+  items.reserve(4);
+  items.emplace_back(int32_t(kElementApplication));
+  items.emplace_back(int32_t(kAppTagObjectIdentifier));
+  items.emplace_back(type);
+  items.emplace_back(instance);
+  return Variant::MakeList(std::move(items));
+}
+
+// A Variant array holds at most 2^24 elements; longer runs stop there, reported incomplete.
+constexpr size_t kMaxListElements = size_t{1} << 24;
 
 const Variant& Item(const Variant& element, int k) { return element.At(element.LowBound() + k); }
 
@@ -39,6 +68,10 @@ Variant DecodeTaggedList(std::string_view d, bool* complete) {
   bool ok = true;
   auto octet = [&](size_t i) { return uint8_t(d[i]); };
   while (pos < n) {
+    if (items.size() >= kMaxListElements) {
+      ok = false;
+      break;
+    }
     uint8_t first = octet(pos++);
     int tag = first >> 4;
     bool context = (first & 0x08) != 0;
@@ -51,11 +84,11 @@ Variant DecodeTaggedList(std::string_view d, bool* complete) {
       tag = octet(pos++);
     }
     if (context && lvt == 6) {
-      items.push_back(Element({kElementOpening, tag}));
+      items.push_back(Element(kElementOpening, tag));
       continue;
     }
     if (context && lvt == 7) {
-      items.push_back(Element({kElementClosing, tag}));
+      items.push_back(Element(kElementClosing, tag));
       continue;
     }
     uint64_t length = lvt;
@@ -74,7 +107,7 @@ Variant DecodeTaggedList(std::string_view d, bool* complete) {
       for (size_t i = 0; i < extra; ++i) length = (length << 8) | octet(pos++);
     }
     if (!context && tag == kAppTagBoolean) {  // the value is the length field; no content
-      items.push_back(Element({kElementApplication, tag, length != 0}));
+      items.push_back(Element(kElementApplication, tag, length != 0));
       continue;
     }
     uint64_t take = length;
@@ -86,42 +119,42 @@ Variant DecodeTaggedList(std::string_view d, bool* complete) {
     std::string_view c = d.substr(pos, size_t(take));
     pos += size_t(take);
     if (context) {
-      items.push_back(Element({kElementContext, tag, std::string(c)}));
+      items.push_back(Element(kElementContext, tag, std::string(c)));
       continue;
     }
     switch (tag) {
       case kAppTagNull:
-        items.push_back(Element({kElementApplication, tag, 0}));
+        items.push_back(Element(kElementApplication, tag, 0));
         break;
       case kAppTagUnsigned:
       case kAppTagEnumerated:
-        items.push_back(Element({kElementApplication, tag, int32_t(DecodeUnsigned(c))}));
+        items.push_back(Element(kElementApplication, tag, int32_t(DecodeUnsigned(c))));
         break;
       case kAppTagSigned:
-        items.push_back(Element({kElementApplication, tag, DecodeSigned(c)}));
+        items.push_back(Element(kElementApplication, tag, DecodeSigned(c)));
         break;
       case kAppTagReal:
-        items.push_back(Element({kElementApplication, tag, DecodeReal(c)}));
+        items.push_back(Element(kElementApplication, tag, DecodeReal(c)));
         break;
       case kAppTagDouble:
-        items.push_back(Element({kElementApplication, tag, DecodeDouble(c)}));
+        items.push_back(Element(kElementApplication, tag, DecodeDouble(c)));
         break;
       case kAppTagOctetString:
       case kAppTagDate:
       case kAppTagTime:
-        items.push_back(Element({kElementApplication, tag, std::string(c)}));
+        items.push_back(Element(kElementApplication, tag, std::string(c)));
         break;
       case kAppTagCharacterString:
         items.push_back(
-            Element({kElementApplication, tag, std::string(c.empty() ? c : c.substr(1))}));
+            Element(kElementApplication, tag, std::string(c.empty() ? c : c.substr(1))));
         break;
       case kAppTagBitString:
-        items.push_back(Element({kElementApplication, tag, DecodeBitString(c)}));
+        items.push_back(Element(kElementApplication, tag, DecodeBitString(c)));
         break;
       case kAppTagObjectIdentifier: {
         int32_t type, instance;
         DecodeObjectIdentifier(c, type, instance);
-        items.push_back(Element({kElementApplication, tag, type, instance}));
+        items.push_back(ObjectIdentifierElement(type, instance));
         break;
       }
       default:  // no value type: keep the position with an Empty element

@@ -1,0 +1,84 @@
+// A foreign BACnet/IP workstation built on the independent library: discovers devices and reads
+// and writes their properties when the C++ test tells it to.
+// Usage: node foreign_client.js <interface address> <port> <broadcast address>
+// Prints one JSON object per line: {"event":"listening"}, {"event":"iAm",...},
+// {"event":"read","values":[...]}, {"event":"readMultiple","values":[...]},
+// {"event":"written"}, {"event":"failed","cmd":..,"message":..}. Commands, one JSON per line:
+//   {"cmd":"whoIs"}
+//   {"cmd":"read","address":"10.47.0.1:47808","type":8,"instance":135,"property":77,"index":2}
+//   {"cmd":"readMultiple","address":..,"type":8,"instance":135,"properties":[8]}
+//   {"cmd":"write","address":..,"type":8,"instance":135,"property":28,
+//    "value":{"type":7,"value":"text"},"priority":8}
+//   {"cmd":"quit"}
+'use strict';
+const Bacnet = require('@bacnet-js/client');
+const readline = require('readline');
+
+const BacnetClient = Bacnet.default || Bacnet;
+const [iface, port, broadcastAddress] = process.argv.slice(2);
+const client = new BacnetClient({
+  interface: iface,
+  port: parseInt(port, 10) || 47808,
+  broadcastAddress: broadcastAddress || '255.255.255.255',
+  apduTimeout: 3000,
+});
+
+function out(obj) {
+  process.stdout.write(JSON.stringify(obj) + '\n');
+}
+
+client.on('listening', () => out({ event: 'listening' }));
+client.on('error', (err) => out({ event: 'error', message: String(err && err.message) }));
+client.on('iAm', (msg) => {
+  const p = msg.payload || {};
+  out({
+    event: 'iAm',
+    address: msg.header && msg.header.sender && msg.header.sender.address,
+    deviceId: p.deviceId,
+    maxApdu: p.maxApdu,
+    segmentation: p.segmentation,
+    vendorId: p.vendorId,
+  });
+});
+
+async function run(c) {
+  const receiver = { address: c.address };
+  const objectId = { type: c.type, instance: c.instance };
+  if (c.cmd === 'whoIs') {
+    client.whoIs();
+    out({ event: 'sent', cmd: 'whoIs' });
+  } else if (c.cmd === 'read') {
+    const options = c.index === undefined ? {} : { arrayIndex: c.index };
+    const r = await client.readProperty(receiver, objectId, c.property, options);
+    out({ event: 'read', property: c.property, values: r.values });
+  } else if (c.cmd === 'readMultiple') {
+    const r = await client.readPropertyMultiple(receiver, [
+      { objectId, properties: c.properties.map((id) => ({ id, index: Bacnet.ASN1_ARRAY_ALL })) },
+    ]);
+    out({ event: 'readMultiple', values: r.values });
+  } else if (c.cmd === 'write') {
+    await client.writeProperty(receiver, objectId, c.property, [c.value], {
+      priority: c.priority,
+    });
+    out({ event: 'written', property: c.property });
+  } else if (c.cmd === 'quit') {
+    client.close();
+    process.exit(0);
+  }
+}
+
+const rl = readline.createInterface({ input: process.stdin });
+rl.on('line', (line) => {
+  let c;
+  try {
+    c = JSON.parse(line);
+  } catch (e) {
+    out({ event: 'error', message: 'bad command ' + line });
+    return;
+  }
+  run(c).catch((e) => out({ event: 'failed', cmd: c.cmd, message: String(e && e.message) }));
+});
+rl.on('close', () => {
+  client.close();
+  process.exit(0);
+});

@@ -1,0 +1,40 @@
+// Unconfirmed event notifications from the network: the device's dispatch and the location and
+// conversion of every parameter in the decoded tagged values.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "bacnet/app/device.h"
+#include "bacnet/app/event_notification.h"
+#include "bacnet/app/tagged_list.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace zb::bacnet;
+  std::string_view in(reinterpret_cast<const char*>(data), size);
+  TBACnetDevice dev;
+  int raised = 0;
+  dev.OnNotificationReceived = [&](void*, const TBACnetPDU& pdu) {
+    ++raised;
+    const TEventNotification n = DecodeEventNotification(pdu.Values);
+    // Octet strings of the time stamp are taken as they came, four octets at most.
+    if (n.TimeStampDate.size() > 4 || n.TimeStampTime.size() > 4) std::abort();
+    if (std::isnan(n.TimeStamp)) std::abort();
+  };
+  TBACnetPDU pdu;
+  ClearPDU(pdu);
+  pdu.PDUType = kPDUUnconfirmedRequest;
+  pdu.ServiceChoice = 3;
+  pdu.SourceAddress = std::string("\x0a\x00\x00\x02\xba\xc0", 6);
+  pdu.ServiceData = std::string(in);
+  pdu.Values = DecodeTaggedList(in);
+  dev.HandleIndication(nullptr, pdu);
+  if (raised != 1) std::abort();
+  // The acknowledgement of whatever was decoded encodes without trouble.
+  const TEventNotification n = DecodeEventNotification(pdu.Values);
+  EncodeAcknowledgeAlarm(n.ProcessIdentifier, n.EventObjectType, n.EventInstance, n.ToState,
+                         n.TimeStampDate + n.TimeStampTime, n.MessageText, n.TimeStamp);
+  return 0;
+}

@@ -127,10 +127,28 @@ void TBACnetDataLinkPTP::Tick() {
   in_tick_ = true;
   std::weak_ptr<bool> alive = alive_;
   timer_.SetEnabled(false);
+  CheckCarrier();
   machines_.Tick(receiver_);
   if (alive.expired()) return;
   timer_.SetEnabled(true);
   in_tick_ = false;
+}
+
+void TBACnetDataLinkPTP::CheckCarrier() {
+  // A modem that loses the call returns to command mode and echoes what it is sent, so our own
+  // heartbeats would come back and keep a dead connection alive for ever. Only a carrier seen
+  // and then lost counts: a cable without the carrier line must not drop a working call.
+  if (!modem_line_up_ || !port_->Open()) return;
+  if (port_->CarrierDetect()) {
+    carrier_seen_ = true;
+    return;
+  }
+  if (!carrier_seen_) return;
+  modem_line_up_ = carrier_seen_ = false;
+  if (machines_.ConnectionState == csDisconnected) return;
+  Trace("CarrierLost(CC)");
+  machines_.InboundTriggered = false;
+  machines_.ConnectionState = csDisconnected;
 }
 
 bool TBACnetDataLinkPTP::WaitUntil(const std::function<bool()>& cond, int64_t max_ms,

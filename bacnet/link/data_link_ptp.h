@@ -83,6 +83,7 @@ class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
   void HandleTriggerAvail(int count);
   void HandleTriggerData(int handle);
   void HandleLineError();
+  void CheckCarrier();
   void AttachAvail();
   void DetachAvail();
   void ClosePortQuietly();
@@ -105,6 +106,9 @@ class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
   int line_error_handle_ = 0;
   bool sending_ = false;
   bool in_tick_ = false;
+  // A modem line is up and its carrier has been seen (see CheckCarrier).
+  bool modem_line_up_ = false;
+  bool carrier_seen_ = false;
   std::string output_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -182,6 +182,7 @@ bool TBACnetDataLinkPTP::OpenLine() {
   if (comport_ == 0) return true;
   std::weak_ptr<bool> alive = alive_;
   bool result = false;
+  modem_line_up_ = carrier_seen_ = false;
   try {
     try {
       port_->RemoveAllTriggers();
@@ -202,6 +203,7 @@ bool TBACnetDataLinkPTP::OpenLine() {
       Pause(20);
       if (Dial(PhoneNumber)) {
         Trace("Connected");
+        modem_line_up_ = true;
         if (!ConnectString.empty()) {
           Pause(5);
           Trace("Connect String: " + ConnectString);
@@ -213,6 +215,7 @@ bool TBACnetDataLinkPTP::OpenLine() {
     }
     if (alive.expired()) return false;
     if (!up) {
+      modem_line_up_ = false;
       Trace("Close Port");
       ClosePortQuietly();
       return false;
@@ -256,6 +259,7 @@ bool TBACnetDataLinkPTP::OpenLine() {
 
 void TBACnetDataLinkPTP::CloseLine() {
   std::weak_ptr<bool> alive = alive_;
+  modem_line_up_ = carrier_seen_ = false;  // the hang-up below drops the carrier on purpose
   try {
     if (DirectConnect) {
       if (!DisconnectString.empty()) {

@@ -35,6 +35,16 @@ TMainForm::TMainForm(platform::MessageLoop& loop)
   OnClose = [this] {
     if (OnExit) OnExit();
   };
+  // The application-wide handler: whatever escapes a handler on the loop lands in MessagePnl.
+  loop_.OnHandlerException = [this](std::exception_ptr e) {
+    try {
+      std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+      ShowException(x.what());
+    } catch (...) {
+      ShowException("Unknown exception");
+    }
+  };
   ProcessTimer.SetInterval(100);
   ProcessTimer.OnTimer = [this] { ProcessTimerTimer(); };
   ProcessTimer.SetEnabled(true);
@@ -44,6 +54,7 @@ TMainForm::TMainForm(platform::MessageLoop& loop)
 TMainForm::~TMainForm() {
   ProcessTimer.SetEnabled(false);
   ProcessTimer.OnTimer = nullptr;
+  loop_.OnHandlerException = nullptr;
   SessionRegistry.clear();
   sessions_.clear();
   if (instance == this) instance = nullptr;

@@ -393,13 +393,15 @@ Json HostConnection::ServeJson(int client, const Json& request) {
     if (!f || !f->FindControl(control->AsString())) return ErrorReply(id, "no such window or control");
     // Runs after this reply: a click may ask this very person a question.
     std::string name = control->AsString();
-    loop_.Post([handle, name] {
+    loop_.Post([this, alive = alive_, handle, name] {
       Form* form = Form::FromHandle(handle);
       Control* c = form ? form->FindControl(name) : nullptr;
       if (!c) return;
       try {
         c->Click();
       } catch (...) {
+        // Shown by the application's handler when there is one, as any click's failure.
+        if (*alive && loop_.OnHandlerException) loop_.OnHandlerException(std::current_exception());
       }
     });
     reply.Set("pressed", Json::Bool(true));

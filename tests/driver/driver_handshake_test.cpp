@@ -418,6 +418,19 @@ TEST_F(DriverTest, ExceptionInATickIsShownAndTheTimerGoesOn) {
   EXPECT_EQ(s->RediscoveryCountdown, before - 1);
 }
 
+TEST_F(DriverTest, FailingClickIsShownInTheStatusPanel) {
+  auto h = Host();
+  int a = Armed(*h);
+  ASSERT_TRUE(h->CallBool(a, "Connect", kOfflineSite));
+  TBACnetForm* s = main->FindSession("Site");
+  s->Button1.OnClick = [] { throw std::runtime_error("click failed"); };
+  EXPECT_EQ(h->Ask(R"({"id":1,"op":"press","window":)" + std::to_string(s->Handle()) +
+                   R"(,"control":"Button1"})"),
+            R"({"id":1,"pressed":true})");
+  loop.ProcessMessages();
+  EXPECT_EQ(main->MessagePnl.Caption, "click failed");
+}
+
 TEST_F(DriverTest, HideKeepsSessionsAndExitAsksWhileObjectsLive) {
   auto h = Host();
   int a = Armed(*h);

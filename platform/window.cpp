@@ -94,7 +94,11 @@ bool Confirmation::Ask(const std::string& caption, const std::string& text) {
 }
 
 const ConfirmationRequest* Confirmation::Pending() {
-  return Open().empty() ? nullptr : Open().front();
+  // The innermost open question first: an outer one can only end after it.
+  auto& o = Open();
+  for (auto it = o.rbegin(); it != o.rend(); ++it)
+    if (!(*it)->Answered) return *it;
+  return nullptr;
 }
 
 bool Confirmation::Answer(int id, bool yes) {

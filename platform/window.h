@@ -161,7 +161,7 @@ class Confirmation {
   static bool Ask(const std::string& caption, const std::string& text);
   // Installed by whatever lets a person see the windows (the host connection).
   static std::function<bool()> PersonWatching;
-  // The oldest open question, or nullptr.
+  // The innermost unanswered question, or nullptr.
   static const ConfirmationRequest* Pending();
   // Answers the open question with this id; false when there is none.
   static bool Answer(int id, bool yes);

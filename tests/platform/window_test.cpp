@@ -101,6 +101,22 @@ TEST(Confirmation, WaitsForThePersonsAnswer) {
   EXPECT_FALSE(Confirmation::Ask("COM Server Warning", "sure?"));
   EXPECT_EQ(Confirmation::Pending(), nullptr);
 
+  // A question asked while another waits is answered first; then the outer one.
+  std::vector<std::string> order;
+  loop.Post([&] {
+    loop.Post([&] {
+      ASSERT_NE(Confirmation::Pending(), nullptr);
+      order.push_back(Confirmation::Pending()->Caption);
+      Confirmation::Answer(Confirmation::Pending()->Id, true);
+    });
+    order.push_back(Confirmation::Ask("inner", "?") ? "inner yes" : "inner no");
+    ASSERT_NE(Confirmation::Pending(), nullptr);
+    order.push_back(Confirmation::Pending()->Caption);
+    Confirmation::Answer(Confirmation::Pending()->Id, false);
+  });
+  EXPECT_FALSE(Confirmation::Ask("outer", "?"));
+  EXPECT_EQ(order, (std::vector<std::string>{"inner", "inner yes", "outer"}));
+
   // The person goes away without answering: the action proceeds.
   loop.Post([&] { watching = false; });
   EXPECT_TRUE(Confirmation::Ask("COM Server Warning", "sure?"));

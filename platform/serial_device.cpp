@@ -151,8 +151,8 @@ long SerialDevice::Read(void* data, size_t size) {
     ssize_t n = ::read(fd_, data, size);
     if (n >= 0) return n;
     if (errno == EINTR) continue;
-    // A pseudo-terminal whose other side is closed reads EIO: treat as no data.
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EIO) return 0;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    // EIO: hung up (a pseudo-terminal whose other side closed, an adapter unplugged).
     return -1;
   }
 }

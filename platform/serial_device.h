@@ -53,7 +53,8 @@ class SerialDevice {
   bool SetBaud(int baud);
   int baud() const { return baud_; }
 
-  // Non-blocking; return the count transferred (0 when nothing could be), -1 on a hard error.
+  // Non-blocking; return the count transferred (0 when nothing could be), -1 on a hard error
+  // (also a line that hung up).
   long Write(const void* data, size_t size);
   long Read(void* data, size_t size);
   // Octets accepted by the device but not yet on the line; 0 when the driver cannot tell.

@@ -59,7 +59,8 @@ void TSerialPort::SetOpen(bool open) {
   device_.SetRTS(rts_);
   if (!device_.OpenPath(path, baud_, &error)) throw TSerialPortError{5, error};
   device_.ErrorCounts(&last_errors_);
-  read_watch_ = loop_.Watch(device_.fd(), POLLIN, [this](int, short) { ReadDevice(); });
+  dead_ = false;
+  read_watch_ = loop_.Watch(device_.fd(), POLLIN, [this](int, short ev) { ReadDevice(ev); });
   read_watch_on_ = true;
   write_watch_ = loop_.Watch(device_.fd(), 0, [this](int, short) { WriteDevice(); });
   write_watch_on_ = false;
@@ -87,8 +88,12 @@ void TSerialPort::WriteString(const std::string& octets) {
 
 void TSerialPort::WriteDevice() {
   if (!device_.IsOpen()) return;
-  while (!out_.empty()) {
+  while (!out_.empty() && !dead_) {
     long n = device_.Write(out_.data(), out_.size());
+    if (n < 0) {
+      dead_ = true;
+      out_.clear();  // nowhere to go
+    }
     if (n <= 0) break;
     out_.erase(0, static_cast<size_t>(n));
   }
@@ -133,25 +138,26 @@ void TSerialPort::FlushOutput() {
 void TSerialPort::UpdateWatches() {
   if (!device_.IsOpen()) return;
   // Stop reading while the input buffer is full; the device holds the rest.
-  bool want_read = InputUsed() < InSize;
+  bool want_read = InputUsed() < InSize && !dead_;
   if (want_read != read_watch_on_) {
     loop_.SetEvents(read_watch_, want_read ? POLLIN : 0);
     read_watch_on_ = want_read;
   }
-  bool want_write = !out_.empty();
+  bool want_write = !out_.empty() && !dead_;
   if (want_write != write_watch_on_) {
     loop_.SetEvents(write_watch_, want_write ? POLLOUT : 0);
     write_watch_on_ = want_write;
   }
 }
 
-void TSerialPort::ReadDevice() {
-  if (!device_.IsOpen()) return;
+void TSerialPort::ReadDevice(short revents) {
+  if (!device_.IsOpen() || dead_) return;
   char buf[512];
   bool got = false;
   while (InputUsed() < InSize) {
     size_t room = std::min(sizeof buf, static_cast<size_t>(InSize - InputUsed()));
     long n = device_.Read(buf, room);
+    if (n < 0 || (n == 0 && !got && (revents & (POLLHUP | POLLERR)))) dead_ = true;
     if (n <= 0) break;
     std::string chunk(buf, static_cast<size_t>(n));
     if (in_pos_ > 0 && in_pos_ == in_.size()) {

@@ -128,7 +128,7 @@ class TSerialPort {
     int errors;
   };
 
-  void ReadDevice();
+  void ReadDevice(short revents = 0);
   void WriteDevice();
   void UpdateWatches();
   void CheckTriggers(const std::string& chunk);
@@ -147,6 +147,9 @@ class TSerialPort {
   int write_watch_ = 0;
   bool write_watch_on_ = false;
   bool read_watch_on_ = false;
+  // The device hung up or failed: it stays silent until closed and opened again, instead of
+  // reporting readiness for ever.
+  bool dead_ = false;
   std::string in_;
   size_t in_pos_ = 0;
   std::string out_;

@@ -31,6 +31,11 @@ PtyPair::~PtyPair() {
   if (slave_ >= 0) ::close(slave_);
 }
 
+void PtyPair::CloseMaster() {
+  if (master_ >= 0) ::close(master_);
+  master_ = -1;
+}
+
 void PtyPair::MapToPort(int port) const {
   ::setenv(("ZELBACNET_COM" + std::to_string(port)).c_str(), slave_path_.c_str(), 1);
 }

@@ -18,6 +18,8 @@ class PtyPair {
   const std::string& slave_path() const { return slave_path_; }
   // Points serial port number `port` at the slave (sets ZELBACNET_COM<port>).
   void MapToPort(int port) const;
+  // Hangs the line up as seen from the slave.
+  void CloseMaster();
 
  private:
   int master_ = -1;

@@ -234,5 +234,22 @@ TEST_F(SerialPortTest, InputBeyondInSizeWaitsInTheDevice) {
   EXPECT_EQ(got.size(), big.size());
 }
 
+TEST(SerialPortHangUp, DeadLineGoesQuietUntilReopened) {
+  platform::MessageLoop loop;  // system clock: a spinning watch would keep every wait busy
+  test::PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  pty.MapToPort(kPort);
+  TSerialPort port(loop);
+  port.ComNumber = kPort;
+  port.SetOpen(true);
+  pty.CloseMaster();
+  port.WriteString("into the void");
+  int dispatched = 0;
+  for (int i = 0; i < 20; ++i) dispatched += loop.WaitAndProcess(5);
+  EXPECT_LT(dispatched, 5);
+  EXPECT_EQ(port.OutputUsed(), 0);
+  port.SetOpen(false);
+}
+
 }  // namespace
 }  // namespace zb::bacnet

@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
-# Builds the driver and runs its main job.
+# Builds the driver and runs its main job: a short host session on a simulated BACnet site
+# inside private network namespaces (tools/demo/demo.sh). `./run.sh server [ARGS]` builds and
+# runs the driver server alone instead.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./tools/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target zelbacnet-server
-exec build/bin/zelbacnet-server "$@"
+cmake --build build -j"$(nproc)" --target zelbacnet-server zelbacnet
+if [ "${1:-}" = server ]; then
+  shift
+  exec build/bin/zelbacnet-server "$@"
+fi
+exec tools/demo/demo.sh

@@ -2,7 +2,8 @@
 // analog, binary and multi-state objects, trend logs, an alarm it can raise and acknowledge.
 // Usage: node site.js <interface> <port> <broadcast address> <device instance> [options JSON]
 // Options: {"clock": false} leaves local-date/local-time unanswered; {"name": "..."} names the
-// device; {"remote": true} gives the small object set of a device behind a router.
+// device; {"remote": true} gives the small object set of a device behind a router;
+// {"alarmAbove": 80} raises the alarm to the writer when AV1 is written above that value.
 // Objects (full set): AV1 "Boiler Temp" 21.5 degC; AI2 "Outside Air" 55.25 degF; BV3 "Pump"
 // whose present value answers as the text "ON" (as some gateways do), active "Running",
 // inactive "Stopped"; BI4 "Door" 1; MSV5 "Mode" 2; AV6 "Flaky" whose reads fail until it is
@@ -132,6 +133,9 @@ client.on('writeProperty', (msg) => {
     o.props[value.property.id] = { type: written.type, value: written.value };
     if (value.property.id === 85) o.broken = false;
     client.simpleAckResponse(msg.header.sender, msg.service, msg.invokeId);
+    if (options.alarmAbove !== undefined && o.type === AV && o.instance === 1 &&
+        value.property.id === 85 && written.value > options.alarmAbove)
+      notify(msg.header.sender.address, undefined, written.value);
   } else {
     client.errorResponse(msg.header.sender, msg.service, msg.invokeId, 2, 40);
   }
@@ -192,25 +196,7 @@ rl.on('line', (line) => {
   }
   try {
     if (c.cmd === 'notify') {
-      client.unconfirmedEventNotification({ address: c.address }, {
-        processId: 77,
-        initiatingObjectId: { type: DEVICE, instance: deviceId },
-        eventObjectId: { type: AV, instance: 1 },
-        timeStamp: { type: Bacnet.TimeStamp.DATETIME, value: new Date(2026, 11, 8, 10, 30, 15) },
-        notificationClass: 1,
-        priority: 100,
-        eventType: Bacnet.EventType.OUT_OF_RANGE,
-        messageText: c.message || '{I2<Operator note>Boiler fault}',
-        notifyType: Bacnet.NotifyType.ALARM,
-        ackRequired: true,
-        fromState: 0,
-        toState: 3,
-        outOfRangeExceedingValue: 85.5,
-        outOfRangeStatusFlags: { bitsUsed: 4, value: [0x80] },
-        outOfRangeDeadband: 1,
-        outOfRangeExceededLimit: 80,
-      });
-      out({ event: 'sent', cmd: 'notify' });
+      notify(c.address, c.message);
     } else if (c.cmd === 'quit') {
       client.close();
       process.exit(0);
@@ -219,6 +205,30 @@ rl.on('line', (line) => {
     out({ event: 'error', message: String(e && e.stack) });
   }
 });
+
+// The alarm: AV1 out of range, high limit, acknowledgement required.
+function notify(address, message, value) {
+  client.unconfirmedEventNotification({ address }, {
+    processId: 77,
+    initiatingObjectId: { type: DEVICE, instance: deviceId },
+    eventObjectId: { type: AV, instance: 1 },
+    timeStamp: { type: Bacnet.TimeStamp.DATETIME, value: new Date(2026, 11, 8, 10, 30, 15) },
+    notificationClass: 1,
+    priority: 100,
+    eventType: Bacnet.EventType.OUT_OF_RANGE,
+    messageText: message || '{I2<Operator note>Boiler fault}',
+    notifyType: Bacnet.NotifyType.ALARM,
+    ackRequired: true,
+    fromState: 0,
+    toState: 3,
+    outOfRangeExceedingValue: value === undefined ? 85.5 : value,
+    outOfRangeStatusFlags: { bitsUsed: 4, value: [0x80] },
+    outOfRangeDeadband: 1,
+    outOfRangeExceededLimit: 80,
+  });
+  out({ event: 'sent', cmd: 'notify' });
+}
+
 rl.on('close', () => {
   client.close();
   process.exit(0);

@@ -16,6 +16,14 @@ namespace {
 namespace ptp = test::ptp;
 constexpr int kPort = 61;
 
+bool Send(TBACnetDataLinkPTP& link, const std::string& npdu, int priority = 0) {
+  auto f = std::make_unique<TBACnetFrame>();
+  f->Length = static_cast<int32_t>(npdu.size());
+  std::memcpy(f->Data, npdu.data(), npdu.size());
+  f->Priority = priority;
+  return link.Send(*f);
+}
+
 class PTPLinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -47,11 +55,7 @@ class PTPLinkTest : public ::testing::Test {
     return false;
   }
   bool Send(const std::string& npdu, int priority = 0) {
-    auto f = std::make_unique<TBACnetFrame>();
-    f->Length = static_cast<int32_t>(npdu.size());
-    std::memcpy(f->Data, npdu.data(), npdu.size());
-    f->Priority = priority;
-    return link.Send(*f);
+    return zb::bacnet::Send(link, npdu, priority);
   }
   void Open() {
     ASSERT_TRUE(link.SetActive(true));
@@ -266,6 +270,53 @@ TEST_F(PTPLinkTest, GarbageAndBadFramesAreSurvived) {
   peer.SendData("good");
   ASSERT_TRUE(time.RunUntil([&] { return received.size() == 1; }, 1000));
   EXPECT_EQ(received[0], "good");
+}
+
+TEST_F(PTPLinkTest, LineErrorAbortsTheFrameBeingReceived) {
+  Open();
+  std::string f = test::RefWireFrame(ptp::kData0, "interrupted");
+  peer.SendRaw(f.substr(0, 10));
+  ASSERT_TRUE(time.RunUntil([&] { return link.Receiver().State == frData; }, 500));
+  // As the port reports an overrun or framing error.
+  link.Port().OnTriggerLineError(&link.Port(), 1, 4);
+  EXPECT_EQ(link.Receiver().State, frIdle);
+  ASSERT_TRUE(time.RunUntil([&] { return Traced("BadFrame(RR)"); }, 500));
+  EXPECT_TRUE(Traced("InvalidFrame"));
+  peer.SendRaw(f.substr(10));  // the rest is noise now
+  peer.SendData("after");
+  ASSERT_TRUE(time.RunUntil([&] { return received.size() == 1; }, 1000));
+  EXPECT_EQ(received[0], "after");
+}
+
+TEST_F(PTPLinkTest, UpperLayerFailureIsContained) {
+  Open();
+  link.OnReceive = [](void*, const TBACnetFrame&) { throw std::runtime_error("upper layer"); };
+  peer.SendData("boom");
+  ASSERT_TRUE(time.RunUntil([&] { return peer.Count(ptp::kAck0XOn) == 1; }, 1000));
+  EXPECT_EQ(link.Machines().ConnectionState, csConnected);
+}
+
+TEST(PTPLinkLifetime, DestroyedWhileConnected) {
+  platform::MessageLoop loop;
+  test::FastClock time(loop);
+  test::PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  pty.MapToPort(kPort);
+  test::PTPPeer peer(loop, pty.master());
+  auto link = std::make_unique<TBACnetDataLinkPTP>(loop);
+  link->DirectConnect = true;
+  link->SetComport(kPort);
+  ASSERT_TRUE(link->SetActive(true));
+  ASSERT_TRUE(Send(*link, "never sent"));
+  link.reset();
+  size_t raw = peer.raw.size();
+  time.RunFor(1000);
+  EXPECT_LE(peer.raw.size(), raw + 32);  // at most what was already on its way
+  // The device is free again.
+  TBACnetDataLinkPTP again(loop);
+  again.SetComport(kPort);
+  again.Port().SetOpen(true);
+  EXPECT_TRUE(again.Port().Open());
 }
 
 // --- Properties and contract, no peer needed -------------------------------------------------

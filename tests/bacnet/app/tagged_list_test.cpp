@@ -206,6 +206,11 @@ TEST(TaggedList, FindTaggedValue) {
   EXPECT_EQ(FindTaggedValue(DecodeTaggedList(Octets("C4 02 00 00 03")), 1, 12, ""), "8");
   EXPECT_EQ(FindTaggedValue(Variant(1), 1, 2, ""), "");
 
+  // A closing tag leaves the path it closed; one that closes nothing open changes nothing.
+  Variant siblings = DecodeTaggedList(Octets("1E 21 01 1F 2F 3E 21 05 3F"));
+  EXPECT_EQ(FindTaggedValue(siblings, 1, 2, "\x03"), "5");
+  EXPECT_EQ(FindTaggedValue(siblings, 1, 2, "\x01"), "1");
+
   // An event notification's time stamp: application date inside context 3 then context 2.
   Variant n = DecodeTaggedList(
       Octets("09 01 3E 19 05 3F 3E 2E A4 7B 05 11 04 B4 0C 1E 00 00 2F 3F A4 01 01 01 01"));

@@ -6,7 +6,7 @@
 #include "tests/common/peer.h"
 #include "tests/common/udp_probe.h"
 
-namespace zb::bacnet::e2e {
+namespace zb::bacnet::device_e2e {
 namespace {
 
 constexpr int kInstance = 4321;
@@ -104,4 +104,4 @@ TEST_F(ForeignClient, WritesAPropertyAndGetsTheSimpleAck) {
 }
 
 }  // namespace
-}  // namespace zb::bacnet::e2e
+}  // namespace zb::bacnet::device_e2e

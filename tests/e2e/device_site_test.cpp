@@ -13,7 +13,7 @@
 #include "tests/common/peer.h"
 #include "tests/common/udp_probe.h"
 
-namespace zb::bacnet::e2e {
+namespace zb::bacnet::device_e2e {
 namespace {
 
 constexpr int kSiteInstance = 1001;
@@ -188,4 +188,4 @@ TEST_F(SiteDevice, UnansweredRequestFailsAfterTheRetries) {
 }
 
 }  // namespace
-}  // namespace zb::bacnet::e2e
+}  // namespace zb::bacnet::device_e2e

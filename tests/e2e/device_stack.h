@@ -14,7 +14,7 @@
 #include "platform/message_loop.h"
 #include "tests/common/netns.h"
 
-namespace zb::bacnet::e2e {
+namespace zb::bacnet::device_e2e {
 
 struct BIPDeviceStack {
   platform::MessageLoop& loop = platform::MessageLoop::Current();
@@ -74,4 +74,4 @@ inline std::string BIPAddress(const std::string& dotted, int port = 47808) {
   return out;
 }
 
-}  // namespace zb::bacnet::e2e
+}  // namespace zb::bacnet::device_e2e

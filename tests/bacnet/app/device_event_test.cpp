@@ -7,7 +7,7 @@
 #include "bacnet/app/tagged_list.h"
 #include "device_test_stack.h"
 
-namespace zb::bacnet::test {
+namespace zb::bacnet::devtest {
 namespace {
 
 const std::string kDate = Bytes({126, 12, 8, 2});  // 2026-12-08, a Tuesday
@@ -42,7 +42,7 @@ std::string OutOfRange(double value) {
          EncodeReal(2, 2, 1) + EncodeReal(2, 3, 80) + EncodeClosingTag(5);
 }
 
-TEST(EventNotification, ParametersAreLocatedInTheirTags) {
+TEST(DeviceEvents, ParametersAreLocatedInTheirTags) {
   const TEventNotification n =
       DecodeEventNotification(DecodeTaggedList(Notification(DateTimeStamp(), OutOfRange(85.5))));
   EXPECT_EQ(n.ProcessIdentifier, 77u);
@@ -65,7 +65,7 @@ TEST(EventNotification, ParametersAreLocatedInTheirTags) {
   EXPECT_FALSE(n.HasChangedValue);
 }
 
-TEST(EventNotification, EventValuesByType) {
+TEST(DeviceEvents, EventValuesByType) {
   const std::string bits = EncodeOpeningTag(0) + EncodeBitString(2, 0, "1011") +
                            EncodeBitString(2, 1, "0000") + EncodeClosingTag(0);
   TEventNotification n =
@@ -89,7 +89,7 @@ TEST(EventNotification, EventValuesByType) {
   EXPECT_DOUBLE_EQ(n.ReferenceValue, 19.5);
 }
 
-TEST(EventNotification, OnlyTheDateTimeStampCounts) {
+TEST(DeviceEvents, OnlyTheDateTimeStampCounts) {
   // Time stamp as a sequence number: both parts empty, date-time zero.
   TEventNotification n = DecodeEventNotification(
       DecodeTaggedList(Notification(EncodeUnsigned(2, 1, 42), OutOfRange(1))));
@@ -104,7 +104,7 @@ TEST(EventNotification, OnlyTheDateTimeStampCounts) {
     EXPECT_NO_THROW(DecodeEventNotification(DecodeTaggedList(full.substr(0, cut))));
 }
 
-TEST(EventNotification, AcknowledgementRepeatsTheStampAndAddsTheTimeOfAcknowledgement) {
+TEST(DeviceEvents, AcknowledgementRepeatsTheStampAndAddsTheTimeOfAcknowledgement) {
   double now = 0;
   ASSERT_TRUE(TryEncodeDate(2026, 12, 9, now));
   double t = 0;
@@ -118,7 +118,7 @@ TEST(EventNotification, AcknowledgementRepeatsTheStampAndAddsTheTimeOfAcknowledg
   EXPECT_EQ(d, expected);
 }
 
-TEST(EventNotification, ReceivedNotificationsReachTheOwnerUnanswered) {
+TEST(DeviceEvents, ReceivedNotificationsReachTheOwnerUnanswered) {
   DeviceStack s;
   ASSERT_TRUE(s.Open());
   std::vector<TEventNotification> got;
@@ -142,7 +142,7 @@ TEST(EventNotification, ReceivedNotificationsReachTheOwnerUnanswered) {
   EXPECT_NO_THROW(s.net.Receive(Bytes({0x10, 0x03}) + data));
 }
 
-TEST(EventNotification, AcknowledgeAlarmSucceedsOnlyOnASimpleAck) {
+TEST(DeviceEvents, AcknowledgeAlarmSucceedsOnlyOnASimpleAck) {
   DeviceStack s;
   // Not open: nothing can be sent.
   EXPECT_FALSE(AcknowledgeAlarm(s.dev, 77, 0, 3, 3, kDate + kTime, 0, kPeerMac, "op"));
@@ -165,4 +165,4 @@ TEST(EventNotification, AcknowledgeAlarmSucceedsOnlyOnASimpleAck) {
 }
 
 }  // namespace
-}  // namespace zb::bacnet::test
+}  // namespace zb::bacnet::devtest

@@ -3,7 +3,7 @@
 
 #include "device_test_stack.h"
 
-namespace zb::bacnet::test {
+namespace zb::bacnet::devtest {
 namespace {
 
 TEST(DeviceProperties, SettersClampToTheirRanges) {
@@ -149,4 +149,4 @@ TEST(DeviceBroadcasts, WhoIsIsAnsweredWithIAmWhateverItsRange) {
 }
 
 }  // namespace
-}  // namespace zb::bacnet::test
+}  // namespace zb::bacnet::devtest

@@ -6,14 +6,14 @@
 #include "bacnet/app/tagged_list.h"
 #include "device_test_stack.h"
 
-namespace zb::bacnet::test {
+namespace zb::bacnet::devtest {
 namespace {
 
 Variant Req(std::vector<Variant> items) { return Variant::MakeList(std::move(items)); }
 
 const std::string kAval1 = Bytes({0x0C, 0x00, 0x80, 0x00, 0x01});  // [0] analog value 1
 
-struct Requests : ::testing::Test {
+struct DeviceRequests : ::testing::Test {
   DeviceStack s;
   void SetUp() override { ASSERT_TRUE(s.Open()); }
   // Service data of the request a call sends; "" (and nothing sent) when it returns -1.
@@ -23,7 +23,7 @@ struct Requests : ::testing::Test {
   }
 };
 
-TEST_F(Requests, ReadPropertyWithAndWithoutIndexAndReadMultiple) {
+TEST_F(DeviceRequests, ReadPropertyWithAndWithoutIndexAndReadMultiple) {
   int h = s.dev.RequestRead(Req({kPeerAvalText, "85"}));
   ASSERT_GT(h, 0);
   const TBACnetPDU& p = s.Last().pdu;
@@ -47,7 +47,7 @@ TEST_F(Requests, ReadPropertyWithAndWithoutIndexAndReadMultiple) {
             kAval1 + Bytes({0x1E, 0x09, 0x55, 0x09, 0x4D, 0x09, 0x75, 0x1F}));
 }
 
-TEST_F(Requests, RemoteDeviceIsAddressedThroughItsNetworkAndRouter) {
+TEST_F(DeviceRequests, RemoteDeviceIsAddressedThroughItsNetworkAndRouter) {
   ASSERT_GT(s.dev.RequestRead(Req({"[C0:A8:01:01:BA:C0-5]12-BIN#3", "85"})), 0);
   const TBACnetPDU& p = s.Last().pdu;
   EXPECT_EQ(p.DestinationNetwork, 5);
@@ -55,7 +55,7 @@ TEST_F(Requests, RemoteDeviceIsAddressedThroughItsNetworkAndRouter) {
   EXPECT_EQ(p.RouterAddress.str(), Bytes({0xC0, 0xA8, 0x01, 0x01, 0xBA, 0xC0}));
 }
 
-TEST_F(Requests, MalformedRequestsSendNothingAndTakeNoSlot) {
+TEST_F(DeviceRequests, MalformedRequestsSendNothingAndTakeNoSlot) {
   EXPECT_EQ(s.dev.RequestRead(Variant("10.0.0.2-AVAL#1")), -1);
   EXPECT_EQ(s.dev.RequestRead(Req({kPeerAvalText})), -1);
   EXPECT_EQ(s.dev.RequestRead(Req({"3-XYZ1", "85"})), -1);
@@ -67,7 +67,7 @@ TEST_F(Requests, MalformedRequestsSendNothingAndTakeNoSlot) {
   EXPECT_EQ(s.dev.PendingCount(), 0);
 }
 
-TEST_F(Requests, WriteChoosesTheDataTypeFromTheAddress) {
+TEST_F(DeviceRequests, WriteChoosesTheDataTypeFromTheAddress) {
   const std::string tail = Bytes({0x3F, 0x49, 0x0A});  // closing [3], priority 10
   struct Case {
     const char* address;
@@ -104,7 +104,7 @@ TEST_F(Requests, WriteChoosesTheDataTypeFromTheAddress) {
   }
 }
 
-TEST_F(Requests, PreEncodedWriteAndReadRangeAppendTheCallersOctets) {
+TEST_F(DeviceRequests, PreEncodedWriteAndReadRangeAppendTheCallersOctets) {
   const std::string value = Bytes({0x3E, 0x44, 0x42, 0x91, 0x00, 0x00, 0x3F, 0x49, 0x08});
   ASSERT_GT(s.dev.RequestWriteEncoded(Req({kPeerAvalText, "85"}), value), 0);
   EXPECT_EQ(s.Last().pdu.ServiceChoice, 15);
@@ -117,7 +117,7 @@ TEST_F(Requests, PreEncodedWriteAndReadRangeAppendTheCallersOctets) {
             Bytes({0x0C, 0x05, 0x00, 0x00, 0x01, 0x19, 0x83}) + range);
 }
 
-TEST_F(Requests, PendingTableHoldsThirtyTwoAndAnswersFreeSlots) {
+TEST_F(DeviceRequests, PendingTableHoldsThirtyTwoAndAnswersFreeSlots) {
   std::vector<int> handles;
   for (int i = 0; i < 32; ++i) {
     int h = s.dev.RequestRead(Req({kPeerAvalText, "85"}));
@@ -140,7 +140,7 @@ TEST_F(Requests, PendingTableHoldsThirtyTwoAndAnswersFreeSlots) {
   EXPECT_GT(s.dev.RequestRead(Req({kPeerAvalText, "85"})), 0);
 }
 
-TEST_F(Requests, AnswersAreReportedByHandleAndUnknownOnesDropped) {
+TEST_F(DeviceRequests, AnswersAreReportedByHandleAndUnknownOnesDropped) {
   std::vector<std::tuple<int, int, Variant>> got;
   s.dev.OnResponseReceived = [&](void*, int id, int response, const Variant& data) {
     got.emplace_back(id, response, data);
@@ -172,14 +172,14 @@ TEST_F(Requests, AnswersAreReportedByHandleAndUnknownOnesDropped) {
   EXPECT_EQ(s.dev.PendingCount(), 0);
 }
 
-TEST_F(Requests, ThrowingResponseHandlerIsContainedAndFreesTheSlot) {
+TEST_F(DeviceRequests, ThrowingResponseHandlerIsContainedAndFreesTheSlot) {
   s.dev.OnResponseReceived = [](void*, int, int, const Variant&) { throw std::runtime_error("x"); };
   s.dev.RequestRead(Req({kPeerAvalText, "85"}));
   EXPECT_NO_THROW(s.net.Receive(SimpleAck(s.Last().pdu.InvokeID, 12)));
   EXPECT_EQ(s.dev.PendingCount(), 0);
 }
 
-TEST_F(Requests, WaitingReadReturnsTheAnswerAndItsRawData) {
+TEST_F(DeviceRequests, WaitingReadReturnsTheAnswerAndItsRawData) {
   const std::string data = kAval1 + Bytes({0x19, 0x55, 0x3E, 0x44, 0x42, 0x91, 0x00, 0x00, 0x3F});
   s.net.on_send = [&](const SentAPDU& a) {
     if (a.pdu.PDUType == 0) s.AnswerLater([&](int id) { return ComplexAck(id, 12, data); });
@@ -199,7 +199,7 @@ TEST_F(Requests, WaitingReadReturnsTheAnswerAndItsRawData) {
   EXPECT_EQ(s.dev.WaitHandle(), -2);
 }
 
-TEST_F(Requests, WaitingWritesAndRangeReads) {
+TEST_F(DeviceRequests, WaitingWritesAndRangeReads) {
   s.net.on_send = [&](const SentAPDU& a) {
     if (a.pdu.PDUType != 0) return;
     const int service = a.pdu.ServiceChoice;
@@ -226,7 +226,7 @@ TEST_F(Requests, WaitingWritesAndRangeReads) {
   EXPECT_EQ(s.dev.SendPDUSync(pdu, response), 2);
 }
 
-TEST_F(Requests, WaitsThatCannotSendReturnAtOnce) {
+TEST_F(DeviceRequests, WaitsThatCannotSendReturnAtOnce) {
   int response = 42;
   Variant values;
   EXPECT_EQ(s.dev.ReadSync(Req({"nonsense", "85"}), response, values), 42);
@@ -242,7 +242,7 @@ TEST_F(Requests, WaitsThatCannotSendReturnAtOnce) {
   EXPECT_EQ(s.dev.PendingCount(), 0);
 }
 
-TEST_F(Requests, UnansweredWaitEndsWithTheLocalErrorAfterTheRetries) {
+TEST_F(DeviceRequests, UnansweredWaitEndsWithTheLocalErrorAfterTheRetries) {
   const int64_t start = s.clock.NowMs();
   int response = 0;
   Variant values;
@@ -255,7 +255,7 @@ TEST_F(Requests, UnansweredWaitEndsWithTheLocalErrorAfterTheRetries) {
   EXPECT_EQ(s.dev.PendingCount(), 0);
 }
 
-TEST_F(Requests, ErrorAndRejectAnswersAreRecordedTracedAndReturned) {
+TEST_F(DeviceRequests, ErrorAndRejectAnswersAreRecordedTracedAndReturned) {
   int reply = 0;  // 0 error, 1 reject
   s.net.on_send = [&](const SentAPDU& a) {
     if (a.pdu.PDUType != 0) return;
@@ -283,7 +283,7 @@ TEST_F(Requests, ErrorAndRejectAnswersAreRecordedTracedAndReturned) {
 
 // A waiting call run from inside another wait (a host call, a timer) must not end the outer
 // wait, and each must return its own answer, whichever answer comes first.
-TEST_F(Requests, NestedWaitsEachEndOnTheirOwnAnswer) {
+TEST_F(DeviceRequests, NestedWaitsEachEndOnTheirOwnAnswer) {
   const std::string outer_data = kAval1 + Bytes({0x19, 0x55, 0x3E, 0x44, 0x42, 0x91, 0x00, 0x00,
                                                  0x3F});
   for (bool outer_answer_first : {false, true}) {
@@ -322,7 +322,7 @@ TEST_F(Requests, NestedWaitsEachEndOnTheirOwnAnswer) {
   }
 }
 
-TEST_F(Requests, IAmFillsTheBindingsOncePerDevice) {
+TEST_F(DeviceRequests, IAmFillsTheBindingsOncePerDevice) {
   int raised = 0;
   s.dev.OnBindingsUpdated = [&](void*) { ++raised; };
   const std::string iam = Bytes({0x10, 0x00, 0xC4, 0x02, 0x00, 0x04, 0xD2, 0x22, 0x01, 0xE0,
@@ -352,7 +352,7 @@ TEST_F(Requests, IAmFillsTheBindingsOncePerDevice) {
   EXPECT_EQ(raised, 1);
 }
 
-TEST_F(Requests, EveryDeliveredPDUIsTraced) {
+TEST_F(DeviceRequests, EveryDeliveredPDUIsTraced) {
   s.net.Receive(Bytes({0x10, 0x08, 0x09, 0x01}), kPeerMac, 0x1a);
   ASSERT_FALSE(s.traces.empty());
   EXPECT_EQ(s.traces[0],
@@ -365,7 +365,7 @@ TEST_F(Requests, EveryDeliveredPDUIsTraced) {
   EXPECT_EQ(s.traces[0], " IN: [00]<10.0.0.2>[T:1] [S:7] [L:0] Data: \r");
 }
 
-TEST_F(Requests, UnansweredServerTransactionIsReportedAsAFailure) {
+TEST_F(DeviceRequests, UnansweredServerTransactionIsReportedAsAFailure) {
   std::vector<std::tuple<int, int>> got;
   s.dev.OnResponseReceived = [&](void*, int id, int response, const Variant&) {
     got.emplace_back(id, response);
@@ -382,9 +382,9 @@ TEST_F(Requests, UnansweredServerTransactionIsReportedAsAFailure) {
 }
 
 }  // namespace
-}  // namespace zb::bacnet::test
+}  // namespace zb::bacnet::devtest
 
-namespace zb::bacnet::test {
+namespace zb::bacnet::devtest {
 namespace {
 
 // Before the stack is opened nothing would ever age a transaction, so a waiting request would
@@ -400,4 +400,4 @@ TEST(DeviceRequestsBeforeOpen, AreRefusedAndDoNotWait) {
 }
 
 }  // namespace
-}  // namespace zb::bacnet::test
+}  // namespace zb::bacnet::devtest

@@ -8,12 +8,12 @@
 #include "bacnet/app/tagged_list.h"
 #include "device_test_stack.h"
 
-namespace zb::bacnet::test {
+namespace zb::bacnet::devtest {
 namespace {
 
 const std::string kDev998 = Bytes({0x0C, 0x02, 0x00, 0x03, 0xE6});  // [0] device 998
 
-struct Server : ::testing::Test {
+struct DeviceServer : ::testing::Test {
   DeviceStack s;
   int invoke = 0;
   void SetUp() override {
@@ -41,7 +41,7 @@ struct Server : ::testing::Test {
   }
 };
 
-TEST_F(Server, ReadPropertyOfTheDeviceObject) {
+TEST_F(DeviceServer, ReadPropertyOfTheDeviceObject) {
   EXPECT_EQ(Ask(12, kDev998 + Bytes({0x19, 0x4B})),
             kDev998 + Bytes({0x19, 0x4B, 0x3E, 0xC4, 0x02, 0x00, 0x03, 0xE6, 0x3F}));
   ASSERT_EQ(s.traces.size(), 4u);
@@ -67,7 +67,7 @@ TEST_F(Server, ReadPropertyOfTheDeviceObject) {
             kDev998 + Bytes({0x19, 0x0B, 0x3E, 0x22, 0x0B, 0xB8, 0x3F}));
 }
 
-TEST_F(Server, UnknownPropertiesObjectsAndMalformedRequestsGetThinAnswers) {
+TEST_F(DeviceServer, UnknownPropertiesObjectsAndMalformedRequestsGetThinAnswers) {
   EXPECT_EQ(Ask(12, kDev998 + Bytes({0x19, 0x55})), kDev998);
   const std::string ain1 = Bytes({0x0C, 0x00, 0x00, 0x00, 0x01});
   EXPECT_EQ(Ask(12, ain1 + Bytes({0x19, 0x55})), ain1);
@@ -78,7 +78,7 @@ TEST_F(Server, UnknownPropertiesObjectsAndMalformedRequestsGetThinAnswers) {
   EXPECT_EQ(Ask(2, Bytes({0x09, 0x01})), "<nothing>");
 }
 
-TEST_F(Server, ObjectListComesFromTheOwner) {
+TEST_F(DeviceServer, ObjectListComesFromTheOwner) {
   EXPECT_EQ(Ask(12, kDev998 + Bytes({0x19, 0x4C})),
             kDev998 + Bytes({0x19, 0x4C, 0x3E, 0x21, 0x00, 0x3F}));
   EXPECT_TRUE(s.Traced("NoEvent"));
@@ -116,7 +116,7 @@ TEST_F(Server, ObjectListComesFromTheOwner) {
   EXPECT_NE(Ask(12, kDev998 + Bytes({0x19, 0x4C})), "<nothing>");
 }
 
-TEST_F(Server, ReadPropertyMultipleAnswersTheFirstSpecificationInRequestOrder) {
+TEST_F(DeviceServer, ReadPropertyMultipleAnswersTheFirstSpecificationInRequestOrder) {
   const std::string ain1 = Bytes({0x0C, 0x00, 0x00, 0x00, 0x01});
   const std::string answer =
       Ask(14, kDev998 + Bytes({0x1E, 0x09, 0x4D, 0x09, 0x4B, 0x1F}) + ain1 +
@@ -134,7 +134,7 @@ TEST_F(Server, ReadPropertyMultipleAnswersTheFirstSpecificationInRequestOrder) {
                              0x4F, 0x4E, 0x21, 0x08, 0x4F, 0x1F}));
 }
 
-TEST_F(Server, AllPropertiesAreServedInAscendingOrder) {
+TEST_F(DeviceServer, AllPropertiesAreServedInAscendingOrder) {
   const std::string answer = Ask(14, kDev998 + Bytes({0x1E, 0x09, 0x08, 0x1F}));
   ASSERT_NE(answer, "<nothing>");
   const Variant list = DecodeTaggedList(answer);
@@ -152,7 +152,7 @@ TEST_F(Server, AllPropertiesAreServedInAscendingOrder) {
   EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
 }
 
-TEST_F(Server, LongAnswersAreSegmentedOrAbortedAsTheRequesterAllows) {
+TEST_F(DeviceServer, LongAnswersAreSegmentedOrAbortedAsTheRequesterAllows) {
   const std::string all = kDev998 + Bytes({0x1E, 0x09, 0x08, 0x1F});
   // Max APDU 50, no segmented answers accepted: abort, segmentation not supported.
   const std::string refused = Ask(14, all, 0x00, 0x00);
@@ -164,7 +164,7 @@ TEST_F(Server, LongAnswersAreSegmentedOrAbortedAsTheRequesterAllows) {
   EXPECT_EQ(uint8_t(first[7]) & 0xFC, 0x3C);  // complex ACK, segmented, more follows
 }
 
-TEST_F(Server, WritePropertyIsAcknowledgedAndHandedToTheOwner) {
+TEST_F(DeviceServer, WritePropertyIsAcknowledgedAndHandedToTheOwner) {
   const std::string aval1 = Bytes({0x0C, 0x00, 0x80, 0x00, 0x01});
   const std::string write = aval1 + Bytes({0x19, 0x55, 0x3E, 0x44, 0x42, 0x91, 0x00, 0x00, 0x3F,
                                            0x49, 0x08});
@@ -205,4 +205,4 @@ TEST_F(Server, WritePropertyIsAcknowledgedAndHandedToTheOwner) {
 }
 
 }  // namespace
-}  // namespace zb::bacnet::test
+}  // namespace zb::bacnet::devtest

@@ -14,7 +14,7 @@
 #include "bacnet/net/network.h"
 #include "platform/message_loop.h"
 
-namespace zb::bacnet::test {
+namespace zb::bacnet::devtest {
 
 // The peer's and our BACnet/IP addresses (10.0.0.2 and 10.0.0.1, port 47808).
 inline const std::string kPeerMac("\x0a\x00\x00\x02\xba\xc0", 6);
@@ -131,4 +131,4 @@ struct DeviceStack {
   }
 };
 
-}  // namespace zb::bacnet::test
+}  // namespace zb::bacnet::devtest

@@ -201,6 +201,23 @@ TEST_F(DriverTest, UncollectedResultIsDroppedAfter150Ticks) {
             (Texts{"COMMANDSTATUS=Reading Site Time...", ""}));
 }
 
+TEST_F(DriverTest, SiteTimeAnswersFiveElements) {
+  auto h = Host();
+  int a = Armed(*h);
+  ASSERT_TRUE(h->CallBool(a, "Connect", kOfflineSite));
+  Poll(*h, a);
+  EXPECT_EQ(h->CallTexts(a, "Execute", {"COMMAND=SITETIME"}),
+            (Texts{"COMMANDSTATUS=Reading Site Time...", ""}));
+  Ticks(1);
+  Texts r = Poll(*h, a);
+  ASSERT_EQ(r.size(), 5u);
+  EXPECT_EQ(r[0], "COMMANDSTATUS=TRUE");
+  EXPECT_EQ(r[1], "COMMAND=COMMANDSTATUS");
+  EXPECT_EQ(r[2], "");
+  EXPECT_EQ(r[3].rfind("SITETIME=", 0), 0u) << r[3];
+  EXPECT_EQ(r[4], "");
+}
+
 TEST_F(DriverTest, ResultListsOfEveryShape) {
   auto h = Host();
   int a = Armed(*h);

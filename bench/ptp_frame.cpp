@@ -1,10 +1,11 @@
 // PTP framing cost: building escaped frames and feeding the receiver octet by octet, for a
 // typical NPDU and for a full 501-octet frame full of octets that need escaping.
+#include "bacnet/link/ptp_frame.h"
+
 #include <benchmark/benchmark.h>
 
 #include <string>
 
-#include "bacnet/link/ptp_frame.h"
 #include "bacnet/link/ptp_frame_receiver.h"
 
 using namespace zb::bacnet;
@@ -23,8 +24,8 @@ static void BM_BuildFrame(benchmark::State& state) {
 BENCHMARK(BM_BuildFrame)->Args({24, 0})->Args({501, 0})->Args({501, 1});
 
 static void BM_ReceiveFrame(benchmark::State& state) {
-  std::string wire = BuildPTPFrame(ptpData1, Payload(static_cast<int>(state.range(0)),
-                                                     state.range(1) != 0));
+  std::string wire =
+      BuildPTPFrame(ptpData1, Payload(static_cast<int>(state.range(0)), state.range(1) != 0));
   TPTPFrameReceiver r;
   for (auto _ : state) {
     for (unsigned char c : wire) r.ReceiveOctet(c);

@@ -1,11 +1,12 @@
 // Random octets, ticks and line errors into the PTP frame receiver. Every queued frame must fit
 // the 501-octet limit, and a good frame sent afterwards must still come through.
+#include "bacnet/link/ptp_frame_receiver.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "bacnet/link/ptp_frame.h"
-#include "bacnet/link/ptp_frame_receiver.h"
 
 using namespace zb::bacnet;
 

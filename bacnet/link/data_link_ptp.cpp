@@ -54,10 +54,10 @@ void TBACnetDataLinkPTP::DetachAvail() { port_->OnTriggerAvail = nullptr; }
 
 void TBACnetDataLinkPTP::Trace(const std::string& text) {
   if (!OnTrace) return;
-  std::string line = "[" + std::to_string(machines_.TickCount) + "][C:" +
-                     std::to_string(machines_.ConnectionState) + "][T:" +
-                     std::to_string(machines_.TransmitState) + "][R:" +
-                     std::to_string(machines_.ReceiveState) + "][" +
+  std::string line = "[" + std::to_string(machines_.TickCount) +
+                     "][C:" + std::to_string(machines_.ConnectionState) +
+                     "][T:" + std::to_string(machines_.TransmitState) +
+                     "][R:" + std::to_string(machines_.ReceiveState) + "][" +
                      std::to_string(port_->InputUsed()) + "] " + text;
   OnTrace(this, line, 0);
 }

@@ -8,12 +8,11 @@ namespace zb::bacnet {
 namespace {
 
 constexpr const char* kFrameNames[] = {
-    "HeartbeatXOff", "HeartbeatXOn",   "Data0",           "Data1",
-    "DataAck0XOff",  "DataAck1XOff",   "DataAck0XOn",     "DataAck1XOn",
-    "DataNak0XOff",  "DataNak1XOff",   "DataNak0XOn",     "DataNak1XOn",
-    "ConnectRequest", "ConnectResponse", "DisconnectRequest", "DisconnectResponse",
-    "UNUSED10",      "UNUSED11",       "UNUSED12",        "UNUSED13",
-    "TestRequest",   "TestResponse",
+    "HeartbeatXOff",      "HeartbeatXOn", "Data0",          "Data1",           "DataAck0XOff",
+    "DataAck1XOff",       "DataAck0XOn",  "DataAck1XOn",    "DataNak0XOff",    "DataNak1XOff",
+    "DataNak0XOn",        "DataNak1XOn",  "ConnectRequest", "ConnectResponse", "DisconnectRequest",
+    "DisconnectResponse", "UNUSED10",     "UNUSED11",       "UNUSED12",        "UNUSED13",
+    "TestRequest",        "TestResponse",
 };
 
 void AppendEscaped(std::string& out, uint8_t v) {

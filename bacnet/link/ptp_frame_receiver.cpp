@@ -57,9 +57,15 @@ void TPTPFrameReceiver::ReceiveOctet(uint8_t b) {
       mask_ = 0;
       header_crc_ = PTPHeaderCRCUpdate(v, header_crc_);
       switch (index_) {
-        case 0: frame_type_ = v; break;
-        case 1: length_ = v * 256; break;
-        case 2: length_ += v; break;
+        case 0:
+          frame_type_ = v;
+          break;
+        case 1:
+          length_ = v * 256;
+          break;
+        case 2:
+          length_ += v;
+          break;
         default:
           if (header_crc_ != kPTPHeaderCRCGood) {
             State = frIdle;  // forgotten without trace

@@ -92,7 +92,8 @@ void TBACnetDataLinkPTP::SendCommandString(const std::string& text) {
       Pause(5);
     } else if (c == '^' && i + 1 < text.size() &&
                std::isalpha(static_cast<unsigned char>(text[i + 1]))) {
-      port_->WriteOctet(static_cast<uint8_t>(std::toupper(static_cast<unsigned char>(text[i + 1])) - 64));
+      port_->WriteOctet(
+          static_cast<uint8_t>(std::toupper(static_cast<unsigned char>(text[i + 1])) - 64));
       ++i;
     } else if (c == '#' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
                HexDigit(text[i + 2]) >= 0) {
@@ -132,8 +133,8 @@ bool TBACnetDataLinkPTP::Dial(const std::string& number) {
     port_->FlushOutput();
     SendCommandString("ATDT" + number + "\r");
     Trace("Sent: ATDT" + number);
-    int index = port_->WaitForAnyString("CONNECT^BUSY^ERROR^NO CARRIER^NO DIALTONE^OK^RING", '^',
-                                        1620);
+    int index =
+        port_->WaitForAnyString("CONNECT^BUSY^ERROR^NO CARRIER^NO DIALTONE^OK^RING", '^', 1620);
     if (index == 0) {
       Trace("Modem not responding");
       return false;

@@ -87,9 +87,7 @@ class TPTPMachines {
   static constexpr uint16_t kMaxRetries = 3;
 
  private:
-  bool ValidFrameIs(uint8_t type) const {
-    return ReceivedValidFrame && FrameType == type;
-  }
+  bool ValidFrameIs(uint8_t type) const { return ReceivedValidFrame && FrameType == type; }
   void EnterConnected();
 
   TPTPMachineActions& actions_;

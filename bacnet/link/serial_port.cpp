@@ -78,7 +78,9 @@ void TSerialPort::SetRTS(bool on) {
 
 bool TSerialPort::CarrierDetect() const { return device_.CarrierDetect(); }
 
-void TSerialPort::WriteOctet(uint8_t octet) { WriteString(std::string(1, static_cast<char>(octet))); }
+void TSerialPort::WriteOctet(uint8_t octet) {
+  WriteString(std::string(1, static_cast<char>(octet)));
+}
 
 void TSerialPort::WriteString(const std::string& octets) {
   if (!device_.IsOpen() || octets.empty()) return;
@@ -252,8 +254,7 @@ void TSerialPort::ProcessEvents() {
 int TSerialPort::AddDataTrigger(const std::string& text, bool ignore_case) {
   if (text.empty()) return 0;
   int h = next_handle_++;
-  data_triggers_.push_back(
-      DataTrigger{h, text.substr(0, kMaxTriggerLength), ignore_case});
+  data_triggers_.push_back(DataTrigger{h, text.substr(0, kMaxTriggerLength), ignore_case});
   return h;
 }
 

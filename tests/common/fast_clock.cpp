@@ -1,8 +1,8 @@
 #include "tests/common/fast_clock.h"
 
 #include <poll.h>
-#include <sys/prctl.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace zb::test {

@@ -131,10 +131,17 @@ void ModemEmulator::Command(const std::string& line) {
           online_ = true;
           Respond("CONNECT 9600");
           break;
-        case Dial::kBusy: Respond("BUSY"); break;
-        case Dial::kNoCarrier: Respond("NO CARRIER"); break;
-        case Dial::kNoDialtone: Respond("NO DIALTONE"); break;
-        case Dial::kSilent: break;
+        case Dial::kBusy:
+          Respond("BUSY");
+          break;
+        case Dial::kNoCarrier:
+          Respond("NO CARRIER");
+          break;
+        case Dial::kNoDialtone:
+          Respond("NO DIALTONE");
+          break;
+        case Dial::kSilent:
+          break;
       }
     };
     dial_timer_.SetEnabled(true);

@@ -26,11 +26,11 @@ class ModemEmulator : public platform::ModemLineEmulation {
 
   // Script.
   Dial dial_result = Dial::kConnect;
-  int dial_delay_ms = 2000;      // from ATDT to the result
-  bool responding = true;        // false: a modem that is switched off
+  int dial_delay_ms = 2000;  // from ATDT to the result
+  bool responding = true;    // false: a modem that is switched off
   bool echo = true;
-  bool honour_hangup = true;     // false: ignores +++, ATH and DTR drops
-  int guard_ms = 400;            // silence after "+++" before it counts as an escape
+  bool honour_hangup = true;  // false: ignores +++, ATH and DTR drops
+  int guard_ms = 400;         // silence after "+++" before it counts as an escape
 
   // The remote end of the call.
   PTPPeer peer;

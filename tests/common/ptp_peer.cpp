@@ -10,8 +10,7 @@ namespace zb::test {
 // Header CRC: CRC-8 with generator X^8 + X^7 + 1, octets shifted in least significant bit
 // first, register preset to all ones, ones' complement sent.
 uint8_t RefHeaderCRC(uint8_t type, uint16_t length) {
-  const uint8_t octets[3] = {type, static_cast<uint8_t>(length >> 8),
-                             static_cast<uint8_t>(length)};
+  const uint8_t octets[3] = {type, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
   uint8_t reg = 0xFF;
   for (uint8_t o : octets) {
     reg ^= o;
@@ -225,8 +224,8 @@ void PTPPeer::Handle(const RefFrame& f) {
         --drop_acks;
         break;
       }
-      uint8_t ack = busy ? (seq ? ptp::kAck1XOff : ptp::kAck0XOff)
-                         : (seq ? ptp::kAck1XOn : ptp::kAck0XOn);
+      uint8_t ack =
+          busy ? (seq ? ptp::kAck1XOff : ptp::kAck0XOff) : (seq ? ptp::kAck1XOn : ptp::kAck0XOn);
       SendFrame(ack);
       break;
     }

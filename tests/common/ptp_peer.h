@@ -17,7 +17,7 @@ namespace zb::test {
 
 // Reference codec.
 uint8_t RefHeaderCRC(uint8_t type, uint16_t length);  // the octet as sent
-uint16_t RefDataCRC(std::string_view data);          // the value as sent (low octet first)
+uint16_t RefDataCRC(std::string_view data);           // the value as sent (low octet first)
 std::string RefLogicalFrame(uint8_t type, std::string_view data);
 std::string RefEscape(std::string_view logical);  // escapes everything after the preamble
 std::string RefWireFrame(uint8_t type, std::string_view data);
@@ -72,23 +72,23 @@ class PTPPeer {
   void SendData(std::string_view npdu);
 
   // Behaviour.
-  bool answer_trigger = true;        // trigger seen: send ConnectRequest (peer answers)
+  bool answer_trigger = true;          // trigger seen: send ConnectRequest (peer answers)
   bool answer_connect_request = true;  // ConnectRequest seen: send ConnectResponse
-  bool answer_disconnect = true;     // DisconnectRequest seen: send DisconnectResponse
-  bool acknowledge_data = true;      // Data frame seen: send DataAck<seq>XOn
-  int drop_acks = 0;                 // acknowledgements to leave out
-  bool busy = false;                 // acknowledge with XOff types
-  std::string password;              // data of the ConnectResponse
+  bool answer_disconnect = true;       // DisconnectRequest seen: send DisconnectResponse
+  bool acknowledge_data = true;        // Data frame seen: send DataAck<seq>XOn
+  int drop_acks = 0;                   // acknowledgements to leave out
+  bool busy = false;                   // acknowledge with XOff types
+  std::string password;                // data of the ConnectResponse
 
   // What arrived.
-  std::vector<RefFrame> frames;           // every frame, in order
-  std::vector<std::string> npdus;         // new data, duplicates removed by sequence bit
-  int duplicates = 0;                     // Data frames seen again with the old sequence bit
-  int triggers = 0;                       // "BACnet\r" outside frames
-  std::string text;                       // every octet outside frames
-  std::string raw;                        // every octet as it came
-  int tx_sequence = 0;                    // sequence bit of the peer's next SendData
-  int expected_rx = 0;                    // sequence bit expected in the link's next new Data
+  std::vector<RefFrame> frames;    // every frame, in order
+  std::vector<std::string> npdus;  // new data, duplicates removed by sequence bit
+  int duplicates = 0;              // Data frames seen again with the old sequence bit
+  int triggers = 0;                // "BACnet\r" outside frames
+  std::string text;                // every octet outside frames
+  std::string raw;                 // every octet as it came
+  int tx_sequence = 0;             // sequence bit of the peer's next SendData
+  int expected_rx = 0;             // sequence bit expected in the link's next new Data
 
   int Count(uint8_t type) const;
   // Data of the last received frame of that type (empty when none).

@@ -51,16 +51,20 @@ TEST(SerialDevice, RawLineOnPseudoTerminal) {
   char buf[512];
   for (int tries = 0; tries < 200 && got.size() < 256; ++tries) {
     ssize_t n = ::read(pty.master(), buf, sizeof buf);
-    if (n > 0) got.append(buf, static_cast<size_t>(n));
-    else ::usleep(1000);
+    if (n > 0)
+      got.append(buf, static_cast<size_t>(n));
+    else
+      ::usleep(1000);
   }
   EXPECT_EQ(got, all);
   ASSERT_EQ(::write(pty.master(), all.data(), all.size()), 256);
   got.clear();
   for (int tries = 0; tries < 200 && got.size() < 256; ++tries) {
     long n = dev.Read(buf, sizeof buf);
-    if (n > 0) got.append(buf, static_cast<size_t>(n));
-    else ::usleep(1000);
+    if (n > 0)
+      got.append(buf, static_cast<size_t>(n));
+    else
+      ::usleep(1000);
   }
   EXPECT_EQ(got, all);
 

@@ -33,8 +33,8 @@ TEST(PTPFrameReceiver, ReceivesReferenceFramesWithEscapes) {
   std::string max(kPTPMaxData, '\x10');
   r.ReceiveOctets(test::RefWireFrame(0x01, "") + test::RefWireFrame(0x02, "abc") +
                   test::RefWireFrame(0x14, all) + test::RefWireFrame(0x03, max));
-  EXPECT_EQ(Drain(r), (std::vector<Got>{{false, 1, ""}, {false, 2, "abc"}, {false, 0x14, all},
-                                        {false, 3, max}}));
+  EXPECT_EQ(Drain(r), (std::vector<Got>{
+                          {false, 1, ""}, {false, 2, "abc"}, {false, 0x14, all}, {false, 3, max}}));
   EXPECT_EQ(r.State, frIdle);
 }
 
@@ -66,7 +66,8 @@ TEST(PTPFrameReceiver, HeaderChecks) {
   EXPECT_EQ(Drain(r), (std::vector<Got>{{true, -1, ""}}));
   EXPECT_EQ(r.State, frIdle);
   // Repeated first preamble octets are skipped; a lone 0x55 0x00 is no start.
-  r.ReceiveOctets(std::string("\x55\x00", 2) + "\x55\x55\x55" + test::RefWireFrame(0x06, "").substr(1));
+  r.ReceiveOctets(std::string("\x55\x00", 2) + "\x55\x55\x55" +
+                  test::RefWireFrame(0x06, "").substr(1));
   EXPECT_EQ(Drain(r), (std::vector<Got>{{false, 6, ""}}));
   // Unnamed types with good CRCs are queued like any other.
   r.ReceiveOctets(test::RefWireFrame(0x16, "z") + test::RefWireFrame(0xFF, ""));
@@ -127,8 +128,8 @@ TEST(PTPFrameReceiver, SplitAtEveryOffsetWithTicksBetween) {
   std::string stream = std::string("BACnet\r") + test::RefWireFrame(0x0C, "") +
                        test::RefWireFrame(0x02, std::string("\x10\x55\xFF\x13", 4)) +
                        test::RefWireFrame(0x07, "");
-  std::vector<Got> want = {{false, 0x0C, ""}, {false, 2, std::string("\x10\x55\xFF\x13", 4)},
-                           {false, 7, ""}};
+  std::vector<Got> want = {
+      {false, 0x0C, ""}, {false, 2, std::string("\x10\x55\xFF\x13", 4)}, {false, 7, ""}};
   for (size_t cut = 0; cut <= stream.size(); ++cut) {
     TPTPFrameReceiver r;
     int starts = 0;

@@ -17,8 +17,7 @@ std::string Hex(std::initializer_list<int> octets) {
 
 TEST(PTPFrame, ExampleFramesOctetForOctet) {
   EXPECT_EQ(BuildPTPFrameLogical(ptpHeartbeatXOn, ""), Hex({0x55, 0xFF, 0x01, 0x00, 0x00, 0x76}));
-  EXPECT_EQ(BuildPTPFrameLogical(ptpConnectRequest, ""),
-            Hex({0x55, 0xFF, 0x0C, 0x00, 0x00, 0x44}));
+  EXPECT_EQ(BuildPTPFrameLogical(ptpConnectRequest, ""), Hex({0x55, 0xFF, 0x0C, 0x00, 0x00, 0x44}));
   EXPECT_EQ(BuildPTPFrameLogical(ptpDisconnectRequest, ""),
             Hex({0x55, 0xFF, 0x0E, 0x00, 0x00, 0x77}));
   EXPECT_EQ(BuildPTPFrameLogical(ptpDataAck0XOn, ""), Hex({0x55, 0xFF, 0x06, 0x00, 0x00, 0xBB}));

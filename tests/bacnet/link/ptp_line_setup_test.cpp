@@ -157,10 +157,15 @@ TEST_F(ModemTest, InitDialConnectAndCarryData) {
   auto& d = modem.dtr_changes;
   const std::vector<bool> pulse = {false, true};
   EXPECT_NE(std::search(d.begin(), d.end(), pulse.begin(), pulse.end()), d.end());
-  std::vector<std::string> order = {"Modem Init: ATV1Q0&C1&D2", "Sent: ATV1Q0",
-                                    "Sent: ATDT5551234", "Modem Connected", "Connected",
-                                    "Connect String: LOGIN^M", "Result=TRUE",
-                                    "ConnectOutbound(CD)", "ConState: Connected"};
+  std::vector<std::string> order = {"Modem Init: ATV1Q0&C1&D2",
+                                    "Sent: ATV1Q0",
+                                    "Sent: ATDT5551234",
+                                    "Modem Connected",
+                                    "Connected",
+                                    "Connect String: LOGIN^M",
+                                    "Result=TRUE",
+                                    "ConnectOutbound(CD)",
+                                    "ConState: Connected"};
   int last = -1;
   for (auto& t : order) {
     int i = Index(t);
@@ -263,8 +268,8 @@ TEST_F(ModemTest, CarrierLossEndsTheConnection) {
   modem.DropCarrier();
   // Back in command mode the modem echoes our heartbeats, which would keep the connection
   // alive by inactivity rules alone; the lost carrier ends it.
-  ASSERT_TRUE(time.RunUntil([&] { return link.Machines().ConnectionState == csDisconnected; },
-                            1000));
+  ASSERT_TRUE(
+      time.RunUntil([&] { return link.Machines().ConnectionState == csDisconnected; }, 1000));
   EXPECT_TRUE(Traced("CarrierLost(CC)"));
   EXPECT_FALSE(link.Port().CarrierDetect());
 }

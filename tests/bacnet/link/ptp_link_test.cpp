@@ -185,8 +185,8 @@ TEST_F(PTPLinkTest, TestRequestAndHeartbeatsKeepTheLineAlive) {
   EXPECT_EQ(link.Machines().ConnectionState, csConnected);
   EXPECT_GE(peer.Count(ptp::kHeartbeatXOn) - before, 6);
   // Then silence: the link gives up after a minute without sending anything at the end.
-  ASSERT_TRUE(time.RunUntil([&] { return link.Machines().ConnectionState == csDisconnected; },
-                            62000));
+  ASSERT_TRUE(
+      time.RunUntil([&] { return link.Machines().ConnectionState == csDisconnected; }, 62000));
   EXPECT_TRUE(Traced("InactivityTimeout(CC)"));
   EXPECT_EQ(peer.Count(ptp::kDisconnectRequest), 0);
 }

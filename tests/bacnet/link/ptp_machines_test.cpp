@@ -99,12 +99,11 @@ TEST_F(PTPMachinesTest, OutboundConnectAnsweredWithPassword) {
   EXPECT_EQ(line.triggers.size(), 1u);
   Peer(ptp::kConnectRequest);
   Tick();
-  EXPECT_EQ(Traces(), (std::vector<std::string>{"ValidFrame: ConnectRequest",
-                                                "ConnectRequestReceived(CO)",
-                                                "ConnectionEstablishedXOn(TI)",
-                                                "ConnectionEstablished(RI)"}));
-  EXPECT_EQ(SentFrames(), (std::vector<Sent>{{ptp::kConnectResponse, "pw", 0},
-                                             {ptp::kHeartbeatXOn, "", 0}}));
+  EXPECT_EQ(Traces(), (std::vector<std::string>{
+                          "ValidFrame: ConnectRequest", "ConnectRequestReceived(CO)",
+                          "ConnectionEstablishedXOn(TI)", "ConnectionEstablished(RI)"}));
+  EXPECT_EQ(SentFrames(),
+            (std::vector<Sent>{{ptp::kConnectResponse, "pw", 0}, {ptp::kHeartbeatXOn, "", 0}}));
   Tick();
   EXPECT_EQ(Traces(), std::vector<std::string>{"PeerReceiverReady(TB)"});
 }
@@ -164,8 +163,8 @@ TEST_F(PTPMachinesTest, DataHandedUpOnceAndAcknowledgedBySequence) {
   Connect();
   Peer(ptp::kData0, "one");
   Tick();
-  EXPECT_EQ(Traces(), (std::vector<std::string>{"ValidFrame: Data0", "DataReceived(RR)",
-                                                "NewData0(RD)"}));
+  EXPECT_EQ(Traces(),
+            (std::vector<std::string>{"ValidFrame: Data0", "DataReceived(RR)", "NewData0(RD)"}));
   Peer(ptp::kData0, "one");  // the peer missed our acknowledgement
   Tick();
   EXPECT_TRUE(Traced("Duplicate0(RD)"));
@@ -179,10 +178,11 @@ TEST_F(PTPMachinesTest, DataHandedUpOnceAndAcknowledgedBySequence) {
   Peer(ptp::kData0, "three");
   Tick();
   EXPECT_EQ(line.delivered, (std::vector<std::string>{"one", "two", "three"}));
-  EXPECT_EQ(SentFrames(),
-            (std::vector<Sent>{{ptp::kAck0XOn, "", 0}, {ptp::kAck0XOn, "", 0},
-                               {ptp::kAck1XOn, "", 0}, {ptp::kAck1XOn, "", 0},
-                               {ptp::kAck0XOn, "", 0}}));
+  EXPECT_EQ(SentFrames(), (std::vector<Sent>{{ptp::kAck0XOn, "", 0},
+                                             {ptp::kAck0XOn, "", 0},
+                                             {ptp::kAck1XOn, "", 0},
+                                             {ptp::kAck1XOn, "", 0},
+                                             {ptp::kAck0XOn, "", 0}}));
 }
 
 TEST_F(PTPMachinesTest, TransmitsByPriorityWithAlternatingSequence) {

@@ -142,7 +142,8 @@ TEST_F(SerialPortTest, WaitForStringsWithTimeOuts) {
   EXPECT_LT(time.NowMs() - t0, 54 * 55 + 100);
 
   FarWrite("\r\nNO CARRIER\r\n");
-  EXPECT_EQ(port.WaitForAnyString("CONNECT^BUSY^ERROR^NO CARRIER^NO DIALTONE^OK^RING", '^', 100), 4);
+  EXPECT_EQ(port.WaitForAnyString("CONNECT^BUSY^ERROR^NO CARRIER^NO DIALTONE^OK^RING", '^', 100),
+            4);
   EXPECT_EQ(port.LastMatched(), "NO CARRIER");
   FarWrite("\r\nconnect 9600\r\n");
   EXPECT_EQ(port.WaitForAnyString("CONNECT^BUSY", '^', 100), 1);

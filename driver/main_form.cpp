@@ -123,7 +123,10 @@ void TMainForm::ProcessTimerTimer() {
     for (int h : handles) {
       // Looked up again: a session may have been freed while an earlier one waited.
       auto* session = dynamic_cast<TBACnetForm*>(platform::Form::FromHandle(h));
-      if (session) session->Tick();
+      // A closed session (waiting for its posted free) is no longer a window to serve.
+      bool registered = std::any_of(SessionRegistry.begin(), SessionRegistry.end(),
+                                    [session](const auto& e) { return e.second == session; });
+      if (session && registered) session->Tick();
     }
   } catch (const std::exception& e) {
     ShowException(e.what());

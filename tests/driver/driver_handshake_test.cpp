@@ -383,6 +383,29 @@ TEST_F(DriverTest, HostThatDisconnectsMidCommand) {
   EXPECT_EQ(other->CallTexts(b, "Execute", {"COMMAND=SENDDATA"}), (Texts{"COMMANDSTATUS=", ""}));
 }
 
+TEST_F(DriverTest, SessionFreedWhileAnotherSessionsTickWaits) {
+  auto h = Host();
+  int a = Armed(*h);
+  int b = Armed(*h);
+  ASSERT_TRUE(h->CallBool(a, "Connect", kOfflineSite));
+  Poll(*h, a);
+  ASSERT_TRUE(h->CallBool(b, "Connect", {"DESCRIPTION=Doomed", "PANELTYPE=7"}));
+  TBACnetForm* s = main->FindSession("Site");
+  ASSERT_NE(main->FindSession("Doomed"), nullptr);
+  s->Workers[kCommandSiteTime] = [&](TBACnetForm& f) {
+    // While this worker waits, the other session loses its last object and is freed.
+    h->Write(R"({"id":50,"op":"release","object":)" + std::to_string(b) + "}\n");
+    for (int i = 0; i < 400 && main->Children().size() > 1; ++i) loop.WaitAndProcess(5);
+    f.FinishCommand(true);
+  };
+  h->CallTexts(a, "Execute", {"COMMAND=SITETIME"});
+  Ticks(1);  // Site ticks first, Doomed would be next
+  EXPECT_EQ(main->Children().size(), 1u);
+  EXPECT_EQ(main->FindSession("Doomed"), nullptr);
+  EXPECT_EQ(h->ReadLine(), R"({"id":50,"released":true})");
+  Ticks(2);
+}
+
 TEST_F(DriverTest, PollsAreServedInsideAWaitingWorkerAndTheTimerDoesNotReenter) {
   auto h = Host();
   int a = Armed(*h);

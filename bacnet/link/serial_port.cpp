@@ -223,6 +223,14 @@ void TSerialPort::DeliverEvents() {
   if (delivering_) return;
   delivering_ = true;
   std::weak_ptr<bool> alive = alive_;
+  // A handler that throws must not leave delivery blocked for good.
+  struct Reset {
+    TSerialPort* port;
+    std::weak_ptr<bool> alive;
+    ~Reset() {
+      if (!alive.expired()) port->delivering_ = false;
+    }
+  } reset{this, alive};
   while (true) {
     if (!events_.empty()) {
       Event e = events_.front();
@@ -242,7 +250,6 @@ void TSerialPort::DeliverEvents() {
     // A handler may have destroyed the port.
     if (alive.expired()) return;
   }
-  delivering_ = false;
 }
 
 void TSerialPort::ProcessEvents() {

@@ -187,6 +187,19 @@ TEST_F(SerialPortTest, EventsOneAtATime) {
   EXPECT_EQ(max_depth, 1);
 }
 
+TEST_F(SerialPortTest, ThrowingHandlerDoesNotBlockLaterEvents) {
+  int calls = 0;
+  port.OnTriggerAvail = [&](void*, int count) {
+    ++calls;
+    for (int i = 0; i < count; ++i) port.ReadOctet();
+    if (calls == 1) throw std::runtime_error("handler");
+  };
+  FarWrite("one");
+  EXPECT_THROW(time.RunUntil([&] { return calls == 1; }, 100), std::runtime_error);
+  FarWrite("two");
+  EXPECT_TRUE(time.RunUntil([&] { return calls == 2; }, 100));
+}
+
 TEST_F(SerialPortTest, LineErrorTriggerFiresOnlyWhenArmed) {
   // Pseudo-terminals keep no error counts, so only the trigger bookkeeping is visible here.
   int h = port.AddLineErrorTrigger();

@@ -238,7 +238,7 @@ bool TBACnetDevice::WaitFor(int handle, Wait& wait) {
   wait.handle = handle;
   waits_.push_back(&wait);
   while (!wait.done) {
-    if (!App || (IsPending(handle) && !App->FindTransaction(handle))) {
+    if (!App || !IsPending(handle) || !App->FindTransaction(handle)) {
       // The application layer no longer holds the transaction and never reported it: nothing
       // will answer, so end as a transaction failure would.
       if (!wait.done) {
@@ -372,6 +372,9 @@ void TBACnetDevice::UpdateBindings(const TBACnetPDU& pdu) {
   b.Address = pdu.SourceAddress.view();
   for (const TBACnetBinding& known : bindings_)
     if (known.ObjectType == b.ObjectType && known.Instance == b.Instance) return;
+  // Anyone on the network can send I-Ams for made-up devices; past a site's plausible size the
+  // table would only grow (and every I-Am's search with it).
+  if (bindings_.size() >= kMaxBindings) return;
   bindings_.push_back(b);
   if (OnBindingsUpdated) OnBindingsUpdated(this);
 }

@@ -117,6 +117,8 @@ class TBACnetDevice {
   void SendWhoIsRouterToNetwork();
   void SendIAmRouterToNetwork();
 
+  // Confirmed requests need the stack opened once (only the application layer's tick, which
+  // runs from its first Open on, ends an unanswered transaction); before that they return -1.
   // Requests: a one-dimensional array whose first element is a point address text and whose
   // second is a property identifier text. Result: the transaction handle (> 0), or -1 (0 for
   // an unconfirmed PDU handed to SendPDU) when nothing was sent.
@@ -150,6 +152,8 @@ class TBACnetDevice {
 
   // ---- state, for the session and for tests -------------------------------------------------
   const std::vector<TBACnetBinding>& Bindings() const { return bindings_; }
+  // Devices learnt from I-Am at most; later ones are not bound.
+  static constexpr size_t kMaxBindings = 4096;
   int PendingCount() const;
   bool IsPending(int handle) const;
   // Handle of the innermost waiting call; -2 when none waits.

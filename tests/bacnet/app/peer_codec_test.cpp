@@ -149,6 +149,17 @@ TEST_F(PeerCodec, EncodingsMatchThePeerLibrary) {
     bool complete = false;
     Variant list = DecodeTaggedList(Octets(expected), &complete);
     ASSERT_TRUE(complete) << line;
+    // Every proper prefix of a single tag stops cleanly with nothing decoded.
+    if (list.Count() == 1) {
+      const std::string whole = Octets(expected);
+      for (size_t cut = 1; cut < whole.size(); ++cut) {
+        std::vector<char> part(whole.begin(), whole.begin() + cut);
+        bool done = true;
+        Variant prefix = DecodeTaggedList(std::string_view(part.data(), cut), &done);
+        ASSERT_FALSE(done) << line << " cut " << cut;
+        ASSERT_EQ(prefix.Count(), 0) << line << " cut " << cut;
+      }
+    }
     // Application values re-encode in our (shortest) form, context contents as they came.
     bool context = tokens.size() > 1 && tokens[1] == "C";
     ASSERT_EQ(Compact(EncodeTaggedList(list)), context ? expected : Compact(ours)) << line;

@@ -69,6 +69,19 @@ std::string DefaultHostSocketPath() {
   return "/tmp/zelbacnet-" + std::to_string(getuid()) + "/zelbacnet.sock";
 }
 
+bool SecureDefaultSocketDirectory(const std::string& socket_path, std::string& error) {
+  std::string dir = socket_path.substr(0, socket_path.rfind('/'));
+  if (dir.rfind("/tmp/zelbacnet-", 0) != 0) return true;
+  mkdir(dir.c_str(), 0700);
+  struct stat st{};
+  if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() ||
+      (st.st_mode & 077) != 0) {
+    error = dir + " is not a private directory of this user";
+    return false;
+  }
+  return true;
+}
+
 HostConnection::HostConnection(MessageLoop& loop)
     : loop_(loop), alive_(std::make_shared<bool>(true)) {
   Confirmation::PersonWatching = [this] { return PersonWatching(); };

@@ -115,5 +115,9 @@ class HostConnection {
 
 // The default socket path: $XDG_RUNTIME_DIR/zelbacnet.sock, else /tmp/zelbacnet-<uid>/zelbacnet.sock.
 std::string DefaultHostSocketPath();
+// Makes sure the directory of the default path under /tmp is this user's own: creates it mode 0700,
+// and refuses one that another user owns or others may write (someone could put their own socket
+// there). Other paths are the caller's choice and are not checked.
+bool SecureDefaultSocketDirectory(const std::string& socket_path, std::string& error);
 
 }  // namespace zb::platform

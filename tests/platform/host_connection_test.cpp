@@ -300,3 +300,25 @@ TEST(HostConnectionSocket, ListensOwnerOnlyAndReplacesStaleSocket) {
 
 }  // namespace
 }  // namespace zb::platform
+
+namespace zb::platform {
+namespace {
+
+TEST(HostConnectionSocket, DefaultDirectoryMustBePrivate) {
+  std::string dir = "/tmp/zelbacnet-test" + std::to_string(getpid());
+  std::string path = dir + "/zelbacnet.sock";
+  std::string err;
+  EXPECT_TRUE(SecureDefaultSocketDirectory(path, err)) << err;
+  struct stat st{};
+  ASSERT_EQ(stat(dir.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  chmod(dir.c_str(), 0777);  // as if someone else had prepared it for us
+  EXPECT_FALSE(SecureDefaultSocketDirectory(path, err));
+  EXPECT_NE(err.find("not a private directory"), std::string::npos);
+  rmdir(dir.c_str());
+  // Paths the user chose are not second-guessed.
+  EXPECT_TRUE(SecureDefaultSocketDirectory("/var/tmp/anything.sock", err));
+}
+
+}  // namespace
+}  // namespace zb::platform

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "driver/registration.h"
+#include "platform/host_connection.h"
 
 namespace zb::host {
 
@@ -80,6 +81,7 @@ bool HostLink::Connect(const std::string& path) {
 
 bool HostLink::Open(const std::string& path, bool start, std::string& error) {
   Close();
+  if (!platform::SecureDefaultSocketDirectory(path, error)) return false;
   if (Connect(path)) return true;
   if (!start) {
     error = "no driver server at " + path;

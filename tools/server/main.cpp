@@ -53,12 +53,6 @@ std::string SelfExecutable() {
   return buf;
 }
 
-// Creates the socket's directory owner-only when it is the default one under /tmp.
-void PrepareDefaultDirectory(const std::string& path) {
-  std::string dir = path.substr(0, path.rfind('/'));
-  if (dir.rfind("/tmp/zelbacnet-", 0) == 0) mkdir(dir.c_str(), 0700);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,9 +141,9 @@ int main(int argc, char** argv) {
       form->Exit();
     });
 
-    if (default_socket) PrepareDefaultDirectory(socket_path);
     std::string error;
-    if (!host->Listen(socket_path, error)) {
+    if ((default_socket && !zb::platform::SecureDefaultSocketDirectory(socket_path, error)) ||
+        !host->Listen(socket_path, error)) {
       std::fprintf(stderr, "zelbacnet-server: %s\n", error.c_str());
       exit_code = 1;
     } else {

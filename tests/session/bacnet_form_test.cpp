@@ -226,6 +226,24 @@ TEST(SessionConnect, OfflineIsIgnoredForBACnetIP) {
   EXPECT_EQ(s.OperationState, 3);
 }
 
+TEST(SessionConnect, RepeatedPTPConnectKeepsTheLine) {
+  TBACnetForm s;
+  TConnectionInfo info;
+  info.PanelType = 1;
+  info.ComPort = 9;
+  info.BaudRate = 115200;
+  s.CopyInfo(info);
+  // As after a first connect: the network already uses the PTP link.
+  s.BACnetNetwork1.DataLink = &s.BACnetDataLinkPTP1;
+  Client a;
+  EXPECT_TRUE(s.ConnectFor(&a));
+  EXPECT_TRUE(s.Connected);
+  EXPECT_EQ(s.OperationState, 2);
+  EXPECT_EQ(s.BACnetDataLinkPTP1.BaudRate(), bacnet::br38400);  // nothing re-applied
+  EXPECT_EQ(CountLines(s.LogMemo, "WhoIs"), 1);
+  EXPECT_EQ(CountLines(s.LogMemo, "IAmRouter"), 1);
+}
+
 TEST(SessionLifecycle, RefusesToCloseWhileConnectedAndTellsItsUsersWhenGone) {
   auto s = std::make_unique<TBACnetForm>();
   MakeOffline(*s);

@@ -144,7 +144,25 @@ TEST_F(SiteCommands, TwoDevicesOnDifferentNetworksBehindARouter) {
   EXPECT_EQ(Results(Run(o, {"COMMAND=GETDATA", "DRIVERCOMMAND=GETVENDORINFO",
                             "POINTADDRESS=" + Object(kRemoteMac, 5, 8, 2002)})),
             (Texts{"VENDORID=260", "MODELNAME=Site Box"}));
+
+  // An alarm of the remote device comes through the router, and so does its acknowledgement.
+  remote.Send(R"({"cmd":"notify","address":"127.0.0.1:47809"})");
+  Texts alarms;
+  for (int i = 0; i < 50 && alarms.empty(); ++i) {
+    alarms = Results(Run(o, {"COMMAND=GETALARMS"}));
+    if (alarms.empty()) Sleep(100);
+  }
+  ASSERT_EQ(alarms.size(), 1u) << router.TranscriptText();
+  const size_t at = alarms[0].find("BND:");
+  ASSERT_NE(at, std::string::npos) << alarms[0];
+  const std::string bnd = alarms[0].substr(at + 4, alarms[0].find('}', at) - at - 4);
+  EXPECT_EQ(bnd.substr(bnd.size() - 16), "00057F000001BAC2") << "network 5 and the device's MAC";
+  EXPECT_EQ(Run(o, {"COMMAND=GETDATA", "DRIVERCOMMAND=ACKALARM", "BND=" + bnd,
+                    "USERNAME=remote operator"})[0],
+            "COMMANDSTATUS=TRUE");
   std::string line;
+  EXPECT_TRUE(remote.WaitFor("\"ackAlarm\"", 5000, &line, loop_)) << remote.TranscriptText();
+  EXPECT_NE(line.find("remote operator"), std::string::npos) << line;
   while (router.ReadLine(line, 100)) {}
   EXPECT_NE(router.TranscriptText().find("\"to\":\"remote\""), std::string::npos);
 }

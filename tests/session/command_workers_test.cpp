@@ -16,13 +16,13 @@ namespace zb {
 namespace {
 
 using namespace bacnet;
-using bacnet::test::Bytes;
-using bacnet::test::ComplexAck;
-using bacnet::test::ErrorPDU;
-using bacnet::test::kPeerMac;
-using bacnet::test::ScriptedNetwork;
-using bacnet::test::SentAPDU;
-using bacnet::test::SimpleAck;
+using bacnet::devtest::Bytes;
+using bacnet::devtest::ComplexAck;
+using bacnet::devtest::ErrorPDU;
+using bacnet::devtest::kPeerMac;
+using bacnet::devtest::ScriptedNetwork;
+using bacnet::devtest::SentAPDU;
+using bacnet::devtest::SimpleAck;
 
 Variant List(std::vector<Variant> items) { return Variant::MakeList(std::move(items)); }
 
@@ -294,6 +294,16 @@ TEST(SiteCommandsTest, StatusLinesAndTime) {
   r.form->Info.Description = "Plant";
   o = r.Run(kCommandSiteStatus, {});
   EXPECT_EQ(Texts(o.CommandResult), (std::vector<std::string>{"Plant", "Offline"}));
+}
+
+TEST(SiteCommandsTest, UnspecifiedSiteClockFails) {
+  SessionRig r;
+  r.AddDevice(1);
+  r.Set(8, 1, 56, EncodeDate(kTagClassApplication, 0, std::string("\x64\xff\x02\xff", 4)));
+  r.Set(8, 1, 57, EncodeTime(kTagClassApplication, 0, std::string("\x07\x08\x09\x00", 4)));
+  TWorkerOutcome o = r.Run(kCommandSiteTime, {});
+  EXPECT_EQ(o.OperationState, 3);
+  EXPECT_EQ(o.ErrorText, "Could not read data from panel.");
 }
 
 TEST(SiteCommandsTest, SiteTimeSkipsADeviceThatDoesNotAnswerBoth) {

@@ -89,13 +89,20 @@ bool ReadRegistration(TRegistration& reg) {
     size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
     std::string k = line.substr(0, eq), v = line.substr(eq + 1);
-    if (k == "PROGID") reg.ProgId = v;
-    else if (k == "CLSID") reg.ClassId = v;
-    else if (k == "LIBID") reg.LibraryId = v;
-    else if (k == "IID") reg.InterfaceId = v;
-    else if (k == "DESCRIPTION") reg.Description = v;
-    else if (k == "EXECUTABLE") reg.Executable = v;
-    else if (k == "SOCKET") reg.Socket = v;
+    if (k == "PROGID")
+      reg.ProgId = v;
+    else if (k == "CLSID")
+      reg.ClassId = v;
+    else if (k == "LIBID")
+      reg.LibraryId = v;
+    else if (k == "IID")
+      reg.InterfaceId = v;
+    else if (k == "DESCRIPTION")
+      reg.Description = v;
+    else if (k == "EXECUTABLE")
+      reg.Executable = v;
+    else if (k == "SOCKET")
+      reg.Socket = v;
   }
   return !reg.Executable.empty();
 }

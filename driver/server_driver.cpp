@@ -215,7 +215,8 @@ Variant TZelBACnetServerDriver::ExecuteImmediate(const Variant& params) {
     FindParam(params, "COMMAND", command);
     if (command != "SENDPOINTSLIST") return FailedList();
     bool ok = Session->Points.InstallPointList(params, PointNames);
-    return Variant::MakeList({Variant(MakeBoolParam("COMMANDSTATUS", ok)), Variant(""), Variant("")});
+    return Variant::MakeList(
+        {Variant(MakeBoolParam("COMMANDSTATUS", ok)), Variant(""), Variant("")});
   } catch (...) {
     return FailedList();
   }

@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::string vt = WriteJson(VariantToJson(v));
       Json vj;
       zb::Variant back;
-      if (!ParseJson(vt, vj, error) || !JsonToVariant(vj, back, error) || !(back == v)) std::abort();
+      if (!ParseJson(vt, vj, error) || !JsonToVariant(vj, back, error) || !(back == v))
+        std::abort();
     }
   }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -10,7 +11,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include "platform/window.h"
 
@@ -52,11 +52,16 @@ bool IntMember(const Json& request, const char* name, int& out) {
 
 const char* KindName(Control::Kind k) {
   switch (k) {
-    case Control::Kind::TextView: return "textview";
-    case Control::Kind::CheckBox: return "checkbox";
-    case Control::Kind::Button: return "button";
-    case Control::Kind::MenuItem: return "menu";
-    case Control::Kind::StatusPanel: return "panel";
+    case Control::Kind::TextView:
+      return "textview";
+    case Control::Kind::CheckBox:
+      return "checkbox";
+    case Control::Kind::Button:
+      return "button";
+    case Control::Kind::MenuItem:
+      return "menu";
+    case Control::Kind::StatusPanel:
+      return "panel";
   }
   return "control";
 }
@@ -73,7 +78,7 @@ bool SecureDefaultSocketDirectory(const std::string& socket_path, std::string& e
   std::string dir = socket_path.substr(0, socket_path.rfind('/'));
   if (dir.rfind("/tmp/zelbacnet-", 0) != 0) return true;
   mkdir(dir.c_str(), 0700);
-  struct stat st{};
+  struct stat st {};
   if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() ||
       (st.st_mode & 077) != 0) {
     error = dir + " is not a private directory of this user";
@@ -111,7 +116,7 @@ bool HostConnection::Listen(const std::string& path, std::string& error) {
   addr.sun_family = AF_UNIX;
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
 
-  struct stat st{};
+  struct stat st {};
   if (lstat(path.c_str(), &st) == 0) {
     if (!S_ISSOCK(st.st_mode)) {
       error = path + " exists and is not a socket";
@@ -162,7 +167,8 @@ void HostConnection::Adopt(int fd) {
   int id = next_client_++;
   auto c = std::make_unique<Client>();
   c->fd = fd;
-  c->watch = loop_.Watch(fd, POLLIN, [this, id](int, short revents) { OnClientReady(id, revents); });
+  c->watch =
+      loop_.Watch(fd, POLLIN, [this, id](int, short revents) { OnClientReady(id, revents); });
   clients_[id] = std::move(c);
 }
 
@@ -294,7 +300,8 @@ std::string HostConnection::Serve(int client, const std::string& line) {
   Json request;
   std::string error;
   if (line.size() > MaxLineLength) return WriteJson(ErrorReply(nullptr, "line too long"));
-  if (!ParseJson(line, request, error)) return WriteJson(ErrorReply(nullptr, "malformed JSON: " + error));
+  if (!ParseJson(line, request, error))
+    return WriteJson(ErrorReply(nullptr, "malformed JSON: " + error));
   if (request.kind() != Json::Kind::Object)
     return WriteJson(ErrorReply(nullptr, "request is not a JSON object"));
   try {
@@ -328,7 +335,8 @@ Json HostConnection::ServeJson(int client, const Json& request) {
     if (!progid || progid->kind() != Json::Kind::String) return ErrorReply(id, "missing progid");
     for (const HostClass& cls : classes_) {
       if (progid->AsString() == cls.ProgId ||
-          (!cls.ClassId.empty() && strcasecmp(progid->AsString().c_str(), cls.ClassId.c_str()) == 0)) {
+          (!cls.ClassId.empty() &&
+           strcasecmp(progid->AsString().c_str(), cls.ClassId.c_str()) == 0)) {
         std::unique_ptr<HostObject> obj;
         try {
           obj = cls.Create();
@@ -399,11 +407,11 @@ Json HostConnection::ServeJson(int client, const Json& request) {
   if (o == "press") {
     int handle = 0;
     const Json* control = request.Find("control");
-    if (!IntMember(request, "window", handle) || !control ||
-        control->kind() != Json::Kind::String)
+    if (!IntMember(request, "window", handle) || !control || control->kind() != Json::Kind::String)
       return ErrorReply(id, "press needs window and control");
     Form* f = Form::FromHandle(handle);
-    if (!f || !f->FindControl(control->AsString())) return ErrorReply(id, "no such window or control");
+    if (!f || !f->FindControl(control->AsString()))
+      return ErrorReply(id, "no such window or control");
     // Runs after this reply: a click may ask this very person a question.
     std::string name = control->AsString();
     loop_.Post([this, alive = alive_, handle, name] {

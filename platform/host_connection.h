@@ -12,9 +12,11 @@
 // a BACnet answer), which is the re-entrance the driver relies on.
 //
 // Window view (separate ops, for a person watching through the host tool):
-//   {"id":N,"op":"watch"}                         -> {"id":N,"watching":true}   this connection has a person
+//   {"id":N,"op":"watch"}                         -> {"id":N,"watching":true}   this connection has
+//   a person
 //   {"id":N,"op":"windows","lines":L}             -> {"id":N,"windows":[...],"confirm":{...}|null}
-//   {"id":N,"op":"press","window":H,"control":C}  -> {"id":N,"pressed":true}     click runs just after
+//   {"id":N,"op":"press","window":H,"control":C}  -> {"id":N,"pressed":true}     click runs just
+//   after
 //   {"id":N,"op":"answer","confirm":Q,"yes":B}    -> {"id":N,"answered":true}
 #pragma once
 
@@ -113,7 +115,8 @@ class HostConnection {
   std::shared_ptr<bool> alive_;
 };
 
-// The default socket path: $XDG_RUNTIME_DIR/zelbacnet.sock, else /tmp/zelbacnet-<uid>/zelbacnet.sock.
+// The default socket path: $XDG_RUNTIME_DIR/zelbacnet.sock, else
+// /tmp/zelbacnet-<uid>/zelbacnet.sock.
 std::string DefaultHostSocketPath();
 // Makes sure the directory of the default path under /tmp is this user's own: creates it mode 0700,
 // and refuses one that another user owns or others may write (someone could put their own socket

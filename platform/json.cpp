@@ -98,7 +98,8 @@ class Parser {
   bool AtEnd() const { return pos_ >= s_.size(); }
   char Peek() const { return AtEnd() ? '\0' : s_[pos_]; }
   void SkipBlanks() {
-    while (!AtEnd() && (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r'))
+    while (!AtEnd() &&
+           (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r'))
       ++pos_;
   }
   bool Literal(std::string_view word) {
@@ -264,14 +265,30 @@ class Parser {
         if (AtEnd()) return Fail("unterminated string");
         char e = s_[pos_++];
         switch (e) {
-          case '"': cp = '"'; break;
-          case '\\': cp = '\\'; break;
-          case '/': cp = '/'; break;
-          case 'b': cp = '\b'; break;
-          case 'f': cp = '\f'; break;
-          case 'n': cp = '\n'; break;
-          case 'r': cp = '\r'; break;
-          case 't': cp = '\t'; break;
+          case '"':
+            cp = '"';
+            break;
+          case '\\':
+            cp = '\\';
+            break;
+          case '/':
+            cp = '/';
+            break;
+          case 'b':
+            cp = '\b';
+            break;
+          case 'f':
+            cp = '\f';
+            break;
+          case 'n':
+            cp = '\n';
+            break;
+          case 'r':
+            cp = '\r';
+            break;
+          case 't':
+            cp = '\t';
+            break;
           case 'u':
             if (!Hex4(cp)) return false;
             // A surrogate (pair or not) is necessarily above U+00FF.
@@ -329,11 +346,21 @@ void WriteString(const std::string& bytes, std::string& out) {
   for (char ch : bytes) {
     auto c = static_cast<unsigned char>(ch);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20 || c == 0x7F) {
           char buf[8];
@@ -372,11 +399,21 @@ void WriteReal(double d, std::string& out) {
 
 void Write(const Json& j, std::string& out) {
   switch (j.kind()) {
-    case Json::Kind::Null: out += "null"; break;
-    case Json::Kind::Bool: out += j.AsBool() ? "true" : "false"; break;
-    case Json::Kind::Integer: out += std::to_string(j.AsInteger()); break;
-    case Json::Kind::Real: WriteReal(j.AsReal(), out); break;
-    case Json::Kind::String: WriteString(j.AsString(), out); break;
+    case Json::Kind::Null:
+      out += "null";
+      break;
+    case Json::Kind::Bool:
+      out += j.AsBool() ? "true" : "false";
+      break;
+    case Json::Kind::Integer:
+      out += std::to_string(j.AsInteger());
+      break;
+    case Json::Kind::Real:
+      WriteReal(j.AsReal(), out);
+      break;
+    case Json::Kind::String:
+      WriteString(j.AsString(), out);
+      break;
     case Json::Kind::Array: {
       out.push_back('[');
       bool first = true;
@@ -424,11 +461,16 @@ std::string WriteJson(const Json& value) {
 
 Json VariantToJson(const Variant& v) {
   switch (v.type()) {
-    case Variant::Type::Empty: return Json();
-    case Variant::Type::Integer: return Json::Integer(v.AsIntRaw());
-    case Variant::Type::Real: return Json::Real(v.AsRealRaw());
-    case Variant::Type::Boolean: return Json::Bool(v.AsBoolRaw());
-    case Variant::Type::Text: return Json::String(v.AsTextRaw());
+    case Variant::Type::Empty:
+      return Json();
+    case Variant::Type::Integer:
+      return Json::Integer(v.AsIntRaw());
+    case Variant::Type::Real:
+      return Json::Real(v.AsRealRaw());
+    case Variant::Type::Boolean:
+      return Json::Bool(v.AsBoolRaw());
+    case Variant::Type::Text:
+      return Json::String(v.AsTextRaw());
     case Variant::Type::Octets: {
       std::string hex;
       hex.reserve(v.AsTextRaw().size() * 2);
@@ -457,16 +499,24 @@ bool ToVariant(const Json& j, Variant& out, std::string& error, int depth, int m
     return false;
   }
   switch (j.kind()) {
-    case Json::Kind::Null: out = Variant(); return true;
-    case Json::Kind::Bool: out = Variant(j.AsBool()); return true;
+    case Json::Kind::Null:
+      out = Variant();
+      return true;
+    case Json::Kind::Bool:
+      out = Variant(j.AsBool());
+      return true;
     case Json::Kind::Integer:
       if (j.AsInteger() >= INT32_MIN && j.AsInteger() <= INT32_MAX)
         out = Variant(static_cast<int32_t>(j.AsInteger()));
       else
         out = Variant(static_cast<double>(j.AsInteger()));
       return true;
-    case Json::Kind::Real: out = Variant(j.AsReal()); return true;
-    case Json::Kind::String: out = Variant(j.AsString()); return true;
+    case Json::Kind::Real:
+      out = Variant(j.AsReal());
+      return true;
+    case Json::Kind::String:
+      out = Variant(j.AsString());
+      return true;
     case Json::Kind::Array: {
       std::vector<Variant> items;
       items.reserve(j.Items().size());

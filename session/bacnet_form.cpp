@@ -19,15 +19,24 @@ constexpr int kViewLineLimit = 1000;
 
 int PTPBaudRateFor(int bitsPerSecond) {
   switch (bitsPerSecond) {
-    case 300: return bacnet::br300;
-    case 1200: return bacnet::br1200;
-    case 2400: return bacnet::br2400;
-    case 4800: return bacnet::br4800;
-    case 9600: return bacnet::br9600;
-    case 19200: return bacnet::br19200;
-    case 38400: return bacnet::br38400;
-    case 57600: return bacnet::br57600;
-    default: return bacnet::br9600;
+    case 300:
+      return bacnet::br300;
+    case 1200:
+      return bacnet::br1200;
+    case 2400:
+      return bacnet::br2400;
+    case 4800:
+      return bacnet::br4800;
+    case 9600:
+      return bacnet::br9600;
+    case 19200:
+      return bacnet::br19200;
+    case 38400:
+      return bacnet::br38400;
+    case 57600:
+      return bacnet::br57600;
+    default:
+      return bacnet::br9600;
   }
 }
 

@@ -107,8 +107,8 @@ platform::Json HostClient::Call(int object, const std::string& method,
   platform::Json p = platform::Json::Array();
   for (const std::string& s : params) p.Push(platform::Json::String(s));
   return AskJson(R"({"id":)" + std::to_string(next_id_++) + R"(,"op":"call","object":)" +
-                 std::to_string(object) + R"(,"method":")" + method +
-                 R"(","params":)" + platform::WriteJson(p) + "}");
+                 std::to_string(object) + R"(,"method":")" + method + R"(","params":)" +
+                 platform::WriteJson(p) + "}");
 }
 
 std::vector<std::string> JsonTexts(const platform::Json& j) {

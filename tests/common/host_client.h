@@ -34,7 +34,8 @@ class HostClient {
 
   // Protocol helpers: each answers the parsed reply.
   int Create(const std::string& progid = "ZelBACnetServer.ZelBACnetServerDriver");
-  platform::Json Call(int object, const std::string& method, const std::vector<std::string>& params);
+  platform::Json Call(int object, const std::string& method,
+                      const std::vector<std::string>& params);
   // The "result" of a call as a list of texts (a non-array result gives one element).
   std::vector<std::string> CallTexts(int object, const std::string& method,
                                      const std::vector<std::string>& params);

@@ -51,7 +51,9 @@ class DriverTest : public ::testing::Test {
     EXPECT_TRUE(h.CallBool(o, "Configure", {"VERSIONCHECK=1.7"}));
     return o;
   }
-  Texts Poll(test::HostClient& h, int o) { return h.CallTexts(o, "Execute", {"COMMAND=COMMANDSTATUS"}); }
+  Texts Poll(test::HostClient& h, int o) {
+    return h.CallTexts(o, "Execute", {"COMMAND=COMMANDSTATUS"});
+  }
   void Ticks(int n) { loop.AdvanceClock(100 * n); }
   // Every queued command of the session finishes on its next tick with [R=<kind>, ""].
   void ScriptWorkers(TBACnetForm& s) {
@@ -174,8 +176,7 @@ TEST_F(DriverTest, SecondObjectWaitsUntilTheResultIsCollected) {
   Ticks(1);
   EXPECT_EQ(worker_runs, 1);
   EXPECT_EQ(Poll(*h, b), (Texts{"COMMANDSTATUS=Waiting for driver...", ""}));
-  EXPECT_EQ(Poll(*h, a),
-            (Texts{"COMMANDSTATUS=TRUE", "COMMAND=COMMANDSTATUS", "", "R=4", ""}));
+  EXPECT_EQ(Poll(*h, a), (Texts{"COMMANDSTATUS=TRUE", "COMMAND=COMMANDSTATUS", "", "R=4", ""}));
   EXPECT_EQ(h->CallTexts(b, "Execute", {"COMMAND=SITESTATUS"}),
             (Texts{"COMMANDSTATUS=Reading Site Status...", ""}));
 }
@@ -261,7 +262,8 @@ TEST_F(DriverTest, WithoutSessionAndImmediateCommands) {
   EXPECT_FALSE(h->CallBool(o, "Disconnect", {}));
   ASSERT_TRUE(h->CallBool(o, "Connect", kOfflineSite));
   EXPECT_EQ(h->CallTexts(o, "ExecuteImmediate",
-                         {"COMMAND=SENDPOINTSLIST", "POINT0={a}{2-AIN#1}{x}{y}", "POINT1={b}{2-AIN#1}{x}{y}"}),
+                         {"COMMAND=SENDPOINTSLIST", "POINT0={a}{2-AIN#1}{x}{y}",
+                          "POINT1={b}{2-AIN#1}{x}{y}"}),
             (Texts{"COMMANDSTATUS=TRUE", "", ""}));
   EXPECT_EQ(main->FindSession("Site")->Points.PointTable.Count(), 1);
   EXPECT_EQ(h->CallTexts(o, "ExecuteImmediate", {"COMMAND=GETPOINTSLIST"}), failed);
@@ -296,9 +298,8 @@ TEST_F(DriverTest, ConnectionParametersAreReadOnceAndKeptBySession) {
       {Variant("DESCRIPTION=Site"), Variant("PANELTYPE=1"), Variant("OFFLINE=TRUE"),
        Variant("CONNECTIONTYPE=modem"), Variant("COMPORT=3"), Variant("BAUDRATE=19200"),
        Variant("SP1=hello"), Variant("SP2=bye"), Variant("SP3=ATZ"), Variant("SP4=10.0.0.9"),
-       Variant("PHONENUMBER=555"), Variant("PASSWORD="), Variant("IP1=47809"),
-       Variant("IP2=77"), Variant("IP3=4000"), Variant("FP1=2.9"), Variant("LOGON=me"),
-       Variant("DEVICETYPE=dt")})));
+       Variant("PHONENUMBER=555"), Variant("PASSWORD="), Variant("IP1=47809"), Variant("IP2=77"),
+       Variant("IP3=4000"), Variant("FP1=2.9"), Variant("LOGON=me"), Variant("DEVICETYPE=dt")})));
   const TConnectionInfo& ci = d.ConnectionInfo;
   EXPECT_TRUE(ci.DirectConnect);  // only MODEM in capitals selects the modem
   EXPECT_TRUE(ci.Offline);
@@ -373,7 +374,8 @@ TEST_F(DriverTest, HostThatDisconnectsMidCommand) {
     Variant r = Variant::MakeList({Variant("SITETIME=x"), Variant("")});
     f.FinishCommand(true, {}, &r);
   };
-  EXPECT_EQ(h->CallTexts(a, "Execute", {"COMMAND=SITETIME"})[0], "COMMANDSTATUS=Reading Site Time...");
+  EXPECT_EQ(h->CallTexts(a, "Execute", {"COMMAND=SITETIME"})[0],
+            "COMMANDSTATUS=Reading Site Time...");
   h->Close();
   Ticks(1);
   EXPECT_TRUE(saw_owner_gone);
@@ -419,8 +421,9 @@ TEST_F(DriverTest, PollsAreServedInsideAWaitingWorkerAndTheTimerDoesNotReenter) 
     ++depth;
     max_depth = std::max(max_depth, depth);
     // The host polls while the worker waits; time passes far beyond the next tick.
-    h->Write(R"({"id":77,"op":"call","object":1,"method":"Execute","params":["COMMAND=COMMANDSTATUS"]})"
-             "\n");
+    h->Write(
+        R"({"id":77,"op":"call","object":1,"method":"Execute","params":["COMMAND=COMMANDSTATUS"]})"
+        "\n");
     for (int i = 0; i < 200 && host->ClientCount() == 1 && seen.empty(); ++i) {
       loop.AdvanceClock(100);
       loop.WaitAndProcess(5);

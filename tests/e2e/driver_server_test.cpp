@@ -19,8 +19,8 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-#define ZB_START_SERVER(server, ...)                                             \
-  ServerProcess server;                                                          \
+#define ZB_START_SERVER(server, ...)                                                             \
+  ServerProcess server;                                                                          \
   if (access(ServerBinary().c_str(), X_OK) != 0) GTEST_SKIP() << "build zelbacnet-server first"; \
   ASSERT_TRUE(server.Start(__VA_ARGS__)) << server.Log()
 
@@ -70,13 +70,15 @@ TEST(DriverServer, ByHandItRunsUntilExitAndSurvivesBadInput) {
   EXPECT_EQ(h.Ask("{{{"), R"({"id":null,"error":"malformed JSON: object member name expected"})");
   EXPECT_EQ(h.Ask(R"({"id":5,"op":"create","progid":"Other.Thing"})"),
             R"({"id":5,"error":"class not registered: Other.Thing"})");
-  EXPECT_EQ(h.Ask(std::string("\"\xff\"")), R"({"id":null,"error":"malformed JSON: invalid UTF-8"})");
+  EXPECT_EQ(h.Ask(std::string("\"\xff\"")),
+            R"({"id":null,"error":"malformed JSON: invalid UTF-8"})");
   h.Write(std::string(2 << 20, 'x') + "\n");  // beyond the line limit
   EXPECT_EQ(h.ReadLine(), R"({"id":null,"error":"line too long"})");
   // Both directions carry 8-bit text unchanged.
   int a = h.Create();
   ASSERT_TRUE(h.CallBool(a, "Configure", {"VERSIONCHECK=1.7"}));
-  ASSERT_TRUE(h.CallBool(a, "Connect", {"DESCRIPTION=Caf\xE9 \x01", "PANELTYPE=1", "OFFLINE=TRUE"}));
+  ASSERT_TRUE(
+      h.CallBool(a, "Connect", {"DESCRIPTION=Caf\xE9 \x01", "PANELTYPE=1", "OFFLINE=TRUE"}));
   h.CallTexts(a, "Execute", {"COMMAND=COMMANDSTATUS"});
   h.CallTexts(a, "Execute", {"COMMAND=SITESTATUS"});
   Texts r;
@@ -119,8 +121,9 @@ TEST(DriverServer, ExitAsksThePersonWatching) {
   }
   ASSERT_FALSE(confirm.IsNull()) << platform::WriteJson(snap);
   EXPECT_EQ(confirm.Find("caption")->AsString(), "COM Server Warning");
-  EXPECT_NE(confirm.Find("text")->AsString().find("Are you sure you want to close this application?"),
-            std::string::npos);
+  EXPECT_NE(
+      confirm.Find("text")->AsString().find("Are you sure you want to close this application?"),
+      std::string::npos);
   std::string id = std::to_string(confirm.Find("id")->AsInteger());
   EXPECT_EQ(person.Ask(R"({"id":3,"op":"answer","confirm":)" + id + R"(,"yes":false})"),
             R"({"id":3,"answered":true})");
@@ -132,7 +135,8 @@ TEST(DriverServer, ExitAsksThePersonWatching) {
   platform::Json windows = person.AskJson(R"({"id":4,"op":"windows","lines":0})");
   int main_handle = 0;
   for (const auto& w : windows.Find("windows")->Items())
-    if (w.Find("class")->AsString() == "TMainForm") main_handle = static_cast<int>(w.Find("handle")->AsInteger());
+    if (w.Find("class")->AsString() == "TMainForm")
+      main_handle = static_cast<int>(w.Find("handle")->AsInteger());
   ASSERT_GT(main_handle, 0);
   EXPECT_EQ(person.Ask(R"({"id":5,"op":"press","window":)" + std::to_string(main_handle) +
                        R"(,"control":"Exit1"})"),
@@ -146,7 +150,9 @@ TEST(DriverServer, ExitAsksThePersonWatching) {
     }
     usleep(20000);
   }
-  person.Write(R"({"id":7,"op":"answer","confirm":)" + id + R"(,"yes":true})" "\n");
+  person.Write(R"({"id":7,"op":"answer","confirm":)" + id +
+               R"(,"yes":true})"
+               "\n");
   EXPECT_EQ(server.Wait(5000), 0) << server.Log();
 }
 
@@ -155,11 +161,13 @@ TEST(DriverServer, RegistrationRecord) {
   ServerProcess scratch;  // for its temporary directory
   std::string env = "XDG_CONFIG_HOME=" + scratch.dir() + "/config";
   std::string out;
-  ASSERT_EQ(RunProgram({ServerBinary(), "--regserver", "--socket", "/tmp/x.sock"}, out, 5000, {env}), 0)
+  ASSERT_EQ(
+      RunProgram({ServerBinary(), "--regserver", "--socket", "/tmp/x.sock"}, out, 5000, {env}), 0)
       << out;
   std::string record;
   RunProgram({"cat", scratch.dir() + "/config/zelbacnet/server.reg"}, record, 5000);
-  EXPECT_NE(record.find("PROGID=ZelBACnetServer.ZelBACnetServerDriver\n"), std::string::npos) << record;
+  EXPECT_NE(record.find("PROGID=ZelBACnetServer.ZelBACnetServerDriver\n"), std::string::npos)
+      << record;
   EXPECT_NE(record.find("CLSID={"), std::string::npos);
   EXPECT_NE(record.find("EXECUTABLE=" + ServerBinary() + "\n"), std::string::npos) << record;
   EXPECT_NE(record.find("SOCKET=/tmp/x.sock\n"), std::string::npos);
@@ -186,7 +194,8 @@ TEST(HostTool, RunsCommandsAndStartsTheServerOnDemand) {
   EXPECT_NE(out.find("VERSIONCHECK=1.7: accepted"), std::string::npos) << out;
   EXPECT_NE(out.find("connected"), std::string::npos) << out;
   EXPECT_NE(out.find("[3] Lab\n  [4] Offline"), std::string::npos) << out;
-  EXPECT_NE(out.find("ExecuteImmediate SENDPOINTSLIST:\n  [0] COMMANDSTATUS=TRUE"), std::string::npos)
+  EXPECT_NE(out.find("ExecuteImmediate SENDPOINTSLIST:\n  [0] COMMANDSTATUS=TRUE"),
+            std::string::npos)
       << out;
   // Started with --automation on the tool's behalf, the server is gone once the tool is done.
   HostClient h;
@@ -201,7 +210,9 @@ TEST(HostTool, RunsCommandsAndStartsTheServerOnDemand) {
   EXPECT_EQ(RunProgram({HostToolBinary(), "--help"}, out, 5000), 0);
   EXPECT_NE(out.find("Examples:"), std::string::npos);
   out.clear();
-  EXPECT_EQ(RunProgram({HostToolBinary(), "--socket", sock, "--no-start", "view", "--once"}, out, 5000), 2);
+  EXPECT_EQ(
+      RunProgram({HostToolBinary(), "--socket", sock, "--no-start", "view", "--once"}, out, 5000),
+      2);
   EXPECT_NE(out.find("no driver server"), std::string::npos) << out;
 }
 
@@ -221,8 +232,9 @@ TEST(DriverServerBIP, ConnectAnnouncesAndDisconnects) {
   Connected(h, server);
   int a = h.Create();
   ASSERT_TRUE(h.CallBool(a, "Configure", {"VERSIONCHECK=1.7"}));
-  ASSERT_TRUE(h.CallBool(a, "Connect", {"DESCRIPTION=Plant", "PANELTYPE=0", "SP4=" + net.Address(0),
-                                        "IP2=4321", "FP1=777"}));
+  ASSERT_TRUE(h.CallBool(
+      a, "Connect",
+      {"DESCRIPTION=Plant", "PANELTYPE=0", "SP4=" + net.Address(0), "IP2=4321", "FP1=777"}));
   EXPECT_EQ(h.CallTexts(a, "Execute", {"COMMAND=COMMANDSTATUS"}),
             (Texts{"COMMANDSTATUS=TRUE", "COMMAND=COMMANDSTATUS", "", ""}));
 

@@ -7,7 +7,7 @@
 
 namespace zb::test {
 
-std::string ServerBinary();  // build/bin/zelbacnet-server
+std::string ServerBinary();    // build/bin/zelbacnet-server
 std::string HostToolBinary();  // build/bin/zelbacnet
 
 class ServerProcess {

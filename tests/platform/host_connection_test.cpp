@@ -139,13 +139,15 @@ TEST_F(HostConnectionTest, BadRequestsAreAnsweredAndServingGoesOn) {
             R"({"id":2,"error":"unknown method: Fly"})");
   EXPECT_EQ(h->Ask(R"({"id":3,"op":"call","object":1,"method":"Throw"})"),
             R"({"id":3,"error":"call failed: boom"})");
-  EXPECT_EQ(h->Ask(R"({"id":4,"op":"call","object":1,"method":"Echo","params":{"x":1}})"),
-            R"x({"id":4,"error":"bad params: unsupported object value (only {\"octets\":\"<hex>\"})"})x");
+  EXPECT_EQ(
+      h->Ask(R"({"id":4,"op":"call","object":1,"method":"Echo","params":{"x":1}})"),
+      R"x({"id":4,"error":"bad params: unsupported object value (only {\"octets\":\"<hex>\"})"})x");
   EXPECT_EQ(h->Ask(R"({"id":5,"op":"call","object":"1","method":"Echo"})"),
             R"({"id":5,"error":"unknown object"})");
   // Two requests in one write, CRLF endings and blank lines.
-  h->Write("\r\n{\"id\":6,\"op\":\"call\",\"object\":1,\"method\":\"Echo\",\"params\":\"A\"}\r\n"
-           "{\"id\":\"x\",\"op\":\"call\",\"object\":1,\"method\":\"Echo\",\"params\":\"B\"}\n");
+  h->Write(
+      "\r\n{\"id\":6,\"op\":\"call\",\"object\":1,\"method\":\"Echo\",\"params\":\"A\"}\r\n"
+      "{\"id\":\"x\",\"op\":\"call\",\"object\":1,\"method\":\"Echo\",\"params\":\"B\"}\n");
   EXPECT_EQ(h->Read(), R"({"id":6,"result":"A"})");
   EXPECT_EQ(h->Read(), R"({"id":"x","result":"B"})");
 }
@@ -166,7 +168,8 @@ TEST_F(HostConnectionTest, ObjectsBelongToTheirHost) {
   a->Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})");
   EXPECT_EQ(b->Ask(R"({"id":1,"op":"call","object":1,"method":"Echo"})"),
             R"({"id":1,"error":"unknown object"})");
-  EXPECT_EQ(b->Ask(R"({"id":2,"op":"release","object":1})"), R"({"id":2,"error":"unknown object"})");
+  EXPECT_EQ(b->Ask(R"({"id":2,"op":"release","object":1})"),
+            R"({"id":2,"error":"unknown object"})");
   b->Ask(R"({"id":3,"op":"create","progid":"Test.Probe"})");
   EXPECT_EQ(live_objects, 2);
   // A host that goes away releases what it created, and only that.
@@ -201,8 +204,9 @@ TEST_F(HostConnectionTest, WindowViewAndPress) {
   auto h = Connect();
   std::string snap = h->Ask(R"({"id":1,"op":"windows","lines":2})");
   EXPECT_NE(snap.find(R"("caption":"BACnet Connection")"), std::string::npos) << snap;
-  EXPECT_NE(snap.find(R"({"name":"LogMemo","kind":"textview","count":5,"lines":["line3","line4"]})"),
-            std::string::npos)
+  EXPECT_NE(
+      snap.find(R"({"name":"LogMemo","kind":"textview","count":5,"lines":["line3","line4"]})"),
+      std::string::npos)
       << snap;
   EXPECT_NE(snap.find(R"("confirm":null)"), std::string::npos);
   std::string press = R"({"id":2,"op":"press","window":)" + std::to_string(view.Handle()) +
@@ -238,9 +242,11 @@ TEST_F(HostConnectionTest, PersonAnswersTheConfirmation) {
         EXPECT_NE(line.find(R"("caption":"COM Server Warning","text":"Are you sure?")"),
                   std::string::npos);
         int q = std::atoi(line.c_str() + at + 16);
-        h->Write(R"({"id":3,"op":"answer","confirm":)" + std::to_string(q) + "," + R"("yes":false})" + "\n");
+        h->Write(R"({"id":3,"op":"answer","confirm":)" + std::to_string(q) + "," +
+                 R"("yes":false})" + "\n");
       } else if (line.find("windows") != std::string::npos) {
-        h->Write(R"({"id":2,"op":"windows","lines":0})" "\n");
+        h->Write(R"({"id":2,"op":"windows","lines":0})"
+                 "\n");
       }
     }
   });
@@ -248,7 +254,8 @@ TEST_F(HostConnectionTest, PersonAnswersTheConfirmation) {
     answer = Confirmation::Ask("COM Server Warning", "Are you sure?");
     asked = true;
   });
-  h->Write(R"({"id":2,"op":"windows","lines":0})" "\n");
+  h->Write(R"({"id":2,"op":"windows","lines":0})"
+           "\n");
   for (int i = 0; i < 200 && !asked; ++i) MessageLoop::Current().WaitAndProcess(10);
   MessageLoop::Current().Unwatch(watch);
   EXPECT_TRUE(asked);
@@ -267,7 +274,7 @@ TEST(HostConnectionSocket, ListensOwnerOnlyAndReplacesStaleSocket) {
     HostConnection first;
     std::string err;
     ASSERT_TRUE(first.Listen(path, err)) << err;
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     HostConnection second;
@@ -309,7 +316,7 @@ TEST(HostConnectionSocket, DefaultDirectoryMustBePrivate) {
   std::string path = dir + "/zelbacnet.sock";
   std::string err;
   EXPECT_TRUE(SecureDefaultSocketDirectory(path, err)) << err;
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(stat(dir.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   chmod(dir.c_str(), 0777);  // as if someone else had prepared it for us

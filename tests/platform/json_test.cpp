@@ -31,9 +31,27 @@ Variant RoundTrip(const Variant& v) {
 }
 
 TEST(Json, RejectsMalformedAndTrailingInput) {
-  for (const char* bad : {"", "{", "{\"a\":}", "[1,]", "[1 2]", "{\"a\" 1}", "tru", "nul",
-                          "01", "1.", "-", "1e", "\"abc", "\"\\x\"", "\"\\u12\"", "{} {}",
-                          "{\"a\":1,\"a\":2}", "\"a\tb\"", "[1]]", "\"\xC3\"", "\"\xC0\x80\"",
+  for (const char* bad : {"",
+                          "{",
+                          "{\"a\":}",
+                          "[1,]",
+                          "[1 2]",
+                          "{\"a\" 1}",
+                          "tru",
+                          "nul",
+                          "01",
+                          "1.",
+                          "-",
+                          "1e",
+                          "\"abc",
+                          "\"\\x\"",
+                          "\"\\u12\"",
+                          "{} {}",
+                          "{\"a\":1,\"a\":2}",
+                          "\"a\tb\"",
+                          "[1]]",
+                          "\"\xC3\"",
+                          "\"\xC0\x80\"",
                           "\"\xED\xA0\x80\""}) {
     ParseError(bad);
   }
@@ -79,22 +97,22 @@ TEST(Json, StringsAreLatin1Octets) {
 }
 
 TEST(Json, VariantsMapOneToOne) {
-  std::vector<Variant> cases = {Variant(),
-                                Variant(int32_t{0}),
-                                Variant(int32_t{-2147483647 - 1}),
-                                Variant(int32_t{2147483647}),
-                                Variant(1.0),
-                                Variant(-0.1),
-                                Variant(1e300),
-                                Variant(true),
-                                Variant(false),
-                                Variant(std::string("COMMANDSTATUS=TRUE")),
-                                Variant(std::string("a\0b\xFF", 4)),
-                                Variant::MakeOctets(std::string("\x00\x01\xAB\xFF", 4)),
-                                Variant::MakeOctets(""),
-                                Variant::MakeList({}),
-                                Variant::MakeList({Variant("A=1"), Variant(int32_t{3}),
-                                                   Variant::MakeList({Variant(2.5)})})};
+  std::vector<Variant> cases = {
+      Variant(),
+      Variant(int32_t{0}),
+      Variant(int32_t{-2147483647 - 1}),
+      Variant(int32_t{2147483647}),
+      Variant(1.0),
+      Variant(-0.1),
+      Variant(1e300),
+      Variant(true),
+      Variant(false),
+      Variant(std::string("COMMANDSTATUS=TRUE")),
+      Variant(std::string("a\0b\xFF", 4)),
+      Variant::MakeOctets(std::string("\x00\x01\xAB\xFF", 4)),
+      Variant::MakeOctets(""),
+      Variant::MakeList({}),
+      Variant::MakeList({Variant("A=1"), Variant(int32_t{3}), Variant::MakeList({Variant(2.5)})})};
   for (const Variant& v : cases) {
     Variant back = RoundTrip(v);
     EXPECT_EQ(back.type(), v.type()) << v.Describe();

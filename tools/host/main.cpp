@@ -194,7 +194,8 @@ int Run(const Options& o, const std::vector<std::string>& args) {
   }
   Runner r(link, object, o.timeout_s);
   bool all_ok = true;
-  std::printf("VERSIONCHECK=1.7: %s\n", r.Bool("Configure", {"VERSIONCHECK=1.7"}) ? "accepted" : "refused");
+  std::printf("VERSIONCHECK=1.7: %s\n",
+              r.Bool("Configure", {"VERSIONCHECK=1.7"}) ? "accepted" : "refused");
   if (show) r.Bool("Configure", {"DEBUGMODE=TRUE"});
   std::printf("Connect:\n");
   if (!r.Bool("Connect", connect)) {
@@ -295,8 +296,10 @@ int main(int argc, char** argv) {
     bool once = false;
     int lines = 12;
     for (size_t k = 0; k < rest.size(); ++k) {
-      if (rest[k] == "--once") once = true;
-      else if (rest[k] == "--lines" && k + 1 < rest.size()) lines = std::max(1, std::atoi(rest[++k].c_str()));
+      if (rest[k] == "--once")
+        once = true;
+      else if (rest[k] == "--lines" && k + 1 < rest.size())
+        lines = std::max(1, std::atoi(rest[++k].c_str()));
     }
     return zb::host::View(link, once, lines);
   }

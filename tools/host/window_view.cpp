@@ -96,7 +96,8 @@ void PrintView(const std::string& label, const Json* view, int width) {
   std::printf("%s (%d lines):\n", label.c_str(), count);
   if (!view || !Member(*view, "lines")) return;
   for (const Json& l : Member(*view, "lines")->Items())
-    std::printf("  %s\n", Cut(l.kind() == Json::Kind::String ? l.AsString() : "", width - 2).c_str());
+    std::printf("  %s\n",
+                Cut(l.kind() == Json::Kind::String ? l.AsString() : "", width - 2).c_str());
 }
 
 void Render(const Json& windows, const Json& confirm, size_t selected, bool live) {
@@ -242,15 +243,33 @@ int View(HostLink& link, bool once, int lines) {
       continue;
     }
     switch (key) {
-      case 'q': RestoreTerminal(); std::printf("\n"); return 0;
-      case 'w': press(session, "Button1"); break;
-      case 'r': press(session, "Button2"); break;
-      case 'l': press(session, "LogChk"); break;
-      case 'h': press(main, "HideBtn"); break;
-      case 'x': press(main, "Exit1"); break;
-      case 'n': if (selected + 1 < sessions.size()) ++selected; break;
-      case 'p': if (selected > 0) --selected; break;
-      default: break;
+      case 'q':
+        RestoreTerminal();
+        std::printf("\n");
+        return 0;
+      case 'w':
+        press(session, "Button1");
+        break;
+      case 'r':
+        press(session, "Button2");
+        break;
+      case 'l':
+        press(session, "LogChk");
+        break;
+      case 'h':
+        press(main, "HideBtn");
+        break;
+      case 'x':
+        press(main, "Exit1");
+        break;
+      case 'n':
+        if (selected + 1 < sessions.size()) ++selected;
+        break;
+      case 'p':
+        if (selected > 0) --selected;
+        break;
+      default:
+        break;
     }
   }
 }

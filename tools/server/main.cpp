@@ -83,13 +83,15 @@ int main(int argc, char** argv) {
 
   if (reg || unreg) {
     std::string error;
-    bool ok = reg ? zb::WriteRegistration(zb::DriverRegistration(SelfExecutable(), socket_path), error)
-                  : zb::RemoveRegistration(error);
+    bool ok =
+        reg ? zb::WriteRegistration(zb::DriverRegistration(SelfExecutable(), socket_path), error)
+            : zb::RemoveRegistration(error);
     if (!ok) {
       std::fprintf(stderr, "zelbacnet-server: %s\n", error.c_str());
       return 1;
     }
-    std::printf("%s %s\n", reg ? "registered in" : "unregistered from", zb::RegistrationPath().c_str());
+    std::printf("%s %s\n", reg ? "registered in" : "unregistered from",
+                zb::RegistrationPath().c_str());
     return 0;
   }
 

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdlib>
 
 #include "platform/json.h"
@@ -291,6 +292,54 @@ TEST(DriverServerBIP, ConnectAnnouncesAndDisconnects) {
   EXPECT_TRUE(h.Release(a));
   server.Signal(SIGTERM);
   EXPECT_EQ(server.Wait(5000), 0) << server.Log();
+}
+
+}  // namespace
+}  // namespace zb::test
+
+namespace zb::test {
+namespace {
+
+// A command waits for a device that never answers; its host goes away in the middle of the wait
+// while another host is served inside that same wait.
+TEST(DriverServerBIP, HostLeavesWhileACommandWaits) {
+  ZB_TEST_NETWORK(net, 1);
+  ZB_START_SERVER(server, {}, net.Name(0));
+  HostClient h, other;
+  Connected(h, server);
+  Connected(other, server);
+  int a = h.Create();
+  ASSERT_TRUE(h.CallBool(a, "Configure", {"VERSIONCHECK=1.7"}));
+  ASSERT_TRUE(h.CallBool(
+      a, "Connect", {"DESCRIPTION=Plant", "PANELTYPE=0", "SP4=" + net.Address(0), "IP3=1500"}));
+  ASSERT_EQ(h.CallTexts(a, "Execute", {"COMMAND=COMMANDSTATUS"})[0], "COMMANDSTATUS=TRUE");
+  EXPECT_EQ(
+      h.CallTexts(a, "Execute", {"COMMAND=POINTGETVALUE", "POINT={p}{10.47.0.77-AIN#1}{}{}"})[0],
+      "COMMANDSTATUS=Reading Point Value...");
+  usleep(300000);  // the worker is now waiting for its answer
+  EXPECT_EQ(h.CallTexts(a, "Execute", {"COMMAND=COMMANDSTATUS"})[0],
+            "COMMANDSTATUS=Reading Point Value...");
+  h.Close();
+  // Served at once, inside the wait: far sooner than the 1.5 s the request may take.
+  auto t0 = std::chrono::steady_clock::now();
+  int b = other.Create();
+  ASSERT_GT(b, 0);
+  ASSERT_TRUE(other.CallBool(b, "Configure", {"VERSIONCHECK=1.7"}));
+  ASSERT_TRUE(other.CallBool(b, "Connect", {"DESCRIPTION=plant", "PANELTYPE=0"}));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
+  // b's connect took the session over; its outcome is collected as usual, and commands run.
+  Texts r;
+  for (int i = 0; i < 100; ++i) {
+    r = other.CallTexts(b, "Execute", {"COMMAND=COMMANDSTATUS"});
+    if (r[0] == "COMMANDSTATUS=TRUE" || r[0] == "COMMANDSTATUS=FALSE") break;
+    usleep(50000);
+  }
+  EXPECT_EQ(r[0], "COMMANDSTATUS=TRUE");
+  EXPECT_EQ(other.CallTexts(b, "Execute", {"COMMAND=SENDDATA"})[0], "COMMANDSTATUS=");
+  EXPECT_TRUE(server.Running()) << server.Log();
+  EXPECT_TRUE(other.Release(b));
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(10000), 0) << server.Log();
 }
 
 }  // namespace

@@ -59,6 +59,7 @@ bool TBACnetApplication::Open(bool flag) {
   }
   timer_.SetInterval(100);
   timer_.SetEnabled(true);
+  opened_ = true;
   return result;
 }
 

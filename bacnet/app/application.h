@@ -72,6 +72,9 @@ class TBACnetApplication {
   // The first (oldest) live transaction with that handle, or nullptr.
   const TBACnetTSM* FindTransaction(int handle) const;
   platform::Timer& timer() { return timer_; }
+  // True from the first Open on (the tick runs from then). Unlike timer().Enabled() it stays
+  // true while the tick itself runs, with the timer disabled, and calls handlers.
+  bool Opened() const { return opened_; }
 
   // "A:B:invokeID", A and B being the two address texts of a PDU.
   static std::string TransactionKey(std::string_view a, std::string_view b, int invoke_id);
@@ -100,6 +103,7 @@ class TBACnetApplication {
   std::vector<Entry> table_;
   int invoke_counter_ = 1;
   bool ticking_ = false;
+  bool opened_ = false;
 };
 
 }  // namespace zb::bacnet

@@ -159,5 +159,22 @@ TEST_F(ReentranceTest, HandlerThatThrowsInsideTheTickDoesNotStopIt) {
   EXPECT_EQ(up[2].TransactionHandle, h3);
 }
 
+TEST_F(ReentranceTest, TimerIsOffWhileTheTickRunsAndOnAgainAfter) {
+  const int h = app.SendRequest(Request(4));
+  app.APDURetries = 0;
+  bool enabled_inside = true, opened_inside = false;
+  on_indication = [&](const TBACnetPDU&) {
+    enabled_inside = app.timer().Enabled();
+    opened_inside = app.Opened();
+  };
+  Tick(31);
+  ASSERT_EQ(up.size(), 1u);
+  EXPECT_EQ(up[0].TransactionHandle, h);
+  EXPECT_FALSE(enabled_inside);
+  EXPECT_TRUE(opened_inside);
+  EXPECT_TRUE(app.timer().Enabled());
+  EXPECT_EQ(app.timer().Interval(), 100);
+}
+
 }  // namespace
 }  // namespace zb::bacnet::test

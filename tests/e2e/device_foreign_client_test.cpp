@@ -82,6 +82,21 @@ TEST_F(ForeignClient, ReadsAllPropertiesWithReadPropertyMultiple) {
   EXPECT_TRUE(stack_->Logged("ReadMultiple: "));
 }
 
+TEST_F(ForeignClient, LongAnswerComesInSegmentsTheClientReassembles) {
+  // 206-octet APDUs: the whole Device object takes several segments.
+  const std::string line =
+      Ask(R"("cmd":"readMultiple","properties":[8],"maxApdu":2)", "readMultiple");
+  ASSERT_NE(line.find("\"readMultiple\""), std::string::npos) << line << peer_.TranscriptText();
+  for (int id : {10, 77, 97, 121, 168})
+    EXPECT_NE(line.find("\"id\":" + std::to_string(id) + ","), std::string::npos) << id;
+  EXPECT_NE(line.find("\"" + std::to_string(kStoredVendorIdentifier) + "-\""), std::string::npos);
+  // It really was longer than one APDU.
+  int length = 0;
+  for (const auto& l : stack_->log)
+    if (l.rfind("OUT: [T:0] [S:14] [L:", 0) == 0) length = std::stoi(l.substr(21));
+  EXPECT_GT(length, 206);
+}
+
 TEST_F(ForeignClient, WritesAPropertyAndGetsTheSimpleAck) {
   struct Written {
     int type = -1, instance = -1, property = -1, index = 0;

@@ -6,7 +6,7 @@
 // {"event":"written"}, {"event":"failed","cmd":..,"message":..}. Commands, one JSON per line:
 //   {"cmd":"whoIs"}
 //   {"cmd":"read","address":"10.47.0.1:47808","type":8,"instance":135,"property":77,"index":2}
-//   {"cmd":"readMultiple","address":..,"type":8,"instance":135,"properties":[8]}
+//   {"cmd":"readMultiple","address":..,"type":8,"instance":135,"properties":[8],"maxApdu":2}
 //   {"cmd":"write","address":..,"type":8,"instance":135,"property":28,
 //    "value":{"type":7,"value":"text"},"priority":8}
 //   {"cmd":"quit"}
@@ -52,9 +52,12 @@ async function run(c) {
     const r = await client.readProperty(receiver, objectId, c.property, options);
     out({ event: 'read', property: c.property, values: r.values });
   } else if (c.cmd === 'readMultiple') {
+    // maxApdu: the max-APDU code to announce (e.g. 2 = 206 octets, so long answers come in
+    // segments).
+    const options = c.maxApdu === undefined ? {} : { maxApdu: c.maxApdu };
     const r = await client.readPropertyMultiple(receiver, [
       { objectId, properties: c.properties.map((id) => ({ id, index: Bacnet.ASN1_ARRAY_ALL })) },
-    ]);
+    ], options);
     out({ event: 'readMultiple', values: r.values });
   } else if (c.cmd === 'write') {
     await client.writeProperty(receiver, objectId, c.property, [c.value], {

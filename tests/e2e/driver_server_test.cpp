@@ -344,3 +344,42 @@ TEST(DriverServerBIP, HostLeavesWhileACommandWaits) {
 
 }  // namespace
 }  // namespace zb::test
+
+namespace zb::test {
+namespace {
+
+TEST(HostTool, ViewsAndPressesTheWindows) {
+  if (access(HostToolBinary().c_str(), X_OK) != 0) GTEST_SKIP() << "build zelbacnet first";
+  ZB_START_SERVER(server, {});
+  std::string out;
+  ASSERT_EQ(RunProgram({HostToolBinary(), "--socket", server.socket(), "run", "--keep",
+                        "DESCRIPTION=Lab", "PANELTYPE=1", "OFFLINE=TRUE"},
+                       out, 20000),
+            0)
+      << out;
+  out.clear();
+  EXPECT_EQ(RunProgram({HostToolBinary(), "--socket", server.socket(), "press", "lab", "LogChk"},
+                       out, 5000),
+            0)
+      << out;
+  EXPECT_NE(
+      RunProgram({HostToolBinary(), "--socket", server.socket(), "press", "Nowhere", "LogChk"}, out,
+                 5000),
+      0);
+  usleep(100000);
+  out.clear();
+  EXPECT_EQ(
+      RunProgram({HostToolBinary(), "--socket", server.socket(), "view", "--once"}, out, 5000), 0);
+  EXPECT_NE(out.find("== BACnet Driver V1.70 [hidden] ==  1 Connection"), std::string::npos) << out;
+  EXPECT_NE(out.find("Lab - BACnet Connection  [ ] Log Enabled"), std::string::npos) << out;
+  // Exit from the tool: no object is alive, so the server ends without asking.
+  out.clear();
+  EXPECT_EQ(RunProgram({HostToolBinary(), "--socket", server.socket(), "press", "main", "Exit1"},
+                       out, 5000),
+            0)
+      << out;
+  EXPECT_EQ(server.Wait(5000), 0) << server.Log();
+}
+
+}  // namespace
+}  // namespace zb::test

@@ -96,7 +96,8 @@ class CommandsTest : public ::testing::Test {
     if (!net_->ok()) GTEST_SKIP() << net_->error();
     const std::string tag = std::to_string(getpid());
     socket_ = "/tmp/zbe2e-" + tag + ".sock";
-    ASSERT_TRUE(server_.Start(net_->Name(0), socket_, "/tmp/zbe2e-" + tag + ".log"));
+    log_ = "/tmp/zbe2e-" + tag + ".log";
+    ASSERT_TRUE(server_.Start(net_->Name(0), socket_, log_));
     host_.loop = nullptr;
     ASSERT_TRUE(host_.Connect(socket_, 10000)) << server_.LogText();
   }
@@ -107,6 +108,13 @@ class CommandsTest : public ::testing::Test {
     host_.Close();
     server_.Kill();
     if (!socket_.empty()) unlink(socket_.c_str());
+    if (!log_.empty()) {
+      // A sanitizer build of the server reports its findings in the log.
+      const std::string log = server_.LogText();
+      EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
+      EXPECT_EQ(log.find("runtime error"), std::string::npos) << log;
+      unlink(log_.c_str());
+    }
     net_.reset();
   }
 
@@ -188,6 +196,7 @@ class CommandsTest : public ::testing::Test {
   ServerProcess server_;
   test::HostClient host_;
   std::string socket_;
+  std::string log_;
   std::vector<std::unique_ptr<test::PeerProcess>> peers_;
 };
 

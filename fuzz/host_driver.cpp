@@ -1,0 +1,107 @@
+// The whole host side: request lines through the host connection into real driver objects (version
+// handshake, Connect, Configure, Execute and its command queue, release), with the driver window's
+// timer driven by the input. Lines are split at line breaks; a line of only '~' characters advances
+// the clock by 100 ms per '~' instead of being sent. Every line must be answered with one JSON line.
+//
+// The process first moves into a network namespace of its own and points every serial port at a
+// path that does not exist, so that a Connect the fuzzer writes reaches no network and no device.
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <net/if.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "driver/main_form.h"
+#include "driver/server_driver.h"
+#include "platform/host_connection.h"
+#include "platform/json.h"
+#include "platform/message_loop.h"
+#include "platform/serial_device.h"
+
+using namespace zb;
+
+namespace {
+
+void Isolate() {
+  if (unshare(CLONE_NEWNET) != 0) {
+    std::perror("fuzz_host_driver: unshare(CLONE_NEWNET) (needs root or CAP_SYS_ADMIN)");
+    std::exit(1);
+  }
+  int s = socket(AF_INET, SOCK_DGRAM, 0);
+  if (s >= 0) {
+    ifreq ifr{};
+    std::strcpy(ifr.ifr_name, "lo");
+    if (ioctl(s, SIOCGIFFLAGS, &ifr) == 0) {
+      ifr.ifr_flags |= IFF_UP;
+      ioctl(s, SIOCSIFFLAGS, &ifr);
+    }
+    close(s);
+  }
+  for (int port = 1; port <= platform::SerialDevice::kMaxPort; ++port) {
+    std::string name = "ZELBACNET_COM" + std::to_string(port);
+    setenv(name.c_str(), "/nonexistent/zelbacnet-fuzz-port", 1);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  Isolate();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 64 * 1024) return 0;
+  auto& loop = platform::MessageLoop::Current();
+  platform::ManualClock clock;
+  clock.auto_advance = true;
+  clock.real_wait_ms = 0;
+  loop.SetClock(&clock);
+  {
+    auto main = std::make_unique<TMainForm>(loop);
+    main->ObjectCount = [] { return TZelBACnetServerDriver::ObjectCount(); };
+    main->OnExit = [] {};
+    platform::HostConnection host(loop);
+    TMainForm* form = main.get();
+    host.RegisterClass({kDriverProgId, kDriverClassId,
+                        [form] { return std::make_unique<TZelBACnetServerDriver>(*form); }});
+
+    std::string in(reinterpret_cast<const char*>(data), size);
+    size_t pos = 0;
+    while (pos <= in.size()) {
+      size_t end = in.find('\n', pos);
+      if (end == std::string::npos) end = in.size();
+      std::string line = in.substr(pos, end - pos);
+      pos = end + 1;
+      if (!line.empty() && line.find_first_not_of('~') == std::string::npos) {
+        loop.AdvanceClock(100 * int64_t(line.size()));
+        loop.ProcessMessages();
+        continue;
+      }
+      std::string reply = host.Serve(1, line);
+      platform::Json j;
+      std::string error;
+      if (reply.find('\n') != std::string::npos || !platform::ParseJson(reply, j, error)) {
+        std::fprintf(stderr, "reply is not one JSON line: %s\n", reply.c_str());
+        std::abort();
+      }
+      loop.ProcessMessages();
+    }
+    host.ReleaseAll();
+    loop.ProcessMessages();
+  }
+  loop.ProcessMessages();
+  loop.SetClock(nullptr);
+  if (TZelBACnetServerDriver::ObjectCount() != 0) {
+    std::fprintf(stderr, "driver objects outlive their host\n");
+    std::abort();
+  }
+  return 0;
+}

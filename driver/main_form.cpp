@@ -71,6 +71,8 @@ TBACnetForm* TMainForm::FindOrCreateSession(const TConnectionInfo& info) {
   auto session = std::make_unique<TBACnetForm>(this, loop_);
   TBACnetForm* s = session.get();
   s->CopyInfo(info);
+  // Messages for the user from a session's stack stay in the driver window's status panel.
+  s->OnShowMessage = [this](const std::string& text) { MessagePnl.Caption = text; };
   // A session window frees itself once closed; the free is posted, as a window's release is,
   // because the close may be asked from inside one of the session's own handlers.
   s->OnClose = [this, s] {

@@ -65,6 +65,10 @@ TBACnetForm::TBACnetForm(platform::Form* parent, platform::MessageLoop& loop)
     HandleAlarmNotification(*this, pdu);
   };
   BACnetDevice1.OnBindingsUpdated = [](void*) {};
+  BACnetDataLinkPTP1.OnShowMessage = [this](const std::string& text) {
+    LogLine(this, text, 3);
+    if (OnShowMessage) OnShowMessage(text);
+  };
   Button1.OnClick = [this] { WhoIsClick(); };
   Button2.OnClick = [this] { WhoIsRouterClick(); };
   OnCloseQuery = [this](bool& can_close) { can_close = !Connected && !Busy(); };
@@ -82,6 +86,7 @@ TBACnetForm::~TBACnetForm() {
   BACnetNetwork1.OnTrace = nullptr;
   BACnetDataLinkBIP1.OnTrace = nullptr;
   BACnetDataLinkPTP1.OnTrace = nullptr;
+  BACnetDataLinkPTP1.OnShowMessage = nullptr;
 }
 
 void TBACnetForm::ApplyStoredSettings() {
@@ -196,8 +201,10 @@ bool TBACnetForm::ConnectFor(TSessionClient* driver) {
       if (!Info.LocalHost.empty()) BACnetDataLinkBIP1.SetLocalHost(Info.LocalHost);
       ok = BACnetDevice1.Open(true);
     } else if (Info.PanelType == 1) {
-      if (BACnetNetwork1.DataLink == &BACnetDataLinkPTP1) {
-        ok = true;  // a repeated connect keeps the line as it is
+      // A repeated connect keeps a line that is up. A line whose set-up failed, that a
+      // disconnect closed or that dropped is set up again: calling it connected would be false.
+      if (BACnetNetwork1.DataLink == &BACnetDataLinkPTP1 && PTPLineUp()) {
+        ok = true;
       } else {
         // Settings in this order; how they reach the line is the link's business.
         BACnetNetwork1.DataLink = &BACnetDataLinkPTP1;
@@ -235,6 +242,11 @@ bool TBACnetForm::ConnectFor(TSessionClient* driver) {
     SetError("Could not connect to BACnet network.");
   }
   return true;
+}
+
+bool TBACnetForm::PTPLineUp() {
+  return BACnetDataLinkPTP1.Active &&
+         BACnetDataLinkPTP1.Machines().ConnectionState != bacnet::csDisconnected;
 }
 
 bool TBACnetForm::DisconnectFor(TSessionClient* driver) {

@@ -87,6 +87,11 @@ class TBACnetForm : public platform::Form {
 
   std::map<int, TCommandWorker> Workers;
 
+  // Messages for the user from the stack (a serial port that cannot be re-opened). They are
+  // logged, and this shows them: the driver window puts them in its status panel, where they stay
+  // (the session's own panel is taken over by the progress text at once).
+  std::function<void(const std::string& text)> OnShowMessage;
+
   // ---- operations --------------------------------------------------------------------------
   void CopyInfo(const TConnectionInfo& info);
   bool ConnectFor(TSessionClient* driver);
@@ -130,6 +135,8 @@ class TBACnetForm : public platform::Form {
     TBACnetForm& f_;
   };
   void ApplyStoredSettings();
+  // The PTP line is open and its connection is up (what a repeated connect may keep).
+  bool PTPLineUp();
   void Discovery(const char* whoisLog);
 
   platform::MessageLoop& loop_;

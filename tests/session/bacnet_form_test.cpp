@@ -233,8 +233,10 @@ TEST(SessionConnect, RepeatedPTPConnectKeepsTheLine) {
   info.ComPort = 9;
   info.BaudRate = 115200;
   s.CopyInfo(info);
-  // As after a first connect: the network already uses the PTP link.
+  // As after a first connect: the network already uses the PTP link and its line is up.
   s.BACnetNetwork1.DataLink = &s.BACnetDataLinkPTP1;
+  s.BACnetDataLinkPTP1.Active = true;
+  s.BACnetDataLinkPTP1.Machines().ConnectionState = bacnet::csConnected;
   Client a;
   EXPECT_TRUE(s.ConnectFor(&a));
   EXPECT_TRUE(s.Connected);

@@ -1,0 +1,143 @@
+// A session on the PTP link over a pseudo-terminal, a PTP peer with a BACnet device behind it:
+// the line opened by Connect (busy and "Connecting..." meanwhile), a repeated connect that keeps
+// a line that is up, and one that sets up a line again after a disconnect or a failed open.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "session/bacnet_form.h"
+#include "tests/common/fast_clock.h"
+#include "tests/common/ptp_device.h"
+#include "tests/common/ptp_peer.h"
+#include "tests/common/pty.h"
+
+namespace zb {
+namespace {
+
+constexpr int kPort = 41;
+
+struct Client : TSessionClient {
+  void SessionGone(TBACnetForm*) override {}
+};
+
+bool Logged(const platform::TextView& v, const std::string& part) {
+  return std::any_of(v.Lines().begin(), v.Lines().end(),
+                     [&](const std::string& l) { return l.find(part) != std::string::npos; });
+}
+
+class PTPSession : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.ok());
+    pty.MapToPort(kPort);
+    TConnectionInfo info;
+    info.Description = "Line";
+    info.PanelType = 1;
+    info.ComPort = kPort;
+    info.BaudRate = 19200;
+    info.DirectConnect = true;
+    info.ApduRetries = 1;
+    session.CopyInfo(info);
+  }
+  // Connects, noting what a poll would have seen while the line was being opened.
+  void Connect() {
+    seen_state = -1;
+    seen_status.clear();
+    platform::Timer probe(loop);
+    probe.SetInterval(300);
+    probe.OnTimer = [&] {
+      probe.SetEnabled(false);
+      seen_state = session.OperationState;
+      seen_status = session.StatusText;
+    };
+    probe.SetEnabled(true);
+    EXPECT_TRUE(session.ConnectFor(&client));
+  }
+
+  platform::MessageLoop loop;
+  test::FastClock time{loop};
+  test::PtyPair pty;
+  test::PTPPeer peer{loop, pty.master()};
+  test::PTPDevice device{peer, 77};
+  TBACnetForm session{nullptr, loop};
+  Client client;
+  int seen_state = -1;
+  std::string seen_status;
+};
+
+TEST_F(PTPSession, ConnectKeepsAnUpLineAndSetsUpAClosedOneAgain) {
+  Connect();
+  EXPECT_EQ(seen_state, 1);
+  EXPECT_EQ(seen_status, "Connecting...");
+  ASSERT_TRUE(session.Connected) << session.ErrorText;
+  EXPECT_EQ(session.OperationState, 2);
+  EXPECT_EQ(session.StatusText, "");
+  EXPECT_EQ(session.BACnetDataLinkPTP1.BaudRate(), bacnet::br19200);
+  EXPECT_EQ(session.BACnetDataLinkPTP1.Port().Baud(), 19200);
+  EXPECT_EQ(peer.triggers, 1);
+  // The discovery after the connect reaches the device, and its I-Am binds it.
+  ASSERT_TRUE(time.RunUntil([&] { return !session.BACnetDevice1.Bindings().empty(); }, 3000));
+  EXPECT_EQ(session.BACnetDevice1.Bindings()[0].Instance, 77);
+  EXPECT_EQ(session.BACnetDevice1.Bindings()[0].Address.str(), "<Local>");
+  EXPECT_TRUE(device.bad.empty());
+
+  // Again while the line is up: nothing is reopened.
+  Connect();
+  EXPECT_EQ(seen_state, -1);  // it did not wait
+  EXPECT_TRUE(session.Connected);
+  EXPECT_EQ(session.OperationState, 2);
+  EXPECT_EQ(peer.triggers, 1);
+
+  session.DisconnectFor(&client);
+  session.Tick();
+  EXPECT_FALSE(session.Connected);
+  EXPECT_EQ(session.ErrorText, "");
+  EXPECT_EQ(peer.Count(test::ptp::kDisconnectRequest), 1);
+
+  // After the disconnect the line is down: a connect opens it again.
+  Connect();
+  EXPECT_EQ(seen_status, "Connecting...");
+  EXPECT_TRUE(session.Connected) << session.ErrorText;
+  EXPECT_EQ(peer.triggers, 2);
+  EXPECT_EQ(session.BACnetDataLinkPTP1.Machines().ConnectionState, bacnet::csConnected);
+}
+
+TEST_F(PTPSession, AFailedOpenIsTriedAgainByTheNextConnect) {
+  peer.answer_trigger = false;  // nobody at the far end takes the call
+  Connect();
+  EXPECT_FALSE(session.Connected);
+  EXPECT_EQ(session.OperationState, 3);
+  EXPECT_EQ(session.ErrorText, "Could not connect to BACnet network.");
+  EXPECT_TRUE(Logged(session.TraceMemo, "ConState: Disconnected"));
+  EXPECT_GE(peer.triggers, 1);
+
+  peer.answer_trigger = true;
+  Connect();
+  EXPECT_TRUE(session.Connected) << session.ErrorText;
+  EXPECT_EQ(session.OperationState, 2);
+  EXPECT_TRUE(Logged(session.TraceMemo, "ConState: Connected"));
+}
+
+TEST_F(PTPSession, APortThatCannotBeReopenedIsShownAndLogged) {
+  std::vector<std::string> shown;
+  session.OnShowMessage = [&](const std::string& text) { shown.push_back(text); };
+  Connect();
+  ASSERT_TRUE(session.Connected);
+  session.DisconnectFor(&client);
+  session.Tick();
+  ASSERT_FALSE(session.Connected);
+  ASSERT_TRUE(session.BACnetDataLinkPTP1.Port().Open());  // a closed line keeps its port
+
+  // The adapter went away meanwhile.
+  ::setenv(("ZELBACNET_COM" + std::to_string(kPort)).c_str(), "/nonexistent/tty", 1);
+  Connect();
+  EXPECT_EQ(shown, (std::vector<std::string>{"COM41 is invalid or already in use."}));
+  EXPECT_TRUE(Logged(session.LogMemo, "COM41 is invalid or already in use."));
+  EXPECT_FALSE(session.Connected);
+  EXPECT_EQ(session.ErrorText, "Could not connect to BACnet network.");
+  EXPECT_TRUE(Logged(session.TraceMemo, "Exception"));
+}
+
+}  // namespace
+}  // namespace zb

@@ -1,10 +1,11 @@
 // ReadRange acknowledgements from a device, decoded into trend records.
+#include "session/trend_records.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 #include "bacnet/app/tagged_list.h"
-#include "session/trend_records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view in(reinterpret_cast<const char*>(data), size);

@@ -40,13 +40,12 @@ bool TCommandWorkers::DriverAckAlarm(const Variant& params, Variant& result) {
   result = Variant::MakeList({Variant(""), Variant("")});
   try {
     std::string reference, user;
-    if (!FindParam(params, "BND", reference) || !FindParam(params, "USERNAME", user))
-      return false;
+    if (!FindParam(params, "BND", reference) || !FindParam(params, "USERNAME", user)) return false;
     TAckReference r;
     if (!ParseAckReference(reference, r)) return false;
     return bacnet::AcknowledgeAlarm(f_.BACnetDevice1, r.ProcessIdentifier, r.EventObjectType,
-                                    r.EventInstance, r.ToState, r.TimeStamp, r.Network,
-                                    r.Address, user);
+                                    r.EventInstance, r.ToState, r.TimeStamp, r.Network, r.Address,
+                                    user);
   } catch (...) {
     return false;
   }

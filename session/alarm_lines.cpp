@@ -73,13 +73,36 @@ void ApplyMessagePrefix(TAlarmMessage& m) {
   std::string& s = m.Message;
   if (s.size() <= 2 || s[0] != '{' || !IsLetterChar(s[1]) || !IsDigitChar(s[2])) return;
   switch (s[1]) {
-    case 'A': m.Class = 1; m.Acknowledge = true; break;
-    case 'I': m.Class = 3; m.Acknowledge = true; break;
-    case 'M': case 'W': m.Class = 2; m.Acknowledge = true; break;
-    case 'a': m.Class = 1; m.Acknowledge = false; break;
-    case 'i': m.Class = 3; m.Acknowledge = false; break;
-    case 'm': case 'w': m.Class = 2; m.Acknowledge = false; break;
-    default: m.Class = 1; m.Acknowledge = true; break;
+    case 'A':
+      m.Class = 1;
+      m.Acknowledge = true;
+      break;
+    case 'I':
+      m.Class = 3;
+      m.Acknowledge = true;
+      break;
+    case 'M':
+    case 'W':
+      m.Class = 2;
+      m.Acknowledge = true;
+      break;
+    case 'a':
+      m.Class = 1;
+      m.Acknowledge = false;
+      break;
+    case 'i':
+      m.Class = 3;
+      m.Acknowledge = false;
+      break;
+    case 'm':
+    case 'w':
+      m.Class = 2;
+      m.Acknowledge = false;
+      break;
+    default:
+      m.Class = 1;
+      m.Acknowledge = true;
+      break;
   }
   const int digit = s[2] - '0';
   m.Level = digit > 3 ? 3 : digit;
@@ -145,15 +168,15 @@ bool FormatAlarmLine(const bacnet::TEventNotification& n, int sourceNetwork,
       break;
   }
   std::string reference;
-  if (n.AckRequired) reference = FormatAckReference(AckReferenceOf(n, sourceNetwork, sourceAddress));
+  if (n.AckRequired)
+    reference = FormatAckReference(AckReferenceOf(n, sourceNetwork, sourceAddress));
 
   ApplyMessagePrefix(m);
   if (hasValue) m.Message += " (Value=" + value + ")";
   if (!reference.empty()) m.Message += "BND:" + reference;
 
   line = AlarmTimeText(n.TimeStamp) + "{" + m.Message + "}{" + std::to_string(m.Class) + "}{" +
-         std::to_string(m.Level) + "}{" + (m.Acknowledge ? "TRUE" : "FALSE") + "}{" + m.Note +
-         "}";
+         std::to_string(m.Level) + "}{" + (m.Acknowledge ? "TRUE" : "FALSE") + "}{" + m.Note + "}";
   return true;
 }
 

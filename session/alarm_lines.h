@@ -21,7 +21,7 @@ struct TAckReference {
   uint32_t ToState = 0;
   std::string TimeStamp;  // eight octets: the encoded date, then the encoded time
   uint16_t Network = 0;
-  std::string Address;    // source device address octets
+  std::string Address;  // source device address octets
 };
 
 // Upper-case hexadecimal of the reference's octets. Empty when a value does not fit its field

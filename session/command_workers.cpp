@@ -7,10 +7,10 @@ namespace zb {
 std::map<int, TCommandWorker> DefaultWorkers() {
   std::map<int, TCommandWorker> w;
   w[kCommandDisconnect] = [](TBACnetForm& f) { f.RunDisconnect(); };
-  for (int kind : {kCommandSiteTime, kCommandSiteStatus, kCommandPointVerify, kCommandGetData,
-                   kCommandSendPointsList, kCommandGetPointsList, kCommandPointModify,
-                   kCommandPointGetDisabled, kCommandPointGetValue, kCommandGetAlarms,
-                   kCommandGetTrendData})
+  for (int kind :
+       {kCommandSiteTime, kCommandSiteStatus, kCommandPointVerify, kCommandGetData,
+        kCommandSendPointsList, kCommandGetPointsList, kCommandPointModify,
+        kCommandPointGetDisabled, kCommandPointGetValue, kCommandGetAlarms, kCommandGetTrendData})
     w[kind] = [kind](TBACnetForm& f) { TCommandWorkers(f).RunAndFinish(kind); };
   return w;
 }
@@ -18,18 +18,28 @@ std::map<int, TCommandWorker> DefaultWorkers() {
 TWorkerOutcome TCommandWorkers::Run(int kind) {
   const Variant params = f_.CommandParams;
   switch (kind) {
-    case kCommandSiteTime: return SiteTime();
-    case kCommandSiteStatus: return SiteStatus();
-    case kCommandPointVerify: return PointVerify(params);
-    case kCommandGetData: return GetData(params);
+    case kCommandSiteTime:
+      return SiteTime();
+    case kCommandSiteStatus:
+      return SiteStatus();
+    case kCommandPointVerify:
+      return PointVerify(params);
+    case kCommandGetData:
+      return GetData(params);
     case kCommandSendPointsList:
       return SendPointsList(params, f_.Owner ? &f_.Owner->PointNames : nullptr);
-    case kCommandGetPointsList: return GetPointsList();
-    case kCommandPointModify: return PointModify(params);
-    case kCommandPointGetDisabled: return PointGetDisabled(params);
-    case kCommandPointGetValue: return PointGetValue(params);
-    case kCommandGetAlarms: return GetAlarms();
-    case kCommandGetTrendData: return GetTrendData(params);
+    case kCommandGetPointsList:
+      return GetPointsList();
+    case kCommandPointModify:
+      return PointModify(params);
+    case kCommandPointGetDisabled:
+      return PointGetDisabled(params);
+    case kCommandPointGetValue:
+      return PointGetValue(params);
+    case kCommandGetAlarms:
+      return GetAlarms();
+    case kCommandGetTrendData:
+      return GetTrendData(params);
     default: {
       TWorkerOutcome o;
       o.OperationState = 3;

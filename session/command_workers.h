@@ -16,8 +16,8 @@ namespace zb {
 
 // What a worker leaves behind; ApplyOutcome hands it to the session.
 struct TWorkerOutcome {
-  int OperationState = 2;        // 2 done, 3 failed
-  bool ErrorTextSet = false;     // ErrorText replaces the session's error text when set
+  int OperationState = 2;     // 2 done, 3 failed
+  bool ErrorTextSet = false;  // ErrorText replaces the session's error text when set
   std::string ErrorText;
   Variant CommandResult = Variant("");
 };
@@ -26,8 +26,8 @@ struct TWorkerOutcome {
 struct TPointModifyPlan {
   std::string Address;
   bool ValueRequested = false;
-  std::string Value;       // quotes still on
-  int OutOfService = -1;   // -1 leave, 0 false, 1 true
+  std::string Value;      // quotes still on
+  int OutOfService = -1;  // -1 leave, 0 false, 1 true
 };
 TPointModifyPlan PlanPointModify(std::string_view point);
 

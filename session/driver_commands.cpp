@@ -103,8 +103,8 @@ bool TCommandWorkers::DriverGetPointsList(Variant& result) {
           a.ShortForm = false;
           const std::string address = bacnet::FormatPointAddress(a);
           if (Read(address, 77, values) != bacnet::kResponseComplexAck) continue;
-          const std::string name = bacnet::FindTaggedValue(
-              values, bacnet::kElementApplication, bacnet::kAppTagCharacterString, "\x03");
+          const std::string name = bacnet::FindTaggedValue(values, bacnet::kElementApplication,
+                                                           bacnet::kAppTagCharacterString, "\x03");
           std::string units;
           if (type >= 0 && type <= 2) {
             if (Read(address, 117, values) == bacnet::kResponseComplexAck) {
@@ -176,7 +176,7 @@ bool TCommandWorkers::DriverGetVendorInfo(const Variant& params, Variant& result
         std::replace(model.begin(), model.end(), '~', ' ');
         entry = vendor + "~" + model + "~" + key;
         f_.VendorCache.insert(std::upper_bound(f_.VendorCache.begin(), f_.VendorCache.end(), entry),
-                           entry);
+                              entry);
       }
     }
     if (entry.empty()) {
@@ -207,8 +207,7 @@ bool TCommandWorkers::DriverReadProperties(const Variant& params, Variant& resul
       int response = 0;
       std::string data;
       f_.BACnetDevice1.ReadSyncData(
-          Variant::MakeList({Variant(address), Variant(std::to_string(props[i]))}), response,
-          data);
+          Variant::MakeList({Variant(address), Variant(std::to_string(props[i]))}), response, data);
       const std::string name = "PROP" + std::to_string(props[i]) + "=";
       result[int(i)] = response == bacnet::kResponseComplexAck
                            ? Variant(name + BytesToHex(data))
@@ -233,12 +232,11 @@ bool TCommandWorkers::DriverWriteProperties(const Variant& params, Variant& resu
       FindParam(params, "DATA" + std::to_string(i), hex);
       int response = 0;
       f_.BACnetDevice1.WriteEncodedSync(
-          Variant::MakeList({Variant(address), Variant(std::to_string(props[i]))}),
-          HexToBytes(hex), response);
+          Variant::MakeList({Variant(address), Variant(std::to_string(props[i]))}), HexToBytes(hex),
+          response);
       result[int(i)] = response == bacnet::kResponseSimpleAck
                            ? Variant("RESULT" + std::to_string(props[i]) + "=")
-                           : Variant("RESULT" + std::to_string(i) + "=" +
-                                     bacnet::LastErrorText());
+                           : Variant("RESULT" + std::to_string(i) + "=" + bacnet::LastErrorText());
     }
   } catch (...) {
     result = EmptyTexts(2);

@@ -34,8 +34,8 @@ TPointModifyPlan PlanPointModify(std::string_view point) {
   plan.Address = BraceGroup(point, 2);
   const std::string third = BraceGroup(point, 3);
   size_t eq = third.find('=');
-  plan.Value = eq == std::string::npos ? (third.empty() ? third : third.substr(1))
-                                       : third.substr(eq + 1);
+  plan.Value =
+      eq == std::string::npos ? (third.empty() ? third : third.substr(1)) : third.substr(eq + 1);
   plan.ValueRequested = !plan.Value.empty();
   const std::string fourth = BraceGroup(point, 4);
   if (fourth.find("TRUE") != std::string::npos)
@@ -55,9 +55,9 @@ TWorkerOutcome TCommandWorkers::PointVerify(const Variant& params) {
   }
   bacnet::TBACnetPointAddress a;
   if (bacnet::ParsePointAddress(text, a)) {
-    o.CommandResult = Variant::MakeList({Variant(MakeParam("POINTNAME", name)),
-                                         Variant(MakeParam("POINTADDRESS",
-                                                           bacnet::FormatPointAddress(a)))});
+    o.CommandResult =
+        Variant::MakeList({Variant(MakeParam("POINTNAME", name)),
+                           Variant(MakeParam("POINTADDRESS", bacnet::FormatPointAddress(a)))});
     return o;
   }
   o = Failed(kInvalidAddress);
@@ -120,8 +120,8 @@ TWorkerOutcome TCommandWorkers::PointGetDisabled(const Variant& params) {
         AnswerItemText(values, 3, text)) {
       TWorkerOutcome o;
       o.ErrorTextSet = true;
-      o.CommandResult = Variant::MakeList(
-          {Variant(MakeBoolParam("DISABLED", TextToBool(text))), Variant("")});
+      o.CommandResult =
+          Variant::MakeList({Variant(MakeBoolParam("DISABLED", TextToBool(text))), Variant("")});
       return o;
     }
   } catch (...) {
@@ -138,8 +138,8 @@ TWorkerOutcome TCommandWorkers::PointModify(const Variant& params) {
     if (plan.OutOfService >= 0) {
       int response = 0;
       f_.BACnetDevice1.WriteSync(Variant::MakeList({Variant(plan.Address), Variant("81"),
-                                           Variant(plan.OutOfService == 1)}),
-                        response);
+                                                    Variant(plan.OutOfService == 1)}),
+                                 response);
       ok = response == bacnet::kResponseSimpleAck;
     }
     if (plan.ValueRequested) {
@@ -147,10 +147,10 @@ TWorkerOutcome TCommandWorkers::PointModify(const Variant& params) {
       if (!value.empty() && value.front() == '"') value.erase(0, 1);
       if (!value.empty() && value.back() == '"') value.pop_back();
       int response = 0;
-      f_.BACnetDevice1.WriteSync(Variant::MakeList({Variant(plan.Address),
-                                           Variant(std::to_string(PropertyOf(plan.Address))),
-                                           Variant(value)}),
-                        response);
+      f_.BACnetDevice1.WriteSync(
+          Variant::MakeList({Variant(plan.Address),
+                             Variant(std::to_string(PropertyOf(plan.Address))), Variant(value)}),
+          response);
       if (response == bacnet::kResponseSimpleAck) {
         f_.Points.StorePointValue(plan.Address, value);
         ok = true;

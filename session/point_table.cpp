@@ -130,9 +130,10 @@ void TPointCache::ScanStep(bool offline, const TRequestRead& requestRead, int ti
       int property = address.PropertyID == -1 ? 85 : address.PropertyID;
       int handle = -1;
       try {
-        handle = requestRead ? requestRead(Variant::MakeList({Variant(text),
-                                                              Variant(std::to_string(property))}))
-                             : -1;
+        handle =
+            requestRead
+                ? requestRead(Variant::MakeList({Variant(text), Variant(std::to_string(property))}))
+                : -1;
       } catch (...) {
         handle = -1;
       }

@@ -16,9 +16,9 @@
 namespace zb {
 
 struct TPointData {
-  std::string Value;      // last value read or written, as text
-  bool HasValue = false;  // Value holds a read or written value
-  int32_t ErrorCount = 0; // consecutive failed reads; above 2 the point is no longer scanned
+  std::string Value;       // last value read or written, as text
+  bool HasValue = false;   // Value holds a read or written value
+  int32_t ErrorCount = 0;  // consecutive failed reads; above 2 the point is no longer scanned
 };
 
 // Ordered (insertion order) list of (address text, owned TPointData); lookups ignore case.

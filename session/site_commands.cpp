@@ -32,11 +32,9 @@ TWorkerOutcome TCommandWorkers::SiteTime() {
         const std::string address = BindingAddress(b);
         Variant values;
         std::string date, time;
-        if (Read(address, 56, values) != bacnet::kResponseComplexAck ||
-            !AnswerOctets(values, date))
+        if (Read(address, 56, values) != bacnet::kResponseComplexAck || !AnswerOctets(values, date))
           continue;
-        if (Read(address, 57, values) != bacnet::kResponseComplexAck ||
-            !AnswerOctets(values, time))
+        if (Read(address, 57, values) != bacnet::kResponseComplexAck || !AnswerOctets(values, time))
           continue;
         const auto u = [](char c) { return static_cast<unsigned char>(c); };
         double d = 0, t = 0;
@@ -68,7 +66,8 @@ TWorkerOutcome TCommandWorkers::SiteStatus() {
       return o;
     }
     std::vector<Variant> items;
-    for (std::string& line : SiteStatusLines(f_.BACnetDevice1.Bindings(), bacnet::LocalNow() - f_.SiteClockOffset))
+    for (std::string& line :
+         SiteStatusLines(f_.BACnetDevice1.Bindings(), bacnet::LocalNow() - f_.SiteClockOffset))
       items.emplace_back(std::move(line));
     o.CommandResult = Variant::MakeList(std::move(items));
   } catch (...) {

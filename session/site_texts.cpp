@@ -51,13 +51,23 @@ std::vector<std::string> SiteStatusLines(const std::vector<bacnet::TBACnetBindin
 
 std::string_view ObjectKindText(int t) {
   switch (t) {
-    case 0: case 13: return "{TRUE}{Analog}{Input}";
-    case 1: case 14: return "{TRUE}{Analog}{Output}";
-    case 2: case 19: return "{TRUE}{Analog}{Variable}";
-    case 3: return "{TRUE}{Digital}{Input}";
-    case 4: return "{TRUE}{Digital}{Output}";
-    case 5: return "{TRUE}{Digital}{Variable}";
-    default: return "{FALSE}{BACnet Type}{Object}";
+    case 0:
+    case 13:
+      return "{TRUE}{Analog}{Input}";
+    case 1:
+    case 14:
+      return "{TRUE}{Analog}{Output}";
+    case 2:
+    case 19:
+      return "{TRUE}{Analog}{Variable}";
+    case 3:
+      return "{TRUE}{Digital}{Input}";
+    case 4:
+      return "{TRUE}{Digital}{Output}";
+    case 5:
+      return "{TRUE}{Digital}{Variable}";
+    default:
+      return "{FALSE}{BACnet Type}{Object}";
   }
 }
 

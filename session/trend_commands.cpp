@@ -32,9 +32,10 @@ TWorkerOutcome TCommandWorkers::GetTrendData(const Variant& params) {
         count = TextToInt(text);
       for (const auto& [index, n] : TrendRequestPlan(count)) {
         int response = 0;
-        f_.BACnetDevice1.ReadRangeSync(Variant::MakeList({Variant(address), Variant("131"),
-                                                 Variant(EncodeByPositionRange(index, n))}),
-                              response, values);
+        f_.BACnetDevice1.ReadRangeSync(
+            Variant::MakeList(
+                {Variant(address), Variant("131"), Variant(EncodeByPositionRange(index, n))}),
+            response, values);
         if (response == 3) DecodeTrendRecords(values, f_.TrendBuffer);
       }
     } catch (const std::exception& e) {

@@ -94,7 +94,10 @@ int DecodeTrendRecords(const Variant& values, TTrendBuffer& buffer) {
     for (; i < n; ++i) {
       Element e = ElementAt(values, i);
       if (e.kind == kElementOpening) {
-        if (depth == 0 && e.tag == 5) { ++i; break; }
+        if (depth == 0 && e.tag == 5) {
+          ++i;
+          break;
+        }
         ++depth;
       } else if (e.kind == kElementClosing && depth > 0) {
         --depth;
@@ -104,7 +107,7 @@ int DecodeTrendRecords(const Variant& values, TTrendBuffer& buffer) {
     std::string date, time;
     bool haveStamp = false, haveDatum = false;
     double datum = 0;
-    depth = 0;  // inside the list of items
+    depth = 0;         // inside the list of items
     int section = -1;  // the record part being read (0 time stamp, 1 log datum)
     bool datumSeen = false;
     auto finish = [&]() {
@@ -147,8 +150,14 @@ int DecodeTrendRecords(const Variant& values, TTrendBuffer& buffer) {
         datumSeen = true;
         const std::string raw = RawOf(e);
         switch (e.tag) {
-          case 1: datum = DecodeBoolean(raw) ? 1.0 : 0.0; haveDatum = true; break;
-          case 2: datum = DecodeReal(raw); haveDatum = raw.size() >= 4; break;
+          case 1:
+            datum = DecodeBoolean(raw) ? 1.0 : 0.0;
+            haveDatum = true;
+            break;
+          case 2:
+            datum = DecodeReal(raw);
+            haveDatum = raw.size() >= 4;
+            break;
           case 3:
           case 4:
             datum = static_cast<double>(DecodeUnsigned(raw));
@@ -158,7 +167,8 @@ int DecodeTrendRecords(const Variant& values, TTrendBuffer& buffer) {
             datum = static_cast<double>(DecodeSigned(raw));
             haveDatum = !raw.empty() && raw.size() <= 4;
             break;
-          default: break;  // status, null, bit string, time change
+          default:
+            break;  // status, null, bit string, time change
         }
       } else if (depth == 2 && section == 1) {
         datumSeen = true;  // a constructed datum (failure, any): not a value

@@ -42,9 +42,9 @@ TEST_F(AlarmTrendCommands, AlarmFetchedOnceAndAcknowledged) {
   EXPECT_EQ(bnd.substr(44), "00000A2F0002BAC0");
   EXPECT_EQ(Results(Run(o, {"COMMAND=GETALARMS"})), Texts{}) << "fetched lines are gone";
 
-  EXPECT_EQ(Run(o, {"COMMAND=GETDATA", "DRIVERCOMMAND=ACKALARM", "BND=" + bnd,
-                    "USERNAME=operator"}),
-            (Texts{"COMMANDSTATUS=TRUE", "COMMAND=COMMANDSTATUS", "", "", ""}));
+  EXPECT_EQ(
+      Run(o, {"COMMAND=GETDATA", "DRIVERCOMMAND=ACKALARM", "BND=" + bnd, "USERNAME=operator"}),
+      (Texts{"COMMANDSTATUS=TRUE", "COMMAND=COMMANDSTATUS", "", "", ""}));
   std::string line;
   ASSERT_TRUE(site.WaitFor("\"ackAlarm\"", 5000, &line, loop_)) << site.TranscriptText();
   EXPECT_NE(line.find("\"processId\":77"), std::string::npos) << line;
@@ -62,8 +62,8 @@ std::vector<std::pair<double, double>> Records(const std::string& json, size_t* 
   const std::string key = "\"octets\":\"";
   size_t at = json.find(key);
   if (at == std::string::npos) return out;
-  const std::string hex = json.substr(at + key.size(), json.find('"', at + key.size()) -
-                                                           at - key.size());
+  const std::string hex =
+      json.substr(at + key.size(), json.find('"', at + key.size()) - at - key.size());
   const std::string bytes = HexToBytes(hex);
   *octets = bytes.size();
   for (size_t i = 0; i + 16 <= bytes.size(); i += 16) {
@@ -100,7 +100,8 @@ TEST_F(AlarmTrendCommands, TrendLogsShortLongAndFailing) {
   EXPECT_DOUBLE_EQ(records[0].second, Minute(1));
   EXPECT_EQ(records[29].first, 35);
   std::string line;
-  while (site.ReadLine(line, 100)) {}
+  while (site.ReadLine(line, 100)) {
+  }
   const std::string all = site.TranscriptText();
   EXPECT_NE(all.find("\"position\":0,\"count\":12"), std::string::npos) << all;
   EXPECT_NE(all.find("\"position\":12,\"count\":12"), std::string::npos) << all;
@@ -111,8 +112,8 @@ TEST_F(AlarmTrendCommands, TrendLogsShortLongAndFailing) {
   records = Records(t[3], &octets);
   EXPECT_EQ(octets, 16u * 108 + 1);
   ASSERT_EQ(records.size(), 108u);
-  EXPECT_EQ(records[11].first, 26);      // record 12 of the first request
-  EXPECT_EQ(records[12].first, 72.5);    // record 105: the last 96 follow
+  EXPECT_EQ(records[11].first, 26);    // record 12 of the first request
+  EXPECT_EQ(records[12].first, 72.5);  // record 105: the last 96 follow
   EXPECT_DOUBLE_EQ(records[107].second, Minute(200));
 
   EXPECT_EQ(Run(o, {"COMMAND=GETTRENDDATA", "TREND={Broken}{x}{10.47.0.2-TRN#9}"}),

@@ -4,12 +4,11 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <memory>
@@ -124,8 +123,8 @@ class CommandsTest : public ::testing::Test {
                                  const std::string& port = "47808") {
     peers_.push_back(std::make_unique<test::PeerProcess>());
     test::PeerProcess& p = *peers_.back();
-    EXPECT_TRUE(p.Start("site.js", {iface, port, "255.255.255.255", std::to_string(instance),
-                                    options},
+    EXPECT_TRUE(p.Start("site.js",
+                        {iface, port, "255.255.255.255", std::to_string(instance), options},
                         net_->Name(host)));
     EXPECT_TRUE(p.WaitFor("\"listening\"", 15000, nullptr, loop_)) << p.TranscriptText();
     return p;
@@ -144,8 +143,9 @@ class CommandsTest : public ::testing::Test {
     int o = host_.Create();
     EXPECT_GT(o, 0) << server_.LogText();
     EXPECT_TRUE(host_.CallBool(o, "Configure", {"VERSIONCHECK=1.7"}));
-    EXPECT_TRUE(host_.CallBool(o, "Connect", {"DESCRIPTION=" + description, "PANELTYPE=0",
-                                              "SP4=" + net_->Address(0), "IP3=1000"}));
+    EXPECT_TRUE(host_.CallBool(
+        o, "Connect",
+        {"DESCRIPTION=" + description, "PANELTYPE=0", "SP4=" + net_->Address(0), "IP3=1000"}));
     Texts t = Poll(o, 10000);
     EXPECT_EQ(t.empty() ? "" : t[0], "COMMANDSTATUS=TRUE") << Join(t) << server_.LogText();
     return o;
@@ -155,8 +155,7 @@ class CommandsTest : public ::testing::Test {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
       Texts t = host_.CallTexts(o, "Execute", {"COMMAND=COMMANDSTATUS"});
-      if (!t.empty() && (t[0] == "COMMANDSTATUS=TRUE" || t[0] == "COMMANDSTATUS=FALSE"))
-        return t;
+      if (!t.empty() && (t[0] == "COMMANDSTATUS=TRUE" || t[0] == "COMMANDSTATUS=FALSE")) return t;
       if (std::chrono::steady_clock::now() > end) return {"<timed out>", Join(t)};
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

@@ -13,10 +13,9 @@ namespace {
 const std::string kAV1 = "10.47.0.2-AVAL#1";
 
 int CountLines(const test::PeerProcess& p, const std::string& text) {
-  return static_cast<int>(std::count_if(p.Transcript().begin(), p.Transcript().end(),
-                                        [&](const std::string& l) {
-                                          return l.find(text) != std::string::npos;
-                                        }));
+  return static_cast<int>(
+      std::count_if(p.Transcript().begin(), p.Transcript().end(),
+                    [&](const std::string& l) { return l.find(text) != std::string::npos; }));
 }
 
 void Drain(test::PeerProcess& p, int ms) {
@@ -47,8 +46,9 @@ TEST_F(PointCommands, ReadModifyAndVerify) {
             (Texts{"COMMANDSTATUS=TRUE", "COMMAND=COMMANDSTATUS", "", ""}));
   ASSERT_TRUE(site.WaitFor("\"property\":85,\"value\":30.5", 5000, nullptr, loop_))
       << site.TranscriptText();
-  EXPECT_EQ(CountLines(site, "\"event\":\"write\",\"objectId\":{\"type\":2,\"instance\":1},"
-                             "\"property\":81,\"value\":true"),
+  EXPECT_EQ(CountLines(site,
+                       "\"event\":\"write\",\"objectId\":{\"type\":2,\"instance\":1},"
+                       "\"property\":81,\"value\":true"),
             1);
   EXPECT_EQ(CountLines(site, "\"value\":30.5,\"tag\":4,\"priority\":10"), 1);
   EXPECT_EQ(Results(Run(o, {"COMMAND=POINTGETDISABLED", "POINT={Boiler}{" + kAV1 + "}{}{}"})),
@@ -58,9 +58,9 @@ TEST_F(PointCommands, ReadModifyAndVerify) {
 
   bacnet::TBACnetPointAddress a;
   ASSERT_TRUE(bacnet::ParsePointAddress(kAV1 + ":85", a));
-  EXPECT_EQ(Results(Run(o, {"COMMAND=POINTVERIFY", "POINTNAME=Boiler",
-                            "POINTADDRESS=" + kAV1 + ":85"})),
-            (Texts{"POINTNAME=Boiler", "POINTADDRESS=" + bacnet::FormatPointAddress(a)}));
+  EXPECT_EQ(
+      Results(Run(o, {"COMMAND=POINTVERIFY", "POINTNAME=Boiler", "POINTADDRESS=" + kAV1 + ":85"})),
+      (Texts{"POINTNAME=Boiler", "POINTADDRESS=" + bacnet::FormatPointAddress(a)}));
   EXPECT_EQ(Run(o, {"COMMAND=POINTVERIFY", "POINTNAME=Boiler", "POINTADDRESS=not an address"}),
             (Texts{"COMMANDSTATUS=FALSE",
                    "COMMANDERROR=Point Address is Invalid. See help for more information."}));

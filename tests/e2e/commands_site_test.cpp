@@ -11,10 +11,9 @@ namespace zb::e2e {
 namespace {
 
 int CountLines(const test::PeerProcess& p, const std::string& text) {
-  return static_cast<int>(std::count_if(p.Transcript().begin(), p.Transcript().end(),
-                                        [&](const std::string& l) {
-                                          return l.find(text) != std::string::npos;
-                                        }));
+  return static_cast<int>(
+      std::count_if(p.Transcript().begin(), p.Transcript().end(),
+                    [&](const std::string& l) { return l.find(text) != std::string::npos; }));
 }
 
 std::string Object(const std::string& mac, int network, int type, int instance) {
@@ -37,9 +36,8 @@ TEST_F(SiteCommands, ClockStatusObjectListVendorAndRawProperties) {
   int o = Connect();
   ASSERT_TRUE(WaitForDevices(o, 1)) << site.TranscriptText();
 
-  EXPECT_EQ(Run(o, {"COMMAND=SITETIME"}),
-            (Texts{"COMMANDSTATUS=TRUE", "COMMAND=COMMANDSTATUS", "", "SITETIME=01/15/2026 08:30:45",
-                   ""}));
+  EXPECT_EQ(Run(o, {"COMMAND=SITETIME"}), (Texts{"COMMANDSTATUS=TRUE", "COMMAND=COMMANDSTATUS", "",
+                                                 "SITETIME=01/15/2026 08:30:45", ""}));
   Texts status = Results(Run(o, {"COMMAND=SITESTATUS"}));
   ASSERT_EQ(status.size(), 7u) << Join(status);
   EXPECT_EQ(status[0], "Current Date: 01/15/2026");
@@ -73,18 +71,19 @@ TEST_F(SiteCommands, ClockStatusObjectListVendorAndRawProperties) {
   EXPECT_EQ(Results(Run(o, vendor)), (Texts{"VENDORID=260", "MODELNAME=Site Box"}));
   EXPECT_EQ(Results(Run(o, vendor)), (Texts{"VENDORID=260", "MODELNAME=Site Box"}));
   std::string line;
-  while (site.ReadLine(line, 200)) {}
+  while (site.ReadLine(line, 200)) {
+  }
   EXPECT_EQ(CountLines(site, "\"property\":120"), 1) << "the second answer came from the cache";
-  EXPECT_EQ(Results(Run(o, {"COMMAND=GETDATA", "DRIVERCOMMAND=GETVENDORINFO"})),
-            (Texts{"", ""}));
+  EXPECT_EQ(Results(Run(o, {"COMMAND=GETDATA", "DRIVERCOMMAND=GETVENDORINFO"})), (Texts{"", ""}));
 
-  EXPECT_EQ(Results(Run(o, {"COMMAND=GETDATA", "DRIVERCOMMAND=READPROPERTIES",
-                            "POINTADDRESS={a}{b}{10.47.0.2-AVAL#1}", "PROP0=85", "PROP1=77",
-                            "PROP2=999"})),
-            (Texts{"PROP85=0C0080000119553E4441AC00003F",
-                   "PROP77=0C00800001194D" "3E750C00426F696C65722054656D703F",
-                   "PROP999=ERROR: Error Class: property (2) - Reason: unknown-property (32)",
-                   ""}));
+  EXPECT_EQ(
+      Results(
+          Run(o, {"COMMAND=GETDATA", "DRIVERCOMMAND=READPROPERTIES",
+                  "POINTADDRESS={a}{b}{10.47.0.2-AVAL#1}", "PROP0=85", "PROP1=77", "PROP2=999"})),
+      (Texts{"PROP85=0C0080000119553E4441AC00003F",
+             "PROP77=0C00800001194D"
+             "3E750C00426F696C65722054656D703F",
+             "PROP999=ERROR: Error Class: property (2) - Reason: unknown-property (32)", ""}));
   EXPECT_EQ(Results(Run(o, {"COMMAND=GETDATA", "DRIVERCOMMAND=READPROPERTIES",
                             "POINTADDRESS={a}{b}{10.47.0.2-AVAL#1}"})),
             (Texts{""}));
@@ -122,8 +121,7 @@ TEST_F(SiteCommands, TwoDevicesOnDifferentNetworksBehindARouter) {
       << Join(status);
 
   // The local device does not answer its clock: the site time is the remote device's.
-  EXPECT_EQ(Results(Run(o, {"COMMAND=SITETIME"})),
-            (Texts{"SITETIME=01/15/2026 08:30:45", ""}));
+  EXPECT_EQ(Results(Run(o, {"COMMAND=SITETIME"})), (Texts{"SITETIME=01/15/2026 08:30:45", ""}));
 
   const std::string remoteAV = Object(kRemoteMac, 5, 2, 1);
   EXPECT_EQ(Results(Run(o, {"COMMAND=POINTGETVALUE", "POINT={r}{" + remoteAV + "}{}{}"})),
@@ -135,10 +133,10 @@ TEST_F(SiteCommands, TwoDevicesOnDifferentNetworksBehindARouter) {
 
   Texts objects = Results(Run(o, {"COMMAND=GETDATA", "DRIVERCOMMAND=GETPOINTSLIST"}, 60000));
   EXPECT_EQ(objects.size(), 12u) << Join(objects);
-  EXPECT_NE(std::find(objects.begin(), objects.end(),
-                      "{" + remoteAV + "}{Remote Temp}{" + UnitsText(62) +
-                          "}{TRUE}{Analog}{Variable}"),
-            objects.end())
+  EXPECT_NE(
+      std::find(objects.begin(), objects.end(),
+                "{" + remoteAV + "}{Remote Temp}{" + UnitsText(62) + "}{TRUE}{Analog}{Variable}"),
+      objects.end())
       << Join(objects);
 
   EXPECT_EQ(Results(Run(o, {"COMMAND=GETDATA", "DRIVERCOMMAND=GETVENDORINFO",
@@ -163,7 +161,8 @@ TEST_F(SiteCommands, TwoDevicesOnDifferentNetworksBehindARouter) {
   std::string line;
   EXPECT_TRUE(remote.WaitFor("\"ackAlarm\"", 5000, &line, loop_)) << remote.TranscriptText();
   EXPECT_NE(line.find("remote operator"), std::string::npos) << line;
-  while (router.ReadLine(line, 100)) {}
+  while (router.ReadLine(line, 100)) {
+  }
   EXPECT_NE(router.TranscriptText().find("\"to\":\"remote\""), std::string::npos);
 }
 

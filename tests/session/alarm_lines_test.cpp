@@ -34,10 +34,8 @@ std::string Line(const TEventNotification& n) {
 }
 
 TEST(AlarmLineTest, PlainAlarmAndEvent) {
-  EXPECT_EQ(Line(Notification("Boiler fault")),
-            "{12/08/2026 14:05}{Boiler fault}{1}{3}{TRUE}{}");
-  EXPECT_EQ(Line(Notification("Door opened", 1)),
-            "{12/08/2026 14:05}{Door opened}{3}{3}{TRUE}{}");
+  EXPECT_EQ(Line(Notification("Boiler fault")), "{12/08/2026 14:05}{Boiler fault}{1}{3}{TRUE}{}");
+  EXPECT_EQ(Line(Notification("Door opened", 1)), "{12/08/2026 14:05}{Door opened}{3}{3}{TRUE}{}");
 }
 
 TEST(AlarmLineTest, PrefixSetsClassLevelAcknowledgeAndNote) {
@@ -97,8 +95,18 @@ TEST(AckReferenceTest, EmbeddedAndParsedBack) {
   const std::string mac("\x0a\x00\x00\x02\xba\xc0", 6);
   ASSERT_TRUE(FormatAlarmLine(n, 5, mac, line));
   const std::string expected =
-      "00000007" "0008" "04D2" "0000" "0003" "0003" "7E0C0802" "0E050900" "0005" "0A000002BAC0";
-  EXPECT_EQ(line, "{12/08/2026 14:05}{Boiler faultBND:" + expected + "}{3}{2}{TRUE}{Operator note}");
+      "00000007"
+      "0008"
+      "04D2"
+      "0000"
+      "0003"
+      "0003"
+      "7E0C0802"
+      "0E050900"
+      "0005"
+      "0A000002BAC0";
+  EXPECT_EQ(line,
+            "{12/08/2026 14:05}{Boiler faultBND:" + expected + "}{3}{2}{TRUE}{Operator note}");
   TAckReference r;
   ASSERT_TRUE(ParseAckReference(expected, r));
   EXPECT_EQ(r.ProcessIdentifier, 7u);

@@ -32,7 +32,7 @@ struct Site {
   std::map<Key, std::string> values;  // encoded application-tagged value(s)
   std::vector<std::string> writes;    // "type:instance:property=<value part hex>"
   std::vector<std::pair<int, int>> ranges;
-  std::vector<std::string> acks;      // service data of AcknowledgeAlarm requests
+  std::vector<std::string> acks;  // service data of AcknowledgeAlarm requests
   int reads = 0;
   int trend_records = 0;
   bool fail_writes = false;
@@ -98,9 +98,8 @@ struct SessionRig {
                      : ComplexAck(invoke, 12,
                                   EncodeObjectIdentifier(kTagClassContext, 0, uint32_t(type),
                                                          uint32_t(instance)) +
-                                      EncodeUnsigned(kTagClassContext, 1, uint32_t(prop)) +
-                                      tail + EncodeOpeningTag(3) + it->second +
-                                      EncodeClosingTag(3));
+                                      EncodeUnsigned(kTagClassContext, 1, uint32_t(prop)) + tail +
+                                      EncodeOpeningTag(3) + it->second + EncodeClosingTag(3));
       } else if (s.pdu.ServiceChoice == 15) {
         const size_t at = s.pdu.ServiceData.find('\x3e');
         site.writes.push_back(std::to_string(type) + ":" + std::to_string(instance) + ":" +
@@ -118,8 +117,8 @@ struct SessionRig {
           int items = 0;
           for (int k = index; k < index + n && k < site.trend_records; ++k, ++items) {
             records += EncodeOpeningTag(0);
-            records += EncodeDate(kTagClassApplication, 0, std::string("\x7e\x0c", 2) +
-                                                            char(1 + k / 24) + '\x02');
+            records += EncodeDate(kTagClassApplication, 0,
+                                  std::string("\x7e\x0c", 2) + char(1 + k / 24) + '\x02');
             records += EncodeTime(kTagClassApplication, 0,
                                   std::string(1, char(k % 24)) + std::string(3, '\0'));
             records += EncodeClosingTag(0) + EncodeOpeningTag(1) +
@@ -179,11 +178,14 @@ TEST(PointModifyPlanTest, GroupRules) {
 
 TEST(PointCommandsTest, ModifyWritesOutOfServiceOnly) {
   SessionRig r;
-  TWorkerOutcome o =
-      r.Run(kCommandPointModify, {"COMMAND=POINTMODIFY", "POINT={n}{10.0.0.2-AVAL#1}{VALUE=}{TRUE}"});
+  TWorkerOutcome o = r.Run(kCommandPointModify,
+                           {"COMMAND=POINTMODIFY", "POINT={n}{10.0.0.2-AVAL#1}{VALUE=}{TRUE}"});
   EXPECT_EQ(o.OperationState, 2);
   ASSERT_EQ(r.site.writes.size(), 1u);
-  EXPECT_EQ(r.site.writes[0], "2:1:81=3E11" "3F" "490A");
+  EXPECT_EQ(r.site.writes[0],
+            "2:1:81=3E11"
+            "3F"
+            "490A");
 }
 
 TEST(PointCommandsTest, ModifyWritesTheValueAndCachesIt) {
@@ -192,8 +194,7 @@ TEST(PointCommandsTest, ModifyWritesTheValueAndCachesIt) {
   r.form->Points.InstallPointList(List({"POINT0={a}{10.0.0.2-AVAL#1}{}{}"}), names);
   r.form->Points.PointsReplaced = false;
   r.form->Points.PointTable.Data(0).ErrorCount = 3;
-  TWorkerOutcome o = r.Run(kCommandPointModify,
-                           {"POINT={n}{10.0.0.2-AVAL#1}{VALUE=\"42.5\"}{}"});
+  TWorkerOutcome o = r.Run(kCommandPointModify, {"POINT={n}{10.0.0.2-AVAL#1}{VALUE=\"42.5\"}{}"});
   EXPECT_EQ(o.OperationState, 2);
   ASSERT_EQ(r.site.writes.size(), 1u);
   EXPECT_EQ(r.site.writes[0], "2:1:85=3E" + BytesToHex(Real(42.5)) + "3F490A");
@@ -240,8 +241,7 @@ TEST(PointCommandsTest, GetValueAndDisabled) {
 
 TEST(PointCommandsTest, VerifyAndCachedList) {
   SessionRig r;
-  TWorkerOutcome o =
-      r.Run(kCommandPointVerify, {"POINTNAME=Room", "POINTADDRESS=10.0.0.2-AVAL#1"});
+  TWorkerOutcome o = r.Run(kCommandPointVerify, {"POINTNAME=Room", "POINTADDRESS=10.0.0.2-AVAL#1"});
   EXPECT_EQ(o.OperationState, 2);
   ASSERT_EQ(o.CommandResult.Count(), 2);
   EXPECT_EQ(o.CommandResult[0].ToText(), "POINTNAME=Room");
@@ -263,8 +263,8 @@ TEST(PointCommandsTest, VerifyAndCachedList) {
   r.form->Points.StorePointValue("2-AIN#2", "1");
   r.form->Points.StorePointValue("2-AIN#3", "ON");
   o = r.Run(kCommandGetPointsList, {});
-  EXPECT_EQ(Texts(o.CommandResult),
-            (std::vector<std::string>{"POINT0={2-AIN#2}{VALUE=1}", "POINT1={2-AIN#3}{VALUE=TRUE}"}));
+  EXPECT_EQ(Texts(o.CommandResult), (std::vector<std::string>{"POINT0={2-AIN#2}{VALUE=1}",
+                                                              "POINT1={2-AIN#3}{VALUE=TRUE}"}));
 }
 
 TEST(SiteCommandsTest, StatusLinesAndTime) {
@@ -335,7 +335,8 @@ TEST(DriverCommandsTest, ObjectListOfABoundDevice) {
   EXPECT_EQ(o.OperationState, 2);
   EXPECT_EQ(Texts(o.CommandResult),
             (std::vector<std::string>{
-                "{0A:00:00:02:BA:C0-AIN#3}{Outside Air}{\xB0" "F}{TRUE}{Analog}{Input}",
+                "{0A:00:00:02:BA:C0-AIN#3}{Outside Air}{\xB0"
+                "F}{TRUE}{Analog}{Input}",
                 "{0A:00:00:02:BA:C0-BOUT#1}{Fan}{Off/Running}{TRUE}{Digital}{Output}",
                 "{0A:00:00:02:BA:C0-MSI#2}{Mode}{}{TRUE}{Analog}{Input}"}));
 }
@@ -344,7 +345,8 @@ TEST(DriverCommandsTest, VendorInfoIsReadOncePerDevice) {
   SessionRig r;
   r.Set(8, 1234, 120, EncodeUnsigned(kTagClassApplication, 0, 260));
   r.Set(8, 1234, 70, Text("Box~7"));
-  const std::vector<Variant> ask = {"DRIVERCOMMAND=GETVENDORINFO", "POINTADDRESS=10.0.0.2-DEV#1234"};
+  const std::vector<Variant> ask = {"DRIVERCOMMAND=GETVENDORINFO",
+                                    "POINTADDRESS=10.0.0.2-DEV#1234"};
   TWorkerOutcome o = r.Run(kCommandGetData, ask);
   EXPECT_EQ(Texts(o.CommandResult), (std::vector<std::string>{"VENDORID=260", "MODELNAME=Box 7"}));
   const int reads = r.site.reads;
@@ -352,8 +354,7 @@ TEST(DriverCommandsTest, VendorInfoIsReadOncePerDevice) {
   EXPECT_EQ(Texts(o.CommandResult), (std::vector<std::string>{"VENDORID=260", "MODELNAME=Box 7"}));
   EXPECT_EQ(r.site.reads, reads);
   // Same station on another network is another device.
-  o = r.Run(kCommandGetData, {"DRIVERCOMMAND=GETVENDORINFO",
-                              "POINTADDRESS=[10]10.0.0.2-DEV#1234"});
+  o = r.Run(kCommandGetData, {"DRIVERCOMMAND=GETVENDORINFO", "POINTADDRESS=[10]10.0.0.2-DEV#1234"});
   EXPECT_GT(r.site.reads, reads);
   EXPECT_EQ(r.form->VendorCache.size(), 2u);
   o = r.Run(kCommandGetData, {"DRIVERCOMMAND=GETVENDORINFO", "POINTADDRESS=10.0.0.3-DEV#77"});
@@ -367,24 +368,30 @@ TEST(DriverCommandsTest, VendorInfoIsReadOncePerDevice) {
 TEST(DriverCommandsTest, RawPropertyReadsAndWrites) {
   SessionRig r;
   r.Set(2, 1, 85, Real(1));
-  TWorkerOutcome o = r.Run(kCommandGetData, {"DRIVERCOMMAND=READPROPERTIES",
-                                             "POINTADDRESS={a}{b}{10.0.0.2-AVAL#1}",
-                                             "PROP0=85", "PROP1=77"});
+  TWorkerOutcome o =
+      r.Run(kCommandGetData, {"DRIVERCOMMAND=READPROPERTIES",
+                              "POINTADDRESS={a}{b}{10.0.0.2-AVAL#1}", "PROP0=85", "PROP1=77"});
   EXPECT_EQ(o.OperationState, 2);
   ASSERT_EQ(o.CommandResult.Count(), 3);
-  EXPECT_EQ(o.CommandResult[0].ToText(), "PROP85=0C008000011955" "3E" + BytesToHex(Real(1)) + "3F");
+  EXPECT_EQ(o.CommandResult[0].ToText(),
+            "PROP85=0C008000011955"
+            "3E" +
+                BytesToHex(Real(1)) + "3F");
   EXPECT_EQ(o.CommandResult[1].ToText(),
             "PROP77=ERROR: Error Class: property (2) - Reason: unknown-property (32)");
-  o = r.Run(kCommandGetData, {"DRIVERCOMMAND=READPROPERTIES", "POINTADDRESS={a}{b}{10.0.0.2-AVAL#1}"});
+  o = r.Run(kCommandGetData,
+            {"DRIVERCOMMAND=READPROPERTIES", "POINTADDRESS={a}{b}{10.0.0.2-AVAL#1}"});
   EXPECT_EQ(Texts(o.CommandResult), std::vector<std::string>{""});
 
-  o = r.Run(kCommandGetData, {"DRIVERCOMMAND=WRITEPROPERTIES", "POINTADDRESS={a}{b}{10.0.0.2-AVAL#1}",
-                              "PROP0=85", "DATA0=3E44428A00003F"});
+  o = r.Run(kCommandGetData,
+            {"DRIVERCOMMAND=WRITEPROPERTIES", "POINTADDRESS={a}{b}{10.0.0.2-AVAL#1}", "PROP0=85",
+             "DATA0=3E44428A00003F"});
   EXPECT_EQ(Texts(o.CommandResult), (std::vector<std::string>{"RESULT85=", ""}));
   EXPECT_EQ(r.site.writes.back(), "2:1:85=3E44428A00003F");
   r.site.fail_writes = true;
-  o = r.Run(kCommandGetData, {"DRIVERCOMMAND=WRITEPROPERTIES", "POINTADDRESS={a}{b}{10.0.0.2-AVAL#1}",
-                              "PROP0=85", "DATA0=3E44428A00003F"});
+  o = r.Run(kCommandGetData,
+            {"DRIVERCOMMAND=WRITEPROPERTIES", "POINTADDRESS={a}{b}{10.0.0.2-AVAL#1}", "PROP0=85",
+             "DATA0=3E44428A00003F"});
   EXPECT_EQ(o.CommandResult[0].ToText(),
             "RESULT0=Error Class: property (2) - Reason: write-access-denied (40)");
 }
@@ -449,7 +456,8 @@ TEST(TrendCommandsTest, LongLogIsCappedAndErrorsGiveNoRecords) {
   SessionRig r;
   r.Set(20, 1, 141, EncodeUnsigned(kTagClassApplication, 0, 200));
   r.site.trend_records = 200;
-  TWorkerOutcome o = r.Run(kCommandGetTrendData, {"COMMAND=GETTRENDDATA", "X={a}{b}{10.0.0.2-TRN#1}"});
+  TWorkerOutcome o =
+      r.Run(kCommandGetTrendData, {"COMMAND=GETTRENDDATA", "X={a}{b}{10.0.0.2-TRN#1}"});
   EXPECT_EQ(r.site.ranges.size(), 9u);
   EXPECT_EQ(r.form->TrendCount(), 108);
   EXPECT_EQ(o.CommandResult[0].AsTextRaw().size(), 16u * 108 + 1);

@@ -22,10 +22,10 @@ TEST(BraceGroupTest, TakesGroupsInOrder) {
 TEST(PointTableTest, InstallSkipsDuplicatesAndStopsAtFirstGap) {
   TPointCache c;
   std::vector<std::string> names;
-  ASSERT_TRUE(c.InstallPointList(List({"COMMAND=SENDPOINTSLIST", "POINT0={a}{2-AIN#1}{x}{y}",
-                                       "POINT1={b}{2-ain#1}{x}{y}", "POINT2={c}{2-BIN#3}{}{}",
-                                       "POINT3=", "POINT4={d}{2-AVAL#9}{}{}"}),
-                                 names));
+  ASSERT_TRUE(c.InstallPointList(
+      List({"COMMAND=SENDPOINTSLIST", "POINT0={a}{2-AIN#1}{x}{y}", "POINT1={b}{2-ain#1}{x}{y}",
+            "POINT2={c}{2-BIN#3}{}{}", "POINT3=", "POINT4={d}{2-AVAL#9}{}{}"}),
+      names));
   EXPECT_EQ(names.size(), 3u);
   ASSERT_EQ(c.PointTable.Count(), 2);
   EXPECT_EQ(c.PointTable.Address(0), "2-AIN#1");
@@ -41,9 +41,9 @@ TEST(PointTableTest, ReinstallKeepsValuesAndErrorCounts) {
   c.PointsReplaced = false;
   c.StorePointValue("2-AIN#1", "72.5");
   c.PointTable.Data(1).ErrorCount = 3;
-  c.InstallPointList(List({"POINT0={z}{2-ain#2}{}{}", "POINT1={a}{2-AIN#1}{}{}",
-                           "POINT2={n}{2-AIN#7}{}{}"}),
-                     names);
+  c.InstallPointList(
+      List({"POINT0={z}{2-ain#2}{}{}", "POINT1={a}{2-AIN#1}{}{}", "POINT2={n}{2-AIN#7}{}{}"}),
+      names);
   ASSERT_EQ(c.PointTable.Count(), 3);
   EXPECT_EQ(c.PointTable.Data(0).ErrorCount, 3);
   EXPECT_EQ(c.PointTable.Data(1).Value, "72.5");
@@ -86,9 +86,7 @@ struct ScanRig {
   std::vector<std::string> reads;
   int next_handle = 1;
   bool refuse = false;
-  void Install(std::vector<Variant> points) {
-    c.InstallPointList(List(std::move(points)), names);
-  }
+  void Install(std::vector<Variant> points) { c.InstallPointList(List(std::move(points)), names); }
   void Step(int n = 1, bool offline = false) {
     for (int i = 0; i < n; ++i)
       c.ScanStep(
@@ -100,8 +98,8 @@ struct ScanRig {
           30);
   }
   static Variant Answer(const std::string& value) {
-    return List({List({2, 0, "x"}), List({2, 1, "x"}), List({3, 3}), List({1, 4, value}),
-                 List({4, 3})});
+    return List(
+        {List({2, 0, "x"}), List({2, 1, "x"}), List({3, 3}), List({1, 4, value}), List({4, 3})});
   }
 };
 
@@ -149,9 +147,9 @@ TEST(PointScanTest, ThreeFailuresDropAPointUntilAValueIsStored) {
     r.c.HandleScanResponse(r.c.ScanHandle, 5, Variant());
     r.Step(2);  // -> 1, reads AIN#2
     r.c.HandleScanResponse(r.c.ScanHandle, 3, ScanRig::Answer("1"));
-    r.Step();   // -> 901
-    r.Step(21); // pause
-    r.Step();   // 0 -> 1
+    r.Step();    // -> 901
+    r.Step(21);  // pause
+    r.Step();    // 0 -> 1
   }
   EXPECT_EQ(r.c.PointTable.Data(0).ErrorCount, 3);
   const size_t before = r.reads.size();

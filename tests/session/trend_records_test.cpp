@@ -94,7 +94,8 @@ TEST(TrendDecodeTest, CapOfOneHundredAndEightRecords) {
     std::string records;
     for (int k = 0; k < 12; ++k) {
       std::string r = EncodeOpeningTag(0);
-      r += EncodeDate(kTagClassApplication, 0, std::string("\x7e\x0c", 2) + char(1 + request) + '\x02');
+      r += EncodeDate(kTagClassApplication, 0,
+                      std::string("\x7e\x0c", 2) + char(1 + request) + '\x02');
       r += EncodeTime(kTagClassApplication, 0, std::string(1, char(k)) + std::string(3, '\0'));
       r += EncodeClosingTag(0);
       r += EncodeOpeningTag(1) + EncodeReal(kTagClassContext, 2, request * 12 + k) +
@@ -124,8 +125,8 @@ TEST(TrendDecodeTest, OctetsAreLittleEndianPairsWithATrailingZero) {
 }
 
 TEST(TrendDecodeTest, CutAnswersNeverCrashAndKeepWholeRecords) {
-  std::string records = Record(1, EncodeReal(kTagClassContext, 2, 4)) +
-                        Record(2, EncodeReal(kTagClassContext, 2, 5));
+  std::string records =
+      Record(1, EncodeReal(kTagClassContext, 2, 4)) + Record(2, EncodeReal(kTagClassContext, 2, 5));
   const std::string ack = Ack(records, 2);
   for (size_t n = 0; n <= ack.size(); ++n) {
     TTrendBuffer buffer;

@@ -1,67 +1,15 @@
 #include "bacnet/app/device_request.h"
 
-#include <cctype>
-#include <cerrno>
-#include <cstdint>
 #include <cmath>
-#include <cstdlib>
+#include <cstdint>
 
 #include "bacnet/app/point_address.h"
 #include "bacnet/app/tag_codec.h"
+#include "support/strings.h"
 
 namespace zb::bacnet {
 
 namespace {
-
-// The host's lenient number forms: blanks before, anything after a blank or "%" ignored, and the
-// words TRUE, FALSE, ON, OFF and -ON.
-std::string PrepareText(const std::string& s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return std::string();
-  std::string t = s.substr(b);
-  t = t.substr(0, t.find(' '));
-  t = t.substr(0, t.find('%'));
-  for (char& c : t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return t;
-}
-
-bool WordValue(const std::string& t, double& v) {
-  if (t == "TRUE" || t == "ON") v = 1;
-  else if (t == "FALSE" || t == "OFF") v = 0;
-  else if (t == "-ON") v = -1;
-  else return false;
-  return true;
-}
-
-double LenientDouble(const std::string& s) {
-  const std::string t = PrepareText(s);
-  double v = 0;
-  if (WordValue(t, v) || t.empty()) return v;
-  errno = 0;
-  char* end = nullptr;
-  v = std::strtod(t.c_str(), &end);
-  if (end != t.c_str() + t.size() || errno != 0 || !std::isfinite(v)) return 0;
-  return v;
-}
-
-int32_t LenientInt(const std::string& s) {
-  const std::string t = PrepareText(s);
-  double w = 0;
-  if (WordValue(t, w)) return static_cast<int32_t>(w);
-  if (t.empty()) return 0;
-  errno = 0;
-  char* end = nullptr;
-  long long v = std::strtoll(t.c_str(), &end, 10);
-  if (end != t.c_str() + t.size() || errno != 0 || v < INT32_MIN || v > INT32_MAX) return 0;
-  return static_cast<int32_t>(v);
-}
-
-bool LenientBool(const std::string& s) {
-  const std::string t = PrepareText(s);
-  double w = 0;
-  if (WordValue(t, w)) return w != 0;
-  return LenientDouble(s) != 0;
-}
 
 bool ElementText(const Variant& request, int i, std::string& out) {
   return request[request.LowBound() + i].TryToText(out);
@@ -70,7 +18,7 @@ bool ElementText(const Variant& request, int i, std::string& out) {
 bool ElementInt(const Variant& request, int i, int32_t& out) {
   std::string text;
   if (!ElementText(request, i, text)) return false;
-  out = LenientInt(text);
+  out = TextToInt(text);
   return true;
 }
 
@@ -152,14 +100,14 @@ bool NumberOf(const Variant& v, double& out) {
     case Variant::Type::Real: out = v.AsRealRaw(); return true;
     case Variant::Type::Boolean: out = v.AsBoolRaw() ? 1 : 0; return true;
     case Variant::Type::Empty: out = 0; return true;
-    case Variant::Type::Text: out = LenientDouble(v.AsTextRaw()); return true;
+    case Variant::Type::Text: out = TextToDouble(v.AsTextRaw()); return true;
     default: return false;
   }
 }
 
 bool IntegerOf(const Variant& v, int64_t& out) {
   if (v.IsText()) {
-    out = LenientInt(v.AsTextRaw());
+    out = TextToInt(v.AsTextRaw());
     return true;
   }
   double d = 0;
@@ -178,7 +126,7 @@ bool EncodeWriteValue(int dataType, const Variant& value, std::string& out) {
     case kAppTagNull: out = EncodeNull(c, 0); return true;
     case kAppTagBoolean:
       out = EncodeBoolean(c, 0, value.type() == Variant::Type::Boolean ? value.AsBoolRaw()
-                                                                        : LenientBool(text));
+                                                                        : TextToBool(text));
       return true;
     case kAppTagUnsigned:
     case kAppTagEnumerated: {
@@ -216,8 +164,8 @@ bool EncodeWriteValue(int dataType, const Variant& value, std::string& out) {
         if (!IntegerOf(value, v)) return false;
         type = instance = static_cast<int32_t>(v);
       } else {
-        type = LenientInt(text.substr(0, sep));
-        instance = LenientInt(text.substr(sep + 1));
+        type = TextToInt(text.substr(0, sep));
+        instance = TextToInt(text.substr(sep + 1));
       }
       out = EncodeObjectIdentifier(c, 0, static_cast<uint32_t>(type),
                                    static_cast<uint32_t>(instance));

@@ -167,7 +167,7 @@ int TBACnetDevice::Send(TBACnetPDU& pdu, int slot) {
   if (!App) return -1;
   // Only the application layer's tick ends an unanswered transaction, and it runs from the
   // layer's first Open on: before that a request could never finish, so none is sent.
-  if (pdu.PDUType == kPDUConfirmedRequest && !App->timer().Enabled()) return -1;
+  if (pdu.PDUType == kPDUConfirmedRequest && !App->Opened()) return -1;
   int handle = -1;
   try {
     handle = App->SendRequest(pdu);

@@ -230,6 +230,10 @@ bool TBACnetDataLinkPTP::OpenLine() {
     port_->ArmLineErrorTrigger(line_error_handle_, 15, true);
     port_->SetRTS(true);
     machines_.ClearReceivedFrame();
+    // What was queued for an earlier connection (or while there was none) belongs to requests
+    // the layers above have given up on; sent now, a write the host was told failed would
+    // still be carried out.
+    transmit_queue_.Clear();
     timer_.SetEnabled(true);
     machines_.OutboundRequested = true;
     machines_.RunConnectionMachine();

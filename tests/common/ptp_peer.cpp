@@ -205,7 +205,14 @@ void PTPPeer::Handle(const RefFrame& f) {
   if (!f.ok) return;
   switch (f.type) {
     case ptp::kConnectRequest:
-      if (answer_connect_request) SendFrame(ptp::kConnectResponse, password);
+      if (answer_connect_request) {
+        // A new connection starts both sequence bits at 0 on either side.
+        tx_sequence = expected_rx = 0;
+        SendFrame(ptp::kConnectResponse, password);
+      }
+      break;
+    case ptp::kConnectResponse:
+      tx_sequence = expected_rx = 0;
       break;
     case ptp::kDisconnectRequest:
       if (answer_disconnect) SendFrame(ptp::kDisconnectResponse);

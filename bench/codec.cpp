@@ -7,35 +7,14 @@
 
 #include "bacnet/app/tag_codec.h"
 #include "bacnet/app/tagged_list.h"
+#include "bench/rpm_ack.h"
 
 namespace {
 
 using namespace zb::bacnet;
+using zb::bench::FullReadPropertyMultipleAck;
 constexpr int C = kTagClassContext;
 constexpr int A = kTagClassApplication;
-
-std::string Property(int id, const std::string& value) {
-  return EncodeEnumerated(C, 2, id) + EncodeOpeningTag(4) + value + EncodeClosingTag(4);
-}
-
-// Per analog object: present value, status flags, units, out-of-service, reliability and name.
-std::string FullReadPropertyMultipleAck() {
-  std::string out;
-  for (int instance = 0; out.size() < 1400; ++instance) {
-    std::string object = EncodeObjectIdentifier(C, 0, 0, instance) + EncodeOpeningTag(1);
-    object += Property(85, EncodeReal(A, 0, 20.5 + instance));
-    object += Property(111, EncodeBitString(A, 0, "0000"));
-    object += Property(117, EncodeEnumerated(A, 0, 62));
-    object += Property(81, EncodeBoolean(A, 0, false));
-    object += Property(103, EncodeEnumerated(A, 0, 0));
-    object += Property(
-        77, EncodeCharacterString(A, 0, "Zone " + std::to_string(instance) + " supply air"));
-    object += EncodeClosingTag(1);
-    if (out.size() + object.size() > 1470) break;
-    out += object;
-  }
-  return out;
-}
 
 std::string SmallReadPropertyAck() {
   return EncodeObjectIdentifier(C, 0, 0, 5) + EncodeUnsigned(C, 1, 85) + EncodeOpeningTag(3) +

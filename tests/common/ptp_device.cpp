@@ -94,8 +94,13 @@ std::string ObjectId(uint8_t tag_octet, uint16_t type, uint32_t instance) {
 }
 
 std::string ErrorPDU(uint8_t invoke, uint8_t service, uint8_t error_class, uint8_t code) {
-  return std::string{'\x50', static_cast<char>(invoke), static_cast<char>(service), '\x91',
-                     static_cast<char>(error_class), '\x91', static_cast<char>(code)};
+  return std::string{'\x50',
+                     static_cast<char>(invoke),
+                     static_cast<char>(service),
+                     '\x91',
+                     static_cast<char>(error_class),
+                     '\x91',
+                     static_cast<char>(code)};
 }
 
 }  // namespace
@@ -197,8 +202,7 @@ void PTPDevice::Handle(const std::string& npdu) {
       uint32_t low = 0, high = 0x3FFFFF;
       if (apdu.size() > 2) {
         if (!ContextTag(apdu, 2, 0, lo) || !Unsigned(apdu, lo, low) ||
-            !ContextTag(apdu, lo.end, 1, hi) || !Unsigned(apdu, hi, high) ||
-            hi.end != apdu.size())
+            !ContextTag(apdu, lo.end, 1, hi) || !Unsigned(apdu, hi, high) || hi.end != apdu.size())
           return bad.push_back(apdu);
       }
       ++who_is;
@@ -245,7 +249,7 @@ void PTPDevice::HandleConfirmed(const std::string& apdu) {
     requests.push_back(r);
     const bool object_known = ObjectKnown(r.type, r.instance);
     const std::string* v = Get(r.type, r.instance, r.property);
-    if (!object_known) return Answer(ErrorPDU(r.invoke, r.service, 1, 31));  // unknown object
+    if (!object_known) return Answer(ErrorPDU(r.invoke, r.service, 1, 31));       // unknown object
     if (!v || r.index >= 0) return Answer(ErrorPDU(r.invoke, r.service, 2, 32));  // property
     std::string ack{'\x30', static_cast<char>(r.invoke), static_cast<char>(r.service)};
     ack += ObjectId(0x0C, r.type, r.instance);

@@ -40,10 +40,10 @@ class PTPDevice {
     uint16_t type = 0;
     uint32_t instance = 0;
     uint32_t property = 0;
-    int64_t index = -1;    // array index when given
-    std::string value;     // WriteProperty: the octets between the opening and closing tag 3
-    int priority = -1;     // WriteProperty: context tag 4 when given
-    std::string apdu;      // the whole APDU as received
+    int64_t index = -1;  // array index when given
+    std::string value;   // WriteProperty: the octets between the opening and closing tag 3
+    int priority = -1;   // WriteProperty: context tag 4 when given
+    std::string apdu;    // the whole APDU as received
   };
   std::vector<Request> requests;
   int who_is = 0;

@@ -1,7 +1,7 @@
 // The driver server on a direct PTP cable (a pseudo-terminal) to a BACnet device: connect with
-// its progress seen by a person watching during the line set-up, point reads and writes answered at the far
-// end, disconnect with its exchange, an offline PTP session that leaves the line alone, and a
-// cable pulled while connected.
+// its progress seen by a person watching during the line set-up, point reads and writes answered at
+// the far end, disconnect with its exchange, an offline PTP session that leaves the line alone, and
+// a cable pulled while connected.
 #include "tests/e2e/ptp_harness.h"
 
 namespace zb::e2e {

@@ -113,9 +113,14 @@ class PTPTest : public ::testing::Test {
             "BAUDRATE=38400", "IP3=1000"};
   }
   Texts ModemParams() const {
-    return {"DESCRIPTION=Dial", "PANELTYPE=1",          "COMPORT=" + std::to_string(kComPort),
-            "BAUDRATE=9600",    "CONNECTIONTYPE=MODEM", "PHONENUMBER=5551234",
-            "SP3=ATZ",          "IP3=1000"};
+    return {"DESCRIPTION=Dial",
+            "PANELTYPE=1",
+            "COMPORT=" + std::to_string(kComPort),
+            "BAUDRATE=9600",
+            "CONNECTIONTYPE=MODEM",
+            "PHONENUMBER=5551234",
+            "SP3=ATZ",
+            "IP3=1000"};
   }
   // Polls COMMANDSTATUS until the command is done or failed.
   Texts Poll(int o, int timeout_ms = 20000) {
@@ -133,8 +138,7 @@ class PTPTest : public ::testing::Test {
     return Poll(o, timeout_ms);
   }
   // A call whose reply may take long: Connect answers once the line set-up has ended.
-  platform::Json CallWithin(int o, const std::string& method, const Texts& params,
-                            int timeout_ms) {
+  platform::Json CallWithin(int o, const std::string& method, const Texts& params, int timeout_ms) {
     host->Write(CallLine(++next_id, o, method, params) + "\n");
     return ReplyTo(next_id, timeout_ms);
   }
@@ -231,9 +235,8 @@ class PTPInProcessTest : public PTPTest {
     connection = std::make_unique<platform::HostConnection>(loop_);
     main_form->ObjectCount = [] { return TZelBACnetServerDriver::ObjectCount(); };
     TMainForm* form = main_form.get();
-    connection->RegisterClass({kDriverProgId, kDriverClassId, [form] {
-                                 return std::make_unique<TZelBACnetServerDriver>(*form);
-                               }});
+    connection->RegisterClass({kDriverProgId, kDriverClassId,
+                               [form] { return std::make_unique<TZelBACnetServerDriver>(*form); }});
     int sv[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
     connection->Adopt(sv[0]);

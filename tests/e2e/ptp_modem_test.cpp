@@ -19,9 +19,9 @@ TEST_F(PTPModemServer, DialledSiteAnswersPointCommands) {
   EXPECT_EQ(modem->commands, (Texts{"ATZ", "ATV1Q0", "ATDT5551234"}));
   EXPECT_TRUE(modem->online());
   Texts trace = View("TraceMemo");
-  EXPECT_TRUE(InOrder(trace, {"Modem Init: ATZ", "Sent: ATV1Q0", "Sent: ATDT5551234",
-                              "Modem Connected", "] Connected", "Result=TRUE",
-                              "ConState: Connected"}))
+  EXPECT_TRUE(
+      InOrder(trace, {"Modem Init: ATZ", "Sent: ATV1Q0", "Sent: ATDT5551234", "Modem Connected",
+                      "] Connected", "Result=TRUE", "ConState: Connected"}))
       << Join(trace);
 
   EXPECT_EQ(Results(Run(o, {"COMMAND=POINTGETVALUE", kPoint})), (Texts{"VALUE=21.5", ""}));

@@ -53,6 +53,14 @@ int main() {
   const Texts slow_read = {"COMMAND=POINTGETVALUE", "POINT={x}{" + DeviceAddress(48200) +
                                                         "-AVAL#1}{}{}"};
   SleepMs(3000);  // every scan under way
+  {
+    const long r = scan_devices.Reads();
+    auto t = Clock::now();
+    std::vector<double> scan_only = Sample(host, idle[0], kSamples, nullptr);
+    Print("(b0) 100 sessions scanning, nobody waiting", scan_only);
+    std::printf("      meanwhile %.0f scan reads/s\n",
+                double(scan_devices.Reads() - r) / Seconds(Clock::now() - t));
+  }
   const long reads0 = scan_devices.Reads();
   int waits = 0;
   host.client.CallTexts(waiter[0], "Execute", slow_read);

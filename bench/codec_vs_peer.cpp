@@ -23,7 +23,8 @@ double OurRate(const std::string& data, double seconds, bool& same) {
   same = zb::bacnet::EncodeTaggedList(first) == data;
   long rounds = 0;
   auto start = Clock::now();
-  auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  auto end =
+      start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   Clock::time_point now = start;
   size_t sink = 0;
   while (now < end) {
@@ -44,8 +45,8 @@ int main() {
   const std::string data = zb::bench::FullReadPropertyMultipleAck();
   bool same = false;
   const double ours = OurRate(data, 2.0, same);
-  const std::string command = "node " + std::string(ZB_SOURCE_DIR) + "/bench/peer/codec_rate.js " +
-                              Hex(data) + " 2000";
+  const std::string command =
+      "node " + std::string(ZB_SOURCE_DIR) + "/bench/peer/codec_rate.js " + Hex(data) + " 2000";
   std::string reply;
   if (FILE* p = popen(command.c_str(), "r")) {
     char buf[512];

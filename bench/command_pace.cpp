@@ -26,7 +26,10 @@ double Pace(Host& host, const std::vector<int>& objects, int first_device, int s
     for (size_t i = 0; i < objects.size(); ++i) {
       Texts t = host.Status(objects[i]);
       if (!Host::Finished(t)) continue;
-      if (t[0] == "COMMANDSTATUS=TRUE") ++done; else ++failed;
+      if (t[0] == "COMMANDSTATUS=TRUE")
+        ++done;
+      else
+        ++failed;
       host.client.CallTexts(objects[i], "Execute", {"COMMAND=POINTGETVALUE", points[i]});
     }
     SleepMs(1);  // a host polling every millisecond or so, not flooding

@@ -50,8 +50,8 @@ int main() {
     host.Points(scanning[i], DeviceAddress(48100 + int(i % 10)), 50);
   std::vector<int> waiter = host.Sessions("Waiter", 1, 47950, 3000);
   if (scanning.size() != 100 || waiter.empty()) return std::puts("sessions failed"), 1;
-  const Texts slow_read = {"COMMAND=POINTGETVALUE", "POINT={x}{" + DeviceAddress(48200) +
-                                                        "-AVAL#1}{}{}"};
+  const Texts slow_read = {"COMMAND=POINTGETVALUE",
+                           "POINT={x}{" + DeviceAddress(48200) + "-AVAL#1}{}{}"};
   SleepMs(3000);  // every scan under way
   {
     const long r = scan_devices.Reads();

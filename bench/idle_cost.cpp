@@ -31,20 +31,21 @@ int main() {
   std::vector<int> one = host.Sessions("Waiter", 1, 47900, 5000);
   if (one.empty()) return std::puts("no session"), 1;
   SleepMs(1000);
-  host.client.CallTexts(one[0], "Execute",
-                        {"COMMAND=POINTGETVALUE", "POINT={x}{" + DeviceAddress(48300) + "-AVAL#1}{}{}"});
+  host.client.CallTexts(
+      one[0], "Execute",
+      {"COMMAND=POINTGETVALUE", "POINT={x}{" + DeviceAddress(48300) + "-AVAL#1}{}{}"});
   SleepMs(100);
   const double waiting = Share(server, 3000);
   Texts t = host.Status(one[0]);
-  std::printf("  worker waiting 3 s for an unanswered read: %.2f %%  (still waiting: %s)\n", waiting,
-              Host::Finished(t) ? "no" : "yes");
+  std::printf("  worker waiting 3 s for an unanswered read: %.2f %%  (still waiting: %s)\n",
+              waiting, Host::Finished(t) ? "no" : "yes");
 
   std::vector<int> many = host.Sessions("Idle", 100, 47000);
   host.Poll(one[0], 30000);
   SleepMs(1000);
   const double idle = Share(server, 5000);
-  std::printf("  %zu connected sessions idle (5 s):          %.2f %%  RSS %ld kB\n", many.size(), idle,
-              server.RssKb());
+  std::printf("  %zu connected sessions idle (5 s):          %.2f %%  RSS %ld kB\n", many.size(),
+              idle, server.RssKb());
   std::printf("  load %s\n", LoadAverage().c_str());
   return 0;
 }

@@ -151,10 +151,11 @@ class Host {
     for (int i = 0; i < n; ++i) {
       int o = client.Create();
       client.CallBool(o, "Configure", {"VERSIONCHECK=1.7"});
-      client.CallBool(o, "Connect",
-                      {"DESCRIPTION=" + prefix + std::to_string(i), "PANELTYPE=0", "SP4=127.0.0.1",
-                       "IP1=" + std::to_string(first_port + i),
-                       "IP3=" + std::to_string(apdu_timeout_ms), "IP2=" + std::to_string(2000 + i)});
+      client.CallBool(
+          o, "Connect",
+          {"DESCRIPTION=" + prefix + std::to_string(i), "PANELTYPE=0", "SP4=127.0.0.1",
+           "IP1=" + std::to_string(first_port + i), "IP3=" + std::to_string(apdu_timeout_ms),
+           "IP2=" + std::to_string(2000 + i)});
       objects.push_back(o);
     }
     std::vector<int> connected;
@@ -198,13 +199,11 @@ class Host {
 class Devices {
  public:
   bool Start(int first_port, int count, int delay_ms = 0, int objects = 100) {
-    const std::string script = std::string(ZB_SOURCE_DIR) + "/bench/peer/load_devices.js";
     // PeerProcess runs scripts of tests/peer; the relative path reaches ours.
     if (!peer_.Start("../../bench/peer/load_devices.js",
                      {"127.0.0.2", std::to_string(first_port), std::to_string(count),
                       std::to_string(delay_ms), std::to_string(objects)}))
       return false;
-    (void)script;
     return peer_.WaitFor("\"listening\"", 20000, nullptr, loop_);
   }
   // Reads answered since the start.

@@ -48,12 +48,14 @@ int main(int argc, char** argv) {
   }
   std::printf("scan at scale: %zu sessions x %d points, %d devices in %d node processes, %.1f s\n",
               objects.size(), kPoints, kDevices, kProcesses, elapsed);
-  std::printf("  points read: %.0f /s = %.1f %% of the design bound %.0f /s (with the 2 s pause "
-              "after each pass); %.1f %% of %.0f /s (one read per two ticks, no pause)\n",
-              rate, rate / pass_bound * 100, pass_bound, rate / raw_bound * 100, raw_bound);
-  std::printf("  driver CPU %.1f %% of one core, RSS %ld kB (peak %ld kB); first session holds %d "
-              "cached values\n",
-              cpu, server.RssKb(), StatusKb(server.pid(), "VmHWM"), cached);
+  std::printf(
+      "  points read: %.0f /s = %.1f %% of the design bound %.0f /s (with the 2 s pause "
+      "after each pass); %.1f %% of %.0f /s (one read per two ticks, no pause)\n",
+      rate, rate / pass_bound * 100, pass_bound, rate / raw_bound * 100, raw_bound);
+  std::printf(
+      "  driver CPU %.1f %% of one core, RSS %ld kB (peak %ld kB); first session holds %d "
+      "cached values\n",
+      cpu, server.RssKb(), StatusKb(server.pid(), "VmHWM"), cached);
   std::printf("  load %s\n", LoadAverage().c_str());
   return 0;
 }

@@ -52,9 +52,10 @@ int main() {
       rss_session = server.RssKb();
     }
   }
-  std::printf("start-up: launch to first answered host call over 10 launches: median %.1f ms, "
-              "worst %.1f ms\n",
-              Percentile(times, 50), Percentile(times, 100));
+  std::printf(
+      "start-up: launch to first answered host call over 10 launches: median %.1f ms, "
+      "worst %.1f ms\n",
+      Percentile(times, 50), Percentile(times, 100));
   std::printf("  idle driver RSS %ld kB; with one connected session %ld kB\n", rss, rss_session);
   std::printf("  load %s\n", LoadAverage().c_str());
   return 0;

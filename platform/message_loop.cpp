@@ -10,6 +10,8 @@
 namespace zb::platform {
 namespace {
 
+constexpr int64_t kTimerGridMs = 10;
+
 int ClampTimeout(int64_t ms) {
   if (ms < 0) return -1;
   return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
@@ -194,6 +196,9 @@ bool MessageLoop::WaitAndProcess(int64_t max_wait_ms) {
     if (limited && now >= deadline) return false;
     int64_t wait = -1;
     int64_t next = NextTimerDue();
+    // On the real clock timers wake the loop on a coarse grid, as window timers do: every
+    // session's 100 ms timers then share one wake-up instead of each taking its own.
+    if (next >= 0 && !manual_) next = (next + kTimerGridMs - 1) / kTimerGridMs * kTimerGridMs;
     if (next >= 0) wait = std::max<int64_t>(0, next - now);
     if (limited) wait = wait < 0 ? deadline - now : std::min(wait, deadline - now);
     if (manual_) {

@@ -249,7 +249,9 @@ void TBACnetApplication::Dispatch(TBACnetPDU& pdu) {
       TBACnetPDU abort;
       MakeReplyAddressInfo(pdu, abort);
       abort.PDUType = kPDUAbort;
-      abort.Server = pdu.PDUType == kPDUComplexAck ? true : !pdu.Server;
+      // A complex ACK comes from a server, so we abort it as the client; a segment ACK says
+      // in its own flag which side sent it.
+      abort.Server = pdu.PDUType == kPDUComplexAck ? false : !pdu.Server;
       abort.InvokeID = pdu.InvokeID;
       abort.ErrorCode = kAbortOther;
       SendPDU(abort);

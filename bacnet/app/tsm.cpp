@@ -8,6 +8,11 @@
 namespace zb::bacnet {
 
 namespace {
+// Fixed APDU header octets in front of the service data.
+constexpr int kRequestHeader = 4;           // type, segmentation limits, invoke ID, service
+constexpr int kSegmentedRequestHeader = 6;  // … plus sequence number and window size
+constexpr int kAckHeader = 3;               // type, invoke ID, service
+constexpr int kSegmentedAckHeader = 5;      // … plus sequence number and window size
 
 TBACnetAddressInfo ReplyAddressing(const TBACnetAddressInfo& to) {
   TBACnetAddressInfo a;
@@ -90,17 +95,19 @@ bool TBACnetTSM::StartRequest() {
   SentLastSegment = true;
   RetryCount = 0;
   const int length = static_cast<int>(PDU.ServiceData.size());
-  if (length <= max) {
+  // The link's limit counts whole APDUs, so the header's octets come off the service data.
+  if (length + kRequestHeader <= max) {
     RequestTimer = 1;
     State = tsAwaitConfirmation;
     return app_.SendPDU(PDU);
   }
-  if (max <= 0) return false;  // no data link to size segments by
+  // No data link to size segments by, or one whose limit leaves no room beside the header.
+  if (max <= kSegmentedRequestHeader) return false;
   SegmentRetryCount = 0;
   InitialSequenceNumber = 0;
   window_base_ = 0;
-  SegmentSize = max;
-  SegmentCount = (length + max - 1) / max;
+  SegmentSize = max - kSegmentedRequestHeader;
+  SegmentCount = (length + SegmentSize - 1) / SegmentSize;
   ProposedWindowSize = app_.WindowRule(SegmentCount);
   ActualWindowSize = 1;
   SegmentTimer = 1;
@@ -378,10 +385,14 @@ void TBACnetTSM::AnswerComplexAck(const TBACnetPDU& response) {
   if (State != tsAwaitResponse) return;
   PDU = response;
   RequestTimer = 0;
-  const int d = std::max(50, std::min(app_.MaxAPDULength(), static_cast<int>(response.MaxAPDU)));
+  // Both limits count whole APDUs: a segment's header must fit beside its service data, or a
+  // strict requester drops every segment as too long.
+  const int limit =
+      std::max(50, std::min(app_.MaxAPDULength(), static_cast<int>(response.MaxAPDU)));
+  const int d = limit - kSegmentedAckHeader;
   const int length = static_cast<int>(PDU.ServiceData.size());
   const int n = (length + d - 1) / d;
-  if (length <= d) {
+  if (length + kAckHeader <= limit) {
     PDU.PDUType = kPDUComplexAck;
     PDU.ExpectingReply = false;
     PDU.SegmentedMessage = false;
@@ -446,6 +457,8 @@ void TBACnetTSM::Tick() {
     return;
   }
   if (State == tsAwaitConfirmation && RequestTimer > timeout + 100) {
+    // SegmentCount is set only when the request went segmented, and is then at least two:
+    // it did not fit one APDU, so it does not fit one segment either.
     if (RetryCount < retries && SegmentCount > 1) {
       ++RetryCount;
       RestartSegmentedRequest();

@@ -31,16 +31,24 @@ TEST_F(ClientTest, InvokeIDsRunFromTwoThroughTwoFiftyFiveThenOneNeverZero) {
 
 TEST_F(ClientTest, UnsegmentedRequestCarriesTheLinksMaxAPDUCode) {
   net.max_apdu_code = 4;
-  const int h = app.SendRequest(Request(480));  // exactly MaxAPDULength: still one APDU
+  // With its four header octets exactly MaxAPDULength: still one APDU.
+  const int h = app.SendRequest(Request(476));
   ASSERT_EQ(net.sent.size(), 1u);
   const SentAPDU& s = net.sent[0];
+  EXPECT_EQ(s.apdu.size(), 480u);
   EXPECT_EQ(static_cast<uint8_t>(s.apdu[0]), 0x00);
   EXPECT_EQ(static_cast<uint8_t>(s.apdu[1]), 0x74);
   EXPECT_EQ(static_cast<uint8_t>(s.apdu[2]), h);
   EXPECT_EQ(static_cast<uint8_t>(s.apdu[3]), 12);
-  EXPECT_EQ(s.apdu.substr(4), Pattern(480));
+  EXPECT_EQ(s.apdu.substr(4), Pattern(476));
   EXPECT_TRUE(s.pdu.ExpectingReply);
   EXPECT_EQ(s.pdu.DestinationAddress, kPeer);
+  // One octet more is segmented, each segment's six header octets counted in the limit.
+  app.SendRequest(Request(477));
+  ASSERT_EQ(net.sent.size(), 2u);
+  EXPECT_TRUE(net.sent[1].pdu.SegmentedMessage);
+  EXPECT_EQ(net.sent[1].apdu.size(), 480u);
+  EXPECT_EQ(net.sent[1].pdu.ServiceData, Pattern(474));
 }
 
 TEST_F(ClientTest, UnansweredRequestIsSentFourTimesThenTheDeviceGetsALocalError) {
@@ -82,14 +90,15 @@ TEST_F(ClientTest, OnlyTheRightPeerAndInvokeIDMatch) {
   EXPECT_TRUE(up.empty());
   EXPECT_TRUE(net.sent.empty());
 
-  // A stray segmented complex ACK and a stray segment ACK are aborted.
+  // A stray segmented complex ACK and a stray segment ACK are aborted, both from the
+  // client's side: the complex ACK came from a server, the segment ACK says so.
   net.Receive(Segment(kPDUComplexAck, h + 1, Pattern(100), 50, 0, 2));
   net.Receive(SegmentAck(h + 2, 0, 1, true));
   auto sent = net.Take();
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0].pdu.PDUType, kPDUAbort);
   EXPECT_EQ(sent[0].pdu.InvokeID, h + 1);
-  EXPECT_TRUE(sent[0].pdu.Server);
+  EXPECT_FALSE(sent[0].pdu.Server);
   EXPECT_EQ(sent[0].pdu.ErrorCode, 0);
   EXPECT_EQ(sent[0].pdu.DestinationAddress, kPeer);
   EXPECT_EQ(sent[1].pdu.PDUType, kPDUAbort);

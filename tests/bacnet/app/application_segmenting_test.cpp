@@ -35,7 +35,7 @@ class SegmentingRequestTest : public AppTest {
  protected:
   void SetUp() override {
     net.max_apdu = 50;
-    request = Request(500);  // ten segments of 50
+    request = Request(440);  // ten segments of 44 beside their six header octets
     request.SegmentedResponseAccepted = true;
     handle = app.SendRequest(request);
   }
@@ -58,6 +58,7 @@ TEST_F(SegmentingRequestTest, SendsSeveralWindowsThenAwaitsTheAnswer) {
   EXPECT_EQ(s0.InvokeID, handle);
   EXPECT_EQ(s0.ServiceChoice, 12);
   EXPECT_EQ(s0.DestinationAddress, kPeer);
+  EXPECT_EQ(first[0].apdu.size(), 50u);
   std::string collected = s0.ServiceData;
 
   Ack(0);
@@ -171,7 +172,7 @@ TEST_F(SegmentingRequestTest, AbortFromTheServerFails) {
 
 TEST_F(AppTest, SegmentedRequestOfMoreThan256SegmentsWrapsItsSequenceNumbers) {
   net.max_apdu = 50;
-  TBACnetPDU request = Request(50 * 300);
+  TBACnetPDU request = Request(44 * 300);
   const int h = app.SendRequest(request);
   std::string collected;
   std::vector<int> seqs;
@@ -184,7 +185,7 @@ TEST_F(AppTest, SegmentedRequestOfMoreThan256SegmentsWrapsItsSequenceNumbers) {
   take();
   EXPECT_EQ(seqs.back(), 0);
   int last = 0;  // sequence number of the last segment received
-  while (seqs.size() < 300) {
+  for (int round = 0; seqs.size() < 300 && round < 300; ++round) {
     net.Receive(SegmentAck(h, last, 100, true));
     take();
     last = seqs.back();
@@ -203,6 +204,7 @@ class SegmentedResponseTest : public AppTest {
  protected:
   // A ReadProperty from the peer; the device answers with `length` octets.
   int Incoming(int max_apdu = 206, int max_segments = 7, bool accepted = true, int invoke = 0x21) {
+    net.requester_max_apdu = max_apdu;
     TBACnetPDU req = Answer(kPDUConfirmedRequest, invoke);
     req.MaxAPDU = static_cast<uint16_t>(max_apdu);
     req.MaxSegments = static_cast<uint8_t>(max_segments);
@@ -224,17 +226,20 @@ class SegmentedResponseTest : public AppTest {
   }
 };
 
+// The requester's 206 octets hold a complex ACK's three header octets and 203 of data, or a
+// segment's five and 201.
 TEST_F(SegmentedResponseTest, AnswerThatFitsGoesInOneComplexAck) {
   const int h = Incoming(206);
-  Respond(h, 206);
+  Respond(h, 203);
   auto sent = net.Take();
   ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].apdu.size(), 206u);
   EXPECT_EQ(sent[0].pdu.PDUType, kPDUComplexAck);
   EXPECT_FALSE(sent[0].pdu.SegmentedMessage);
   EXPECT_FALSE(sent[0].pdu.ExpectingReply);
   EXPECT_EQ(sent[0].pdu.InvokeID, 0x21);
   EXPECT_EQ(sent[0].pdu.DestinationAddress, kPeer);
-  EXPECT_EQ(sent[0].pdu.ServiceData, Pattern(206, 9));
+  EXPECT_EQ(sent[0].pdu.ServiceData, Pattern(203, 9));
   // Answered once: a second answer is ignored.
   Respond(h, 10);
   EXPECT_TRUE(net.sent.empty());
@@ -242,16 +247,22 @@ TEST_F(SegmentedResponseTest, AnswerThatFitsGoesInOneComplexAck) {
 
 TEST_F(SegmentedResponseTest, OneOctetMoreNeedsTwoSegmentsOrAnAbort) {
   int h = Incoming(206);
-  Respond(h, 207);
+  Respond(h, 204);
   auto sent = net.Take();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_TRUE(sent[0].pdu.SegmentedMessage);
   EXPECT_TRUE(sent[0].pdu.MoreFollows);
   EXPECT_EQ(sent[0].pdu.ProposedWindowSize, 2);
-  EXPECT_EQ(sent[0].pdu.ServiceData.size(), 206u);
+  EXPECT_EQ(sent[0].pdu.ServiceData.size(), 201u);
+  EXPECT_EQ(sent[0].apdu.size(), 206u);
+  net.Receive(SegmentAck(0x21, 0, 2, false));
+  sent = net.Take();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_FALSE(sent[0].pdu.MoreFollows);
+  EXPECT_EQ(sent[0].pdu.ServiceData, Pattern(204, 9).substr(201));
 
   h = Incoming(206, 7, false, 0x22);
-  Respond(h, 207);
+  Respond(h, 204);
   sent = net.Take();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].pdu.PDUType, kPDUAbort);
@@ -267,9 +278,10 @@ TEST_F(SegmentedResponseTest, TooManySegmentsForTheRequesterIsABufferOverflow) {
     size_t length;
     bool aborted;
   };
-  // Code 0 takes no segmented answer; code 2 takes up to 4 segments; code 7 any number.
-  const Case cases[] = {{0, 51, true},      {2, 50 * 4, false}, {2, 50 * 4 + 1, true},
-                        {6, 50 * 64, false}, {6, 50 * 65, true}, {7, 50 * 200, false}};
+  // Code 0 takes no segmented answer; code 2 takes up to 4 segments; code 7 any number. A
+  // requester's 50 octets hold 47 in one complex ACK, 45 in a segment.
+  const Case cases[] = {{0, 48, true},      {2, 45 * 4, false}, {2, 45 * 4 + 1, true},
+                        {6, 45 * 64, false}, {6, 45 * 65, true}, {7, 45 * 200, false}};
   int invoke = 0x30;
   for (const Case& c : cases) {
     const int h = Incoming(50, c.code, true, invoke++);
@@ -290,7 +302,7 @@ TEST_F(SegmentedResponseTest, TooManySegmentsForTheRequesterIsABufferOverflow) {
 
 TEST_F(SegmentedResponseTest, SendsWindowsAsTheClientAcknowledges) {
   const int h = Incoming(206);
-  Respond(h, 206 * 7);
+  Respond(h, 201 * 7);
   std::string collected = net.Take()[0].pdu.ServiceData;
   net.Receive(SegmentAck(0x21, 0, 3, false));
   auto w = net.Take();
@@ -312,7 +324,7 @@ TEST_F(SegmentedResponseTest, SendsWindowsAsTheClientAcknowledges) {
   EXPECT_EQ(Seqs(w), (std::vector<int>{4, 5, 6}));
   EXPECT_FALSE(w.back().pdu.MoreFollows);
   for (const SentAPDU& s : w) collected += s.pdu.ServiceData;
-  EXPECT_EQ(collected, Pattern(206 * 7, 9));
+  EXPECT_EQ(collected, Pattern(201 * 7, 9));
   net.Receive(SegmentAck(0x21, 6, 3, false));
   EXPECT_EQ(app.FindTransaction(h), nullptr);
   EXPECT_TRUE(failed.empty());
@@ -352,7 +364,7 @@ TEST_F(SegmentedResponseTest, AbortFromTheClientOrARepeatedRequestEndsTheTransfe
 
 TEST_F(SegmentedResponseTest, ResponseOfMoreThan256SegmentsWraps) {
   const int h = Incoming(50, 7);
-  Respond(h, 50 * 300);
+  Respond(h, 45 * 300);
   std::string collected;
   std::vector<int> seqs;
   auto take = [&] {
@@ -367,7 +379,7 @@ TEST_F(SegmentedResponseTest, ResponseOfMoreThan256SegmentsWraps) {
     take();
   }
   EXPECT_EQ(seqs.size(), 300u);
-  EXPECT_EQ(collected, Pattern(50 * 300, 9));
+  EXPECT_EQ(collected, Pattern(45 * 300, 9));
   for (size_t i = 0; i < seqs.size(); ++i) ASSERT_EQ(seqs[i], static_cast<int>(i & 0xFF)) << i;
 }
 

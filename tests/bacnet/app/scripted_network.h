@@ -33,6 +33,9 @@ class ScriptedNetwork : public TBACnetNetwork {
   int max_apdu = 480;
   int max_apdu_code = 3;
   int window_limit = 0;
+  // Every APDU sent must fit the data link; a complex ACK also the limit of the requester it
+  // answers, which tests answering a request set here.
+  int requester_max_apdu = 1476;
   bool opened = false;
   std::vector<SentAPDU> sent;
   std::function<void(const SentAPDU&)> responder;
@@ -48,6 +51,10 @@ class ScriptedNetwork : public TBACnetNetwork {
     CopyAddressInfo(npdu, s.pdu);
     s.pdu.ExpectingReply = npdu.ExpectingReply;
     EXPECT_TRUE(DecodeAPDU(npdu.Data, npdu.Length, s.pdu)) << "undecodable APDU sent";
+    const int limit = s.pdu.PDUType == kPDUComplexAck ? std::min(max_apdu, requester_max_apdu)
+                                                      : max_apdu;
+    EXPECT_LE(npdu.Length, limit) << "APDU of type " << int{s.pdu.PDUType}
+                                  << " is longer than the maximum APDU length";
     sent.push_back(s);
     if (responder) responder(sent.back());
     return true;

@@ -178,36 +178,31 @@ int TBACnetDevice::Send(TBACnetPDU& pdu, int slot) {
   return handle;
 }
 
-int TBACnetDevice::RequestRead(const Variant& request) {
+int TBACnetDevice::SendBuilt(const std::function<bool(TBACnetPDU&)>& build) {
   const int slot = TakeFreeSlot();
   if (slot < 0) return -1;
   TBACnetPDU pdu;
-  if (!BuildReadRequest(request, LocalAddress, pdu)) return -1;
+  if (!build(pdu)) return -1;
   return Send(pdu, slot);
+}
+
+int TBACnetDevice::RequestRead(const Variant& request) {
+  return SendBuilt([&](TBACnetPDU& pdu) { return BuildReadRequest(request, LocalAddress, pdu); });
 }
 
 int TBACnetDevice::RequestWrite(const Variant& request) {
-  const int slot = TakeFreeSlot();
-  if (slot < 0) return -1;
-  TBACnetPDU pdu;
-  if (!BuildWriteRequest(request, LocalAddress, pdu)) return -1;
-  return Send(pdu, slot);
+  return SendBuilt([&](TBACnetPDU& pdu) { return BuildWriteRequest(request, LocalAddress, pdu); });
 }
 
 int TBACnetDevice::RequestWriteEncoded(const Variant& request, const std::string& encoded) {
-  const int slot = TakeFreeSlot();
-  if (slot < 0) return -1;
-  TBACnetPDU pdu;
-  if (!BuildWriteEncodedRequest(request, encoded, LocalAddress, pdu)) return -1;
-  return Send(pdu, slot);
+  return SendBuilt([&](TBACnetPDU& pdu) {
+    return BuildWriteEncodedRequest(request, encoded, LocalAddress, pdu);
+  });
 }
 
 int TBACnetDevice::RequestReadRange(const Variant& request) {
-  const int slot = TakeFreeSlot();
-  if (slot < 0) return -1;
-  TBACnetPDU pdu;
-  if (!BuildReadRangeRequest(request, LocalAddress, pdu)) return -1;
-  return Send(pdu, slot);
+  return SendBuilt(
+      [&](TBACnetPDU& pdu) { return BuildReadRangeRequest(request, LocalAddress, pdu); });
 }
 
 int TBACnetDevice::SendPDU(const TBACnetPDU& pdu) {

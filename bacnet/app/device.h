@@ -181,6 +181,8 @@ class TBACnetDevice {
 
   int TakeFreeSlot() const;
   int Send(TBACnetPDU& pdu, int slot);
+  // Takes a free slot, builds the request into a fresh PDU and sends it; -1 when any step fails.
+  int SendBuilt(const std::function<bool(TBACnetPDU&)>& build);
   // Waits for `handle` (> 0); returns false when the handle is not worth waiting for.
   bool WaitFor(int handle, Wait& wait);
   void HandleResponse(const TBACnetPDU& pdu);

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <exception>
 
+#include "bacnet/link/data_link_ptp.h"
+
 namespace zb {
 
 namespace {
@@ -116,6 +118,9 @@ void TMainForm::ProcessTimerTimer() {
   // A session tick may wait on the loop; the disabled timer keeps a second tick from starting
   // inside it (the flag covers a timer re-enabled by someone else meanwhile).
   if (in_tick_) return;
+  // Nested inside a PTP link's tick a worker's wait would starve that link and fail its own
+  // request; the timer comes again in 100 ms.
+  if (bacnet::TBACnetDataLinkPTP::AnyTickRunning()) return;
   in_tick_ = true;
   ProcessTimer.SetEnabled(false);
   std::vector<int> handles;

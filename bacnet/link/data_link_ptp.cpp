@@ -125,6 +125,10 @@ void TBACnetDataLinkPTP::HandleLineError() {
 void TBACnetDataLinkPTP::Tick() {
   if (in_tick_) return;
   in_tick_ = true;
+  struct Running {
+    Running() { ++ticks_running_; }
+    ~Running() { --ticks_running_; }
+  } running;
   std::weak_ptr<bool> alive = alive_;
   timer_.SetEnabled(false);
   CheckCarrier();

@@ -62,6 +62,10 @@ class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
 
   // One 100 ms tick of the link (the timer's handler).
   void Tick();
+  // True while any PTP link of the process is inside its tick. Frame output waits on the loop
+  // there, and a long wait started from such a nested handler (a session's synchronous request)
+  // would hold that link's ticks until it ended, so nobody may start one meanwhile.
+  static bool AnyTickRunning() { return ticks_running_ > 0; }
 
   TPTPMachines& Machines() { return machines_; }
   TPTPFrameReceiver& Receiver() { return receiver_; }
@@ -106,6 +110,7 @@ class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
   int line_error_handle_ = 0;
   bool sending_ = false;
   bool in_tick_ = false;
+  static inline int ticks_running_ = 0;
   // A modem line is up and its carrier has been seen (see CheckCarrier).
   bool modem_line_up_ = false;
   bool carrier_seen_ = false;

@@ -108,7 +108,7 @@ TEST_F(PTPDirect, APulledCableFailsLaterCommandsWithoutHanging) {
   CableToDevice();
   StartServer();
   int o = Arm();
-  ASSERT_EQ(ConnectAndPoll(o, DirectParams())[0], "COMMANDSTATUS=TRUE") << server.Log();
+  ASSERT_EQ(ConnectAndPoll(o, DirectParams(1000))[0], "COMMANDSTATUS=TRUE") << server.Log();
   ASSERT_EQ(Results(Run(o, {"COMMAND=POINTGETVALUE", kPoint})), (Texts{"VALUE=21.5", ""}));
 
   device.reset();

@@ -108,9 +108,11 @@ class PTPTest : public ::testing::Test {
     EXPECT_TRUE(host->CallBool(o, "Configure", {"VERSIONCHECK=1.7"}));
     return o;
   }
-  Texts DirectParams() const {
+  // The APDU time-out (IP3) leaves room for a loaded machine; tests that wait for failures
+  // shorten it.
+  Texts DirectParams(int apdu_timeout_ms = 3000) const {
     return {"DESCRIPTION=Line", "PANELTYPE=1", "COMPORT=" + std::to_string(kComPort),
-            "BAUDRATE=38400", "IP3=1000"};
+            "BAUDRATE=38400", "IP3=" + std::to_string(apdu_timeout_ms)};
   }
   Texts ModemParams() const {
     return {"DESCRIPTION=Dial",
@@ -120,7 +122,7 @@ class PTPTest : public ::testing::Test {
             "CONNECTIONTYPE=MODEM",
             "PHONENUMBER=5551234",
             "SP3=ATZ",
-            "IP3=1000"};
+            "IP3=3000"};
   }
   // Polls COMMANDSTATUS until the command is done or failed.
   Texts Poll(int o, int timeout_ms = 20000) {

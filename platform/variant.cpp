@@ -1,5 +1,7 @@
 #include "platform/variant.h"
 
+#include "support/number_text.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -17,40 +19,16 @@ const std::vector<Variant>& EmptyElements() {
   return empty;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+constexpr std::string_view kBlanks = " \t";
+bool IsBlank(char c) { return kBlanks.find(c) != std::string_view::npos; }
 
-// A number text as the platform accepts it: blanks around, an optional sign, digits with an
-// optional fraction (digits on at least one side of the point) and an optional exponent.
+// Tabs count as blanks here, and a value out of double range (either way) is refused.
 bool ParseNumberText(const std::string& s, double& out) {
-  size_t b = 0, e = s.size();
-  while (b < e && IsBlank(s[b])) ++b;
-  while (e > b && IsBlank(s[e - 1])) --e;
-  if (b == e) return false;
   std::string t;
-  size_t i = b;
-  if (s[i] == '+' || s[i] == '-') {
-    if (s[i] == '-') t.push_back('-');
-    ++i;
-  }
-  size_t int_digits = 0, frac_digits = 0;
-  while (i < e && s[i] >= '0' && s[i] <= '9') t.push_back(s[i++]), ++int_digits;
-  if (i < e && s[i] == '.') {
-    t.push_back(s[i++]);
-    while (i < e && s[i] >= '0' && s[i] <= '9') t.push_back(s[i++]), ++frac_digits;
-  }
-  if (int_digits + frac_digits == 0) return false;
-  if (i < e && (s[i] == 'e' || s[i] == 'E')) {
-    t.push_back('e');
-    ++i;
-    if (i < e && (s[i] == '+' || s[i] == '-')) t.push_back(s[i++]);
-    size_t exp_digits = 0;
-    while (i < e && s[i] >= '0' && s[i] <= '9') t.push_back(s[i++]), ++exp_digits;
-    if (exp_digits == 0) return false;
-  }
-  if (i != e) return false;
+  if (!ScanDecimalText(s, kBlanks, t)) return false;
   double v = 0;
   auto r = std::from_chars(t.data(), t.data() + t.size(), v);
-  if (r.ec != std::errc() || r.ptr != t.data() + t.size()) return false;  // overflow included
+  if (r.ec != std::errc() || r.ptr != t.data() + t.size()) return false;
   if (!std::isfinite(v)) return false;
   out = v;
   return true;

@@ -40,10 +40,12 @@ bool TryStrToInt(std::string_view s, int32_t& value) {
   return true;
 }
 
-bool TryStrToFloat(std::string_view s, double& value) {
+bool ScanDecimalText(std::string_view s, std::string_view blanks, std::string& plain) {
+  auto blank = [&](char c) { return blanks.find(c) != std::string_view::npos; };
   size_t b = 0, e = s.size();
-  while (b < e && s[b] == ' ') ++b;
-  while (e > b && s[e - 1] == ' ') --e;
+  while (b < e && blank(s[b])) ++b;
+  while (e > b && blank(s[e - 1])) --e;
+  auto digit = [&](size_t i) { return i < e && s[i] >= '0' && s[i] <= '9'; };
   std::string t;
   size_t i = b;
   if (i < e && (s[i] == '+' || s[i] == '-')) {
@@ -51,10 +53,10 @@ bool TryStrToFloat(std::string_view s, double& value) {
     ++i;
   }
   size_t digits = 0;
-  while (i < e && s[i] >= '0' && s[i] <= '9') t.push_back(s[i++]), ++digits;
+  while (digit(i)) t.push_back(s[i++]), ++digits;
   if (i < e && s[i] == '.') {
     t.push_back(s[i++]);
-    while (i < e && s[i] >= '0' && s[i] <= '9') t.push_back(s[i++]), ++digits;
+    while (digit(i)) t.push_back(s[i++]), ++digits;
   }
   if (digits == 0) return false;
   if (i < e && (s[i] == 'e' || s[i] == 'E')) {
@@ -62,11 +64,18 @@ bool TryStrToFloat(std::string_view s, double& value) {
     ++i;
     if (i < e && (s[i] == '+' || s[i] == '-')) t.push_back(s[i++]);
     size_t exp_digits = 0;
-    while (i < e && s[i] >= '0' && s[i] <= '9') t.push_back(s[i++]), ++exp_digits;
+    while (digit(i)) t.push_back(s[i++]), ++exp_digits;
     if (exp_digits == 0) return false;
   }
   if (i != e) return false;
-  // The text is validated above; strtod in the "C" locale reads it whatever the process locale.
+  plain = std::move(t);
+  return true;
+}
+
+bool TryStrToFloat(std::string_view s, double& value) {
+  std::string t;
+  if (!ScanDecimalText(s, " ", t)) return false;
+  // strtod in the "C" locale reads the plain text whatever the process locale.
   static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", locale_t{});
   double v = strtod_l(t.c_str(), nullptr, c_locale);
   if (!std::isfinite(v)) return false;  // overflow; underflow reads as 0 or a denormal

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace zb {
@@ -13,5 +14,11 @@ bool TryStrToInt(std::string_view s, int32_t& value);
 // Blanks around, an optional sign, digits with an optional '.' fraction (a digit on at least
 // one side) and an optional exponent; finite doubles only.
 bool TryStrToFloat(std::string_view s, double& value);
+
+// The decimal form shared by the number readers: characters of `blanks` around, an optional
+// sign, digits with an optional '.' fraction (a digit on at least one side) and an optional
+// exponent. On success `plain` holds the number without blanks or '+', ready for a
+// locale-free conversion.
+bool ScanDecimalText(std::string_view s, std::string_view blanks, std::string& plain);
 
 }  // namespace zb

@@ -141,6 +141,8 @@ TEST(Variant, ToRealAndBool) {
   EXPECT_DOUBLE_EQ(Variant(7).ToReal(), 7.0);
   double d;
   EXPECT_FALSE(Variant("1,5").TryToReal(d));
+  EXPECT_DOUBLE_EQ(Variant("\t5\t").ToReal(), 5.0);
+  EXPECT_FALSE(Variant("1e-400").TryToReal(d));  // out of range either way is refused
   EXPECT_FALSE(Variant("").TryToReal(d));
 
   EXPECT_TRUE(Variant(" tRuE ").ToBool());

@@ -27,6 +27,9 @@ std::string UpperCase(std::string s) {
 }
 
 constexpr int kMaxProperties = 256;
+// Object-list entries that fail one after another before the rest of that device's list is
+// given up.
+constexpr int kObjectListFailuresToStop = 3;
 
 // PROP0, PROP1, ... up to the first missing one.
 std::vector<int> PropertyList(const Variant& params) {
@@ -87,8 +90,15 @@ bool TCommandWorkers::DriverGetPointsList(Variant& result) {
             !AnswerItemText(values, 4, text))
           continue;
         const int count = TextToInt(text);
-        for (int j = 1; j <= count; ++j) {
-          if (Read(device, 76, values, j) != bacnet::kResponseComplexAck) continue;
+        // A device whose list ends before the length it claims, or that stops answering, would
+        // otherwise cost one failed read (up to a full retry cycle) per missing entry.
+        int failed_in_a_row = 0;
+        for (int j = 1; j <= count && failed_in_a_row < kObjectListFailuresToStop; ++j) {
+          if (Read(device, 76, values, j) != bacnet::kResponseComplexAck) {
+            ++failed_in_a_row;
+            continue;
+          }
+          failed_in_a_row = 0;
           std::string typeText, instanceText;
           if (!AnswerItemText(values, 4, typeText, 2) ||
               !AnswerItemText(values, 4, instanceText, 3))

@@ -98,6 +98,22 @@ TEST_F(SiteCommands, ClockStatusObjectListVendorAndRawProperties) {
             (Texts{"COMMANDSTATUS=FALSE", ""}));
 }
 
+TEST_F(SiteCommands, AnObjectListShorterThanItsClaimedLengthEndsAfterThreeFailedEntries) {
+  StartSite(2);
+  test::PeerProcess& site =
+      StartDevice(1, 1001, R"({"remote":true,"claimObjects":1000000,"name":"Liar"})");
+  int o = Connect();
+  ASSERT_TRUE(WaitForDevices(o, 1)) << site.TranscriptText();
+  EXPECT_EQ(Results(Run(o, {"COMMAND=GETDATA", "DRIVERCOMMAND=GETPOINTSLIST"}, 60000)),
+            (Texts{"{" + Object(kSiteMac, 0, 8, 1001) + "}{Liar}{}{FALSE}{BACnet Type}{Object}",
+                   "{" + Object(kSiteMac, 0, 2, 1) + "}{Remote Temp}{" + UnitsText(62) +
+                       "}{TRUE}{Analog}{Variable}"}));
+  std::string line;
+  while (site.ReadLine(line, 200)) {
+  }
+  EXPECT_EQ(CountLines(site, "\"property\":76"), 6) << "the count, two entries, three misses";
+}
+
 TEST_F(SiteCommands, TwoDevicesOnDifferentNetworksBehindARouter) {
   StartSite(3);
   // Device 1001 on the driver's network, without a clock; device 2002 on network 5, reached

@@ -3,7 +3,8 @@
 // Usage: node site.js <interface> <port> <broadcast address> <device instance> [options JSON]
 // Options: {"clock": false} leaves local-date/local-time unanswered; {"name": "..."} names the
 // device; {"remote": true} gives the small object set of a device behind a router;
-// {"alarmAbove": 80} raises the alarm to the writer when AV1 is written above that value.
+// {"alarmAbove": 80} raises the alarm to the writer when AV1 is written above that value;
+// {"claimObjects": n} claims an object list of n entries (the entries past its own fail).
 // Objects (full set): AV1 "Boiler Temp" 21.5 degC; AI2 "Outside Air" 55.25 degF; BV3 "Pump"
 // whose present value answers as the text "ON" (as some gateways do), active "Running",
 // inactive "Stopped"; BI4 "Door" 1; MSV5 "Mode" 2; AV6 "Flaky" whose reads fail until it is
@@ -70,7 +71,7 @@ function deviceValue(property) {
     case 120: return [unsigned(260)];
     case 70: return [text('Site~Box')];
     case 76:
-      if (property.index === 0) return [unsigned(objectList.length)];
+      if (property.index === 0) return [unsigned(options.claimObjects || objectList.length)];
       if (property.index >= 1 && property.index <= objectList.length)
         return [{ type: T.OBJECTIDENTIFIER, value: objectList[property.index - 1] }];
       if (property.index === Bacnet.ASN1_ARRAY_ALL)

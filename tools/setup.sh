@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs the build and test needs on a fresh machine (Debian packages, the npm test peer).
-# libclang-rt-dev holds the sanitizer and libFuzzer runtimes that fuzz/run links with clang.
+# libclang-rt-dev holds the sanitizer and libFuzzer runtimes that fuzz/run links with clang; tshark
+# is the end-to-end tests' referee of the wire; nlohmann-json3-dev reads and writes the host
+# connection's JSON; ccache, when present, shares compiled objects between build trees.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 need=()
-for p in cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev iproute2 util-linux; do
+for p in cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev iproute2 util-linux \
+  tshark nlohmann-json3-dev ccache; do
   dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
 done
 # Node.js from another source (e.g. a vendor package) brings its own npm; Debian's npm would

@@ -27,6 +27,8 @@ const TCommandKind* FindCommand(std::string_view command) {
   return nullptr;
 }
 
+std::span<const TCommandKind> AllCommands() { return kCommands; }
+
 const char* ProgressText(int kind) {
   for (const TCommandKind& c : kCommands)
     if (c.Kind == kind) return c.Progress;

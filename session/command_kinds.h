@@ -1,6 +1,7 @@
 // The host's command names, their command kinds and the progress text shown while they run.
 #pragma once
 
+#include <span>
 #include <string_view>
 
 namespace zb {
@@ -31,6 +32,8 @@ struct TCommandKind {
 
 // The entry whose name equals `command` exactly (case-sensitive), or nullptr.
 const TCommandKind* FindCommand(std::string_view command);
+// Every command name Execute recognises, in the order of the kinds.
+std::span<const TCommandKind> AllCommands();
 // The progress text of a kind that is queued, or nullptr (also for the disconnect, kind 2).
 const char* ProgressText(int kind);
 

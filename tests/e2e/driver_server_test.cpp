@@ -209,7 +209,7 @@ TEST(HostTool, RunsCommandsAndStartsTheServerOnDemand) {
 
   out.clear();
   EXPECT_EQ(RunProgram({HostToolBinary(), "--help"}, out, 5000), 0);
-  EXPECT_NE(out.find("Examples:"), std::string::npos);
+  EXPECT_NE(out.find("Examples, against the simulated site"), std::string::npos);
   out.clear();
   EXPECT_EQ(
       RunProgram({HostToolBinary(), "--socket", sock, "--no-start", "view", "--once"}, out, 5000),

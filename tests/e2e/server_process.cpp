@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -106,7 +107,7 @@ std::string ServerProcess::Log() const {
 }
 
 int RunProgram(const std::vector<std::string>& argv, std::string& output, int timeout_ms,
-               const std::vector<std::string>& env) {
+               const std::vector<std::string>& env, const std::function<void()>& between) {
   int p[2];
   if (pipe(p) != 0) return -1;
   pid_t pid = fork();
@@ -133,7 +134,10 @@ int RunProgram(const std::vector<std::string>& argv, std::string& output, int ti
       break;
     }
     pollfd pf{p[0], POLLIN, 0};
-    if (poll(&pf, 1, static_cast<int>(left)) <= 0) continue;
+    int wait_ms = between ? std::min<int>(static_cast<int>(left), 10) : static_cast<int>(left);
+    int ready = poll(&pf, 1, wait_ms);
+    if (between) between();
+    if (ready <= 0) continue;
     ssize_t n = read(p[0], buf, sizeof buf);
     if (n <= 0) break;
     output.append(buf, static_cast<size_t>(n));

@@ -2,6 +2,7 @@
 // namespace, with its own socket in a temporary directory.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,9 @@ class ServerProcess {
   std::string socket_;
 };
 
-// Runs a program to its end (time-bounded), capturing stdout and stderr together.
+// Runs a program to its end (time-bounded), capturing stdout and stderr together; `between`,
+// when given, is called every few milliseconds meanwhile (to run a far end on this process's loop).
 int RunProgram(const std::vector<std::string>& argv, std::string& output, int timeout_ms,
-               const std::vector<std::string>& env = {});
+               const std::vector<std::string>& env = {}, const std::function<void()>& between = {});
 
 }  // namespace zb::test

@@ -2,14 +2,18 @@
 # The driver's main job, shown on a simulated site inside private network namespaces: a site
 # device (the independent BACnet peer) with analog, binary and multi-state objects, trend logs
 # and an alarm; the driver server; and the reference host running a short session.
+# `demo.sh site` instead keeps the site and the server (on the default socket, so that
+# `zelbacnet` finds it without options) up until Ctrl-C, for commands of one's own.
 # Needs root (network namespaces). Nothing leaves the namespaces.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+MODE=${1:-demo}
 BIN=${ZB_BUILD_DIR:-build}/bin
 P=zbdemo$$
-SOCK=/tmp/$P.sock
-LOGS=/tmp/$P
+LOGDIR=${ZB_DEMO_LOGS:-/tmp/zelbacnet-demo}
+LOGS=$LOGDIR/$MODE
 SITE_PID= SERVER_PID=
+if [ "$MODE" = site ]; then SOCK=; else SOCK=/tmp/$P.sock; fi
 
 cleanup() {
   exec 3>&- 2>/dev/null || true
@@ -17,9 +21,11 @@ cleanup() {
   [ -n "$SITE_PID" ] && kill "$SITE_PID" 2>/dev/null || true
   wait 2>/dev/null || true
   for n in drv site hub; do ip netns del "$P$n" 2>/dev/null || true; done
-  [ -n "${ZB_DEMO_KEEP_LOGS:-}" ] || rm -f "$SOCK" "$LOGS"-*.log "$LOGS"-site.in
+  [ "$MODE" = site ] || rm -f "$SOCK"
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM
+mkdir -p "$LOGDIR"
 
 say() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 
@@ -52,13 +58,47 @@ exec 3> >(exec ip netns exec "${P}site" node tests/peer/site.js 0.0.0.0 47808 25
 SITE_PID=$!
 for _ in $(seq 100); do grep -q listening "$LOGS-site.log" 2>/dev/null && break; sleep 0.1; done
 
+if [ "$MODE" = site ]; then
+  ip netns exec "${P}drv" "$BIN/zelbacnet-server" >"$LOGS-server.log" 2>&1 &
+  SERVER_PID=$!
+  for _ in $(seq 100); do grep -q 'listening on' "$LOGS-server.log" && break; sleep 0.1; done
+  SOCK=$(grep -o 'listening on .*' "$LOGS-server.log" | cut -d' ' -f3- || true)
+  if [ -z "$SOCK" ]; then
+    echo "The driver server did not start:" >&2
+    cat "$LOGS-server.log" >&2
+    exit 1
+  fi
+else
+  ip netns exec "${P}drv" "$BIN/zelbacnet-server" --socket "$SOCK" >"$LOGS-server.log" 2>&1 &
+  SERVER_PID=$!
+  for _ in $(seq 100); do [ -S "$SOCK" ] && break; sleep 0.1; done
+fi
 say "Driver server: $BIN/zelbacnet-server at 10.47.9.1, host socket $SOCK"
-ip netns exec "${P}drv" "$BIN/zelbacnet-server" --socket "$SOCK" >"$LOGS-server.log" 2>&1 &
-SERVER_PID=$!
-for _ in $(seq 100); do [ -S "$SOCK" ] && break; sleep 0.1; done
+
+if [ "$MODE" = site ]; then
+  REG=${XDG_CONFIG_HOME:-$HOME/.config}/zelbacnet/server.reg
+  OPT=
+  if [ -f "$REG" ] && ! grep -qx "SOCKET=$SOCK" "$REG"; then
+    echo "   (a registration record names another socket: add --socket $SOCK to the commands)"
+    OPT=" --socket $SOCK"
+  fi
+  cat <<EOF
+
+Ready. In another terminal, as this user, for example:
+  $BIN/zelbacnet$OPT run DESCRIPTION=Plant PANELTYPE=0 SP4=10.47.9.1 : COMMAND=SITESTATUS
+  $BIN/zelbacnet$OPT run DESCRIPTION=Plant PANELTYPE=0 SP4=10.47.9.1 : COMMAND=POINTGETVALUE \\
+      'POINT={Boiler}{10.47.9.2-AVAL#1}{}{}'
+  $BIN/zelbacnet$OPT view
+More in \`$BIN/zelbacnet --help\`. Logs: $LOGS-site.log, $LOGS-server.log.
+Ctrl-C ends the site and the server.
+EOF
+  wait "$SERVER_PID" || true
+  SERVER_PID=
+  exit 0
+fi
 
 HOST=("$BIN/zelbacnet" --socket "$SOCK" --no-start --timeout 30)
-SITE=(DESCRIPTION=BoilerHouse PANELTYPE=0 SP4=10.47.9.1 IP3=1000)
+SITE=(DESCRIPTION=Plant PANELTYPE=0 SP4=10.47.9.1 IP3=1000)
 AV1='10.47.9.2-AVAL#1'
 
 say "Host session 1: connect, site clock and status, the object list, points, a write"
@@ -110,3 +150,14 @@ else
   echo "   (no alarm arrived)"
 fi
 say "Done. The site device saw $(grep -c '"read"' "$LOGS-site.log") reads and $(grep -c '"write"' "$LOGS-site.log") writes."
+cat <<EOF
+   Shown: a connect to the simulated site; its clock and status; its object list; a point list
+   kept fresh by the background scan; point reads, a write and the out-of-service state; a
+   trend log; the alarm the write raised, and its acknowledgement.
+   Logs in $LOGDIR: demo-run1.log and demo-run2.log (the host sessions), demo-site.log
+   (what the site device received), demo-server.log (the driver server).
+   Try commands yourself: \`./run.sh site\` keeps this simulated site and the server up until
+   Ctrl-C; in another terminal run e.g.
+     $BIN/zelbacnet run DESCRIPTION=Plant PANELTYPE=0 SP4=10.47.9.1 : COMMAND=SITESTATUS
+   (\`$BIN/zelbacnet --help\` lists the commands and explains point addresses).
+EOF

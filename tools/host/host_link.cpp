@@ -123,35 +123,58 @@ bool HostLink::ReadLine(std::string& line, int timeout_ms) {
   }
 }
 
-platform::Json HostLink::Request(platform::Json request, std::string& error, int timeout_ms) {
+int HostLink::Send(platform::Json request, std::string& error) {
   int id = next_id_++;
   request.Set("id", platform::Json::Integer(id));
   std::string line = platform::WriteJson(request) + "\n";
   size_t off = 0;
   while (off < line.size()) {
-    ssize_t n = send(fd_, line.data() + off, line.size() - off, MSG_NOSIGNAL);
+    ssize_t n = fd_ < 0 ? -1 : send(fd_, line.data() + off, line.size() - off, MSG_NOSIGNAL);
     if (n <= 0) {
       error = "the driver server closed the connection";
-      return platform::Json();
+      return 0;
     }
     off += static_cast<size_t>(n);
   }
-  for (;;) {
-    std::string reply;
-    if (!ReadLine(reply, timeout_ms)) {
-      error = "no answer from the driver server";
-      return platform::Json();
+  return id;
+}
+
+platform::Json HostLink::Await(int id, std::string& error, int timeout_ms) {
+  platform::Json j;
+  if (auto kept = early_.find(id); kept != early_.end()) {
+    j = std::move(kept->second);
+    early_.erase(kept);
+  } else {
+    int64_t end = NowMs() + timeout_ms;
+    for (;;) {
+      std::string reply;
+      int64_t left = end - NowMs();
+      if (left <= 0 || !ReadLine(reply, static_cast<int>(left))) {
+        error = "no answer from the driver server";
+        return platform::Json();
+      }
+      if (!platform::ParseJson(reply, j, error)) return platform::Json();
+      const platform::Json* rid = j.Find("id");
+      if (rid && rid->kind() == platform::Json::Kind::Integer && rid->AsInteger() != id) {
+        // A reply to one of our own earlier requests that nobody awaits yet.
+        if (rid->AsInteger() > 0 && rid->AsInteger() < next_id_)
+          early_[static_cast<int>(rid->AsInteger())] = std::move(j);
+        continue;
+      }
+      break;
     }
-    platform::Json j;
-    if (!platform::ParseJson(reply, j, error)) return platform::Json();
-    const platform::Json* rid = j.Find("id");
-    if (rid && rid->kind() == platform::Json::Kind::Integer && rid->AsInteger() != id) continue;
-    if (const platform::Json* e = j.Find("error")) {
-      error = e->kind() == platform::Json::Kind::String ? e->AsString() : "error";
-      return platform::Json();
-    }
-    return j;
   }
+  if (const platform::Json* e = j.Find("error")) {
+    error = e->kind() == platform::Json::Kind::String ? e->AsString() : "error";
+    return platform::Json();
+  }
+  return j;
+}
+
+platform::Json HostLink::Request(platform::Json request, std::string& error, int timeout_ms) {
+  int id = Send(std::move(request), error);
+  if (id == 0) return platform::Json();
+  return Await(id, error, timeout_ms);
 }
 
 int HostLink::Create(std::string& error) {
@@ -170,8 +193,8 @@ bool HostLink::Release(int object, std::string& error) {
   return !Request(r, error).IsNull();
 }
 
-platform::Json HostLink::Call(int object, const std::string& method,
-                              const std::vector<std::string>& params, std::string& error) {
+int HostLink::SendCall(int object, const std::string& method,
+                       const std::vector<std::string>& params, std::string& error) {
   platform::Json p = platform::Json::Array();
   for (const std::string& s : params) p.Push(platform::Json::String(s));
   platform::Json r = platform::Json::Object();
@@ -179,13 +202,24 @@ platform::Json HostLink::Call(int object, const std::string& method,
   r.Set("object", platform::Json::Integer(object));
   r.Set("method", platform::Json::String(method));
   r.Set("params", std::move(p));
-  platform::Json reply = Request(r, error, 120000);
+  return Send(std::move(r), error);
+}
+
+platform::Json HostLink::AwaitCall(int id, std::string& error, int timeout_ms) {
+  platform::Json reply = Await(id, error, timeout_ms);
   const platform::Json* res = reply.Find("result");
   if (!res) {
     if (error.empty()) error = "call without result";
     return platform::Json();
   }
   return *res;
+}
+
+platform::Json HostLink::Call(int object, const std::string& method,
+                              const std::vector<std::string>& params, std::string& error) {
+  int id = SendCall(object, method, params, error);
+  if (id == 0) return platform::Json();
+  return AwaitCall(id, error, 120000);
 }
 
 std::vector<std::string> ResultTexts(const platform::Json& result) {

@@ -78,17 +78,64 @@ bool PressOn(HostLink& link, int handle, const std::string& control, std::string
 int TerminalWidth() {
   winsize ws{};
   if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20) return ws.ws_col;
-  return 100;
+  const char* columns = std::getenv("COLUMNS");
+  int n = columns ? std::atoi(columns) : 0;
+  return n > 20 && n < 1000 ? n : 100;
 }
 
-std::string Cut(const std::string& s, int width) {
-  std::string p = Printable(s);
-  // Cut by characters, not octets (Printable gives UTF-8).
+// The first `width` characters of UTF-8 text.
+std::string CutChars(const std::string& p, int width) {
   int chars = 0;
   for (size_t i = 0; i < p.size(); ++i) {
     if ((static_cast<unsigned char>(p[i]) & 0xC0) != 0x80 && ++chars > width) return p.substr(0, i);
   }
   return p;
+}
+
+std::string Cut(const std::string& s, int width) { return CutChars(Printable(s), width); }
+
+size_t Chars(const std::string& utf8) {
+  size_t n = 0;
+  for (char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return n;
+}
+
+// The text's own line breaks kept, each line wrapped at blanks to `width` characters; a word
+// longer than a line is cut.
+std::vector<std::string> Wrap(const std::string& text, int width) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t nl = text.find_first_of("\r\n", start);
+    std::string para = Printable(text.substr(start, nl == std::string::npos ? nl : nl - start));
+    std::string line;
+    size_t i = 0;
+    while (i < para.size()) {
+      size_t word_end = para.find(' ', i);
+      if (word_end == std::string::npos) word_end = para.size();
+      std::string word = para.substr(i, word_end - i);
+      size_t blanks_end = para.find_first_not_of(' ', word_end);
+      std::string blanks = para.substr(
+          word_end, (blanks_end == std::string::npos ? para.size() : blanks_end) - word_end);
+      i = blanks_end == std::string::npos ? para.size() : blanks_end;
+      if (!line.empty() && Chars(line) + Chars(word) > static_cast<size_t>(width)) {
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        out.push_back(line);
+        line.clear();
+      }
+      while (Chars(word) > static_cast<size_t>(width)) {
+        std::string head = CutChars(word, width);
+        out.push_back(head);
+        word.erase(0, head.size());
+      }
+      line += word + blanks;
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    out.push_back(line);
+    if (nl == std::string::npos) break;
+    start = nl + (text.compare(nl, 2, "\r\n") == 0 ? 2 : 1);
+  }
+  return out;
 }
 
 void PrintView(const std::string& label, const Json* view, int width) {
@@ -132,8 +179,10 @@ void Render(const Json& windows, const Json& confirm, size_t selected, bool live
     PrintView("Trace", Control(s, "TraceMemo"), width);
   }
   if (!confirm.IsNull()) {
-    std::printf("\n*** %s ***\n%s\n[y] yes  [n] no\n", Printable(Str(confirm, "caption")).c_str(),
-                Printable(Str(confirm, "text")).c_str());
+    std::printf("\n*** %s ***\n", Printable(Str(confirm, "caption")).c_str());
+    for (const std::string& line : Wrap(Str(confirm, "text"), width))
+      std::printf("%s\n", line.c_str());
+    std::printf("[y] yes  [n] no\n");
   }
   if (live)
     std::printf("\nw WhoIs  r WhoIsRouter  l Log Enabled  n/p session  h Hide  x Exit  q quit\n");
@@ -148,6 +197,27 @@ void RestoreTerminal() {
 }
 
 }  // namespace
+
+bool ReadSessionViews(HostLink& link, const std::string& description, int lines,
+                      SessionViews& views, std::string& error) {
+  Json windows, confirm;
+  if (!Snapshot(link, lines, windows, confirm, error)) return false;
+  for (const Json* s : Sessions(windows)) {
+    if (strcasecmp(Str(*s, "hint").c_str(), description.c_str()) != 0) continue;
+    auto read = [&](const char* name, int& count, std::vector<std::string>& out) {
+      const Json* view = Control(*s, name);
+      count = view ? Int(*view, "count") : 0;
+      out.clear();
+      if (const Json* ls = view ? Member(*view, "lines") : nullptr)
+        for (const Json& l : ls->Items())
+          out.push_back(l.kind() == Json::Kind::String ? l.AsString() : std::string());
+    };
+    read("LogMemo", views.log_count, views.log);
+    read("TraceMemo", views.trace_count, views.trace);
+    return true;
+  }
+  return false;
+}
 
 int Press(HostLink& link, const std::string& window, const std::string& control) {
   Json windows, confirm;

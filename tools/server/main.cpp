@@ -1,5 +1,6 @@
 // zelbacnet-server: the driver server. Serves driver objects to hosts over the host connection
 // and runs the driver window with its sessions on the one message loop.
+#include <getopt.h>
 #include <limits.h>
 #include <poll.h>
 #include <signal.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "driver/main_form.h"
 #include "driver/registration.h"
@@ -45,6 +47,8 @@ const char kUsage[] =
     "  zelbacnet-server --socket /tmp/zb.sock    # serve on another socket\n"
     "  zelbacnet-server --regserver              # register for `zelbacnet` to start on demand\n";
 
+const char kTryHelp[] = "Try 'zelbacnet-server --help'.\n";
+
 std::string SelfExecutable() {
   char buf[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -58,25 +62,50 @@ std::string SelfExecutable() {
 int main(int argc, char** argv) {
   std::string socket_path;
   bool automation = false, reg = false, unreg = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (a == "--socket" && i + 1 < argc) {
-      socket_path = argv[++i];
-    } else if (a.rfind("--socket=", 0) == 0) {
-      socket_path = a.substr(9);
-    } else if (a == "--automation" || a == "-Embedding" || a == "/Automation") {
-      automation = true;
-    } else if (a == "--regserver") {
-      reg = true;
-    } else if (a == "--unregserver") {
-      unreg = true;
-    } else {
-      std::fprintf(stderr, "zelbacnet-server: unknown option %s\n\n%s", a.c_str(), kUsage);
-      return 2;
+  // The automation system's own spellings of the embedding switch mean --automation.
+  std::vector<std::string> args(argv, argv + argc);
+  for (size_t i = 1; i < args.size(); ++i)
+    if (args[i] == "-Embedding" || args[i] == "/Automation") args[i] = "--automation";
+  std::vector<char*> av;
+  for (std::string& a : args) av.push_back(a.data());
+  av.push_back(nullptr);
+  static const option kOptions[] = {
+      {"help", no_argument, nullptr, 'h'},        {"socket", required_argument, nullptr, 's'},
+      {"automation", no_argument, nullptr, 'a'},  {"regserver", no_argument, nullptr, 'r'},
+      {"unregserver", no_argument, nullptr, 'u'}, {}};
+  opterr = 0;
+  int c;
+  while ((c = getopt_long(static_cast<int>(args.size()), av.data(), ":h", kOptions, nullptr)) !=
+         -1) {
+    switch (c) {
+      case 'h':
+        std::fputs(kUsage, stdout);
+        return 0;
+      case 's':
+        socket_path = optarg;
+        // "--socket --automation" is a forgotten path, not a socket named "--automation".
+        if (!socket_path.empty() && socket_path[0] != '-') break;
+        [[fallthrough]];
+      case ':':
+        std::fprintf(stderr, "zelbacnet-server: --socket needs a PATH\n%s", kTryHelp);
+        return 2;
+      case 'a':
+        automation = true;
+        break;
+      case 'r':
+        reg = true;
+        break;
+      case 'u':
+        unreg = true;
+        break;
+      default:
+        std::fprintf(stderr, "zelbacnet-server: unknown option %s\n%s", av[optind - 1], kTryHelp);
+        return 2;
     }
+  }
+  if (optind < static_cast<int>(args.size())) {
+    std::fprintf(stderr, "zelbacnet-server: unexpected argument %s\n%s", av[optind], kTryHelp);
+    return 2;
   }
   bool default_socket = socket_path.empty();
   if (default_socket) socket_path = zb::platform::DefaultHostSocketPath();

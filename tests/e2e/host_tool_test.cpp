@@ -6,7 +6,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -273,6 +275,127 @@ TEST_F(HostToolPTP, ADialWithoutCarrierEndsTheRunWithTheDialsLines) {
                            "  session trace, last lines:", "Close Port"}))
       << out;
   EXPECT_EQ(out.find("POINTGETVALUE"), std::string::npos) << out;
+}
+
+// A server that answers while a Connect waits, its replies out of order: the tool shows the
+// progress live, before the Connect's own reply. Played here by a scripted server.
+class PipelinedServer {
+ public:
+  explicit PipelinedServer(const std::string& path) {
+    listen_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    ok_ = bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+          listen(listen_, 1) == 0;
+  }
+  ~PipelinedServer() {
+    if (fd_ >= 0) close(fd_);
+    close(listen_);
+  }
+  bool ok() const { return ok_; }
+
+  // Serves whatever has arrived, without waiting.
+  void Serve() {
+    if (fd_ < 0) fd_ = accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd_ < 0) return;
+    char b[4096];
+    ssize_t n;
+    while ((n = read(fd_, b, sizeof b)) > 0) buf_.append(b, static_cast<size_t>(n));
+    for (size_t nl; (nl = buf_.find('\n')) != std::string::npos;) {
+      std::string line = buf_.substr(0, nl);
+      buf_.erase(0, nl + 1);
+      Answer(line);
+    }
+  }
+
+ private:
+  static platform::Json Texts(const std::vector<std::string>& t) {
+    platform::Json a = platform::Json::Array();
+    for (const std::string& s : t) a.Push(platform::Json::String(s));
+    return a;
+  }
+  void Reply(int64_t id, const char* name, platform::Json value) {
+    platform::Json r = platform::Json::Object();
+    r.Set("id", platform::Json::Integer(id));
+    r.Set(name, std::move(value));
+    std::string line = platform::WriteJson(r) + "\n";
+    ASSERT_EQ(write(fd_, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+  }
+  platform::Json TraceWindow() const {
+    platform::Json lines = platform::Json::Array();
+    const char* dial[] = {"[1][C:0][T:0][R:0][0] Modem Init: ATZ",
+                          "[1][C:0][T:0][R:0][0] Sending: [55][FF]",
+                          "[2][C:0][T:0][R:0][0] Sent: ATDT5551234"};
+    int count = std::min(polls_, 3);
+    for (int i = 0; i < count; ++i) lines.Push(platform::Json::String(dial[i]));
+    platform::Json trace = platform::Json::Object();
+    trace.Set("name", platform::Json::String("TraceMemo"));
+    trace.Set("count", platform::Json::Integer(count));
+    trace.Set("lines", std::move(lines));
+    platform::Json controls = platform::Json::Array();
+    controls.Push(std::move(trace));
+    platform::Json w = platform::Json::Object();
+    w.Set("class", platform::Json::String("TBACnetForm"));
+    w.Set("hint", platform::Json::String("Dial"));
+    w.Set("controls", std::move(controls));
+    platform::Json windows = platform::Json::Array();
+    windows.Push(std::move(w));
+    return windows;
+  }
+  void Answer(const std::string& line) {
+    platform::Json j;
+    std::string error;
+    ASSERT_TRUE(platform::ParseJson(line, j, error)) << line;
+    int64_t id = j.Find("id")->AsInteger();
+    std::string op = j.Find("op")->AsString();
+    if (op == "create") return Reply(id, "object", platform::Json::Integer(1));
+    if (op == "release") return Reply(id, "released", platform::Json::Bool(true));
+    if (op == "windows") return Reply(id, "windows", TraceWindow());
+    std::string method = j.Find("method")->AsString();
+    if (method == "Connect") {
+      connect_id_ = id;  // answered only after three polls
+      return;
+    }
+    if (method != "Execute") return Reply(id, "result", platform::Json::Bool(true));
+    if (connect_id_ != 0 && ++polls_ <= 3) {
+      return Reply(
+          id, "result",
+          Texts({polls_ == 3 ? "COMMANDSTATUS=Dialling..." : "COMMANDSTATUS=Connecting...", ""}));
+    }
+    if (connect_id_ != 0) {
+      Reply(connect_id_, "result", platform::Json::Bool(true));
+      connect_id_ = 0;
+    }
+    Reply(id, "result", Texts({"COMMANDSTATUS=TRUE", "COMMAND=COMMANDSTATUS", "", ""}));
+  }
+
+  int listen_ = -1, fd_ = -1;
+  bool ok_ = false;
+  std::string buf_;
+  int64_t connect_id_ = 0;
+  int polls_ = 0;
+};
+
+TEST(HostTool, ConnectProgressArrivesWhileTheConnectWaits) {
+  if (access(HostToolBinary().c_str(), X_OK) != 0) GTEST_SKIP() << "build zelbacnet first";
+  ServerProcess scratch;  // for its temporary directory
+  PipelinedServer server(scratch.dir() + "/pipelined.sock");
+  ASSERT_TRUE(server.ok());
+  std::string out;
+  EXPECT_EQ(RunProgram({HostToolBinary(), "--socket", scratch.dir() + "/pipelined.sock",
+                        "--no-start", "run", "--keep", "DESCRIPTION=Dial", "PANELTYPE=1"},
+                       out, 20000, {}, [&] { server.Serve(); }),
+            0)
+      << out;
+  EXPECT_EQ(out,
+            "VERSIONCHECK=1.7: accepted\n"
+            "Connect:\n"
+            "  Connecting...\n"
+            "  Modem Init: ATZ\n"
+            "  Sent: ATDT5551234\n"
+            "  Dialling...\n"
+            "  connected\n");
 }
 
 TEST(HostTool, TheExitQuestionKeepsItsLineBreaksAndWrapsAtWords) {

@@ -4,7 +4,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 namespace zb {
@@ -43,16 +42,6 @@ bool RealToInt(double v, int32_t& out) {
   if (r < -2147483648.0 || r > 2147483647.0) return false;
   out = static_cast<int32_t>(r);
   return true;
-}
-
-std::string RealToText(double v) {
-  if (v == 0) return "0";  // also -0
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.15g", v);
-  std::string s = buf;
-  for (char& c : s)
-    if (c == 'e') c = 'E';
-  return s;
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <cctype>
 
 #include "bacnet/app/point_address.h"
+#include "bacnet/app/tag_codec.h"
+#include "bacnet/app/tagged_list.h"
+#include "support/number_text.h"
 #include "support/param_list.h"
 
 namespace zb {
@@ -62,6 +65,14 @@ bool AnswerItemText(const Variant& values, int element, std::string& text, int i
   if (!e.IsArray() || item < 0 || item >= e.Count()) return false;
   const Variant& v = e[e.LowBound() + item];
   if (v.IsArray() || v.IsOctets()) return false;
+  // A REAL holds a single: widened digits such as 0.100000001490116 are not what the device has.
+  int32_t kind = 0, tag = 0;
+  if (item == 2 && v.type() == Variant::Type::Real && e[e.LowBound()].TryToInt(kind) &&
+      e[e.LowBound() + 1].TryToInt(tag) && kind == bacnet::kElementApplication &&
+      tag == bacnet::kAppTagReal) {
+    text = SingleToText(static_cast<float>(v.AsRealRaw()));
+    return true;
+  }
   return v.TryToText(text);
 }
 

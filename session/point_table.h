@@ -44,7 +44,8 @@ class TPointTable {
 std::string BraceGroup(std::string_view text, int n);
 
 // The text of item 2 of element `element` of a read answer's tagged value list; false when the
-// answer has no such element or item, or the item does not convert to text.
+// answer has no such element or item, or the item does not convert to text. A REAL value is
+// written as the shortest text that reads back as the same single.
 bool AnswerItemText(const Variant& values, int element, std::string& text, int item = 2);
 
 // Ticks the scan waits for one answer before it gives the read up. The answer normally comes

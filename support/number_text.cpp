@@ -3,6 +3,7 @@
 #include <locale.h>
 #include <stdlib.h>
 
+#include <charconv>
 #include <cmath>
 #include <string>
 
@@ -81,6 +82,40 @@ bool TryStrToFloat(std::string_view s, double& value) {
   if (!std::isfinite(v)) return false;  // overflow; underflow reads as 0 or a denormal
   value = v;
   return true;
+}
+
+namespace {
+
+// value with `digits` significant digits, as "%.<digits>g" writes it in the "C" locale.
+std::string GeneralText(double value, int digits) {
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, digits);
+  return std::string(buf, r.ptr);
+}
+
+}  // namespace
+
+std::string RealToText(double value) {
+  if (value == 0) return "0";
+  std::string s = GeneralText(value, 15);
+  for (char& c : s)
+    if (c == 'e') c = 'E';
+  return s;
+}
+
+std::string SingleToText(float value) {
+  if (!std::isfinite(value)) return RealToText(value);
+  // Nine significant digits always read back as the same single.
+  std::string s;
+  for (int digits = 1; digits <= 9; ++digits) {
+    s = GeneralText(value, digits);
+    float back = 0;
+    auto r = std::from_chars(s.data(), s.data() + s.size(), back);
+    if (r.ec == std::errc() && back == value) break;
+  }
+  double shortest = value;
+  std::from_chars(s.data(), s.data() + s.size(), shortest);
+  return RealToText(shortest);
 }
 
 }  // namespace zb

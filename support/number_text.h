@@ -21,4 +21,11 @@ bool TryStrToFloat(std::string_view s, double& value);
 // locale-free conversion.
 bool ScanDecimalText(std::string_view s, std::string_view blanks, std::string& plain);
 
+// The text of a double: the shortest of up to 15 significant digits, in the "%g" layout with an
+// upper-case exponent ("72.5", "0.100000001490116", "1E-05"); zero (either sign) is "0".
+std::string RealToText(double value);
+// The text of a single: the fewest significant digits that read back as the same single, in the
+// layout of RealToText ("0.1", "1E-05", "100000"). Infinities and NaN as RealToText writes them.
+std::string SingleToText(float value);
+
 }  // namespace zb

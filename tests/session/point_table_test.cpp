@@ -4,6 +4,9 @@
 
 #include <vector>
 
+#include "bacnet/app/tag_codec.h"
+#include "bacnet/app/tagged_list.h"
+
 namespace zb {
 namespace {
 
@@ -214,6 +217,47 @@ TEST(PointScanTest, AckWithoutValueCountsAsFailure) {
   r.c.HandleScanResponse(r.c.ScanHandle, 3, List({List({2, 0, "x"})}));
   EXPECT_EQ(r.c.PointTable.Data(0).ErrorCount, 1);
   EXPECT_FALSE(r.c.PointTable.Data(0).HasValue);
+}
+
+// A ReadProperty acknowledgement of AV1's present value as the decoder hands it over.
+Variant DecodedAnswer(const std::string& value) {
+  using namespace bacnet;
+  return DecodeTaggedList(EncodeObjectIdentifier(kTagClassContext, 0, 2, 1) +
+                          EncodeUnsigned(kTagClassContext, 1, 85) + EncodeOpeningTag(3) + value +
+                          EncodeClosingTag(3));
+}
+
+TEST(AnswerTextTest, RealsAsTheirShortestSingleTextDoublesWithFifteenDigits) {
+  using namespace bacnet;
+  const int A = kTagClassApplication;
+  struct Case {
+    std::string value;
+    const char* text;
+  } cases[] = {
+      {EncodeReal(A, 0, 0.1), "0.1"},
+      {EncodeReal(A, 0, 1e-5), "1E-05"},
+      {EncodeReal(A, 0, 21.5), "21.5"},
+      {EncodeReal(A, 0, -123456.7), "-123456.7"},
+      {EncodeDouble(A, 0, 0.1), "0.1"},
+      {EncodeDouble(A, 0, double(0.1f)), "0.100000001490116"},
+      {EncodeDouble(A, 0, 1.0 / 3), "0.333333333333333"},
+      {EncodeUnsigned(A, 0, 7), "7"},
+      {EncodeCharacterString(A, 0, "0.1000"), "0.1000"},
+  };
+  for (const Case& c : cases) {
+    std::string text;
+    EXPECT_TRUE(AnswerItemText(DecodedAnswer(c.value), 3, text));
+    EXPECT_EQ(text, c.text);
+  }
+}
+
+TEST(AnswerTextTest, TheScanCachesARealAsItsShortestText) {
+  ScanRig r;
+  r.Install({"POINT0={a}{2-AIN#1}{}{}"});
+  r.Step(3);
+  r.c.HandleScanResponse(r.c.ScanHandle, 3,
+                         DecodedAnswer(bacnet::EncodeReal(bacnet::kTagClassApplication, 0, 0.1)));
+  EXPECT_EQ(r.c.PointTable.Data(0).Value, "0.1");
 }
 
 }  // namespace

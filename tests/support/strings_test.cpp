@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <climits>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "support/number_text.h"
@@ -106,7 +109,9 @@ TEST(LenientConversions, Integers) {
   EXPECT_EQ(TextToInt("2147483648"), 0);
   EXPECT_EQ(TextToInt("+12"), 12);
   EXPECT_EQ(TextToInt("$1F"), 31);
-  EXPECT_EQ(TextToInt("4\0"s "2"), 0);
+  EXPECT_EQ(TextToInt("4\0"s
+                      "2"),
+            0);
 }
 
 TEST(LenientConversions, BooleansAndReals) {
@@ -147,8 +152,8 @@ TEST(StrictNumbers, Integers) {
   EXPECT_EQ(v, INT32_MAX);
   EXPECT_TRUE(TryStrToInt("-2147483648", v));
   EXPECT_EQ(v, INT32_MIN);
-  for (const char* bad : {"", " ", "-", "$", "12 ", "1x", "2147483648", "-2147483649",
-                          "$100000000", "0x10", "1.0", "+-1"})
+  for (const char* bad : {"", " ", "-", "$", "12 ", "1x", "2147483648", "-2147483649", "$100000000",
+                          "0x10", "1.0", "+-1"})
     EXPECT_FALSE(TryStrToInt(bad, v)) << bad;
   double d = 0;
   EXPECT_TRUE(TryStrToFloat(" 1.5 ", d));
@@ -157,6 +162,43 @@ TEST(StrictNumbers, Integers) {
   EXPECT_EQ(d, 0.0);
   for (const char* bad : {"", ".", "1e", "1,5", "1.5x", "--1", "e5", "\t1", "1e400"})
     EXPECT_FALSE(TryStrToFloat(bad, d)) << bad;
+}
+
+TEST(NumberTexts, RealsKeepFifteenDigitsSinglesTheirShortestText) {
+  EXPECT_EQ(RealToText(double(0.1f)), "0.100000001490116");
+  EXPECT_EQ(RealToText(double(1e-5f)), "9.99999974737875E-06");
+  EXPECT_EQ(RealToText(1.0 / 3), "0.333333333333333");
+  EXPECT_EQ(RealToText(-0.0), "0");
+  EXPECT_EQ(SingleToText(0.1f), "0.1");
+  EXPECT_EQ(SingleToText(1e-5f), "1E-05");
+  EXPECT_EQ(SingleToText(-21.5f), "-21.5");
+  EXPECT_EQ(SingleToText(100000.f), "100000") << "the layout of the reals, not %.1g";
+  EXPECT_EQ(SingleToText(1e20f), "1E+20");
+  EXPECT_EQ(SingleToText(1.0f / 3), "0.33333334");
+  EXPECT_EQ(SingleToText(16777216.f), "16777216");
+  EXPECT_EQ(SingleToText(FLT_MAX), "3.4028235E+38");
+  EXPECT_EQ(SingleToText(FLT_TRUE_MIN), "1E-45");
+  EXPECT_EQ(SingleToText(-0.0f), "0");
+  EXPECT_EQ(SingleToText(HUGE_VALF), RealToText(HUGE_VAL));
+}
+
+// Whatever the bits, the text reads back as the same single in at most nine digits.
+TEST(NumberTexts, SingleTextsReadBackExactly) {
+  uint32_t bits = 12345;
+  for (int i = 0; i < 50000; ++i) {
+    bits = bits * 1664525u + 1013904223u;
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    if (!std::isfinite(f)) continue;
+    const std::string t = SingleToText(f);
+    ASSERT_EQ(std::strtof(t.c_str(), nullptr), f) << t;
+    std::string digits;
+    for (char c : t.substr(0, t.find('E')))
+      if (c >= '0' && c <= '9') digits += c;
+    digits.erase(0, digits.find_first_not_of('0'));
+    digits.erase(digits.find_last_not_of('0') + 1);
+    ASSERT_LE(digits.size(), 9u) << t;
+  }
 }
 
 TEST(HexAndOctets, HexTexts) {

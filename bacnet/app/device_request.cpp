@@ -83,12 +83,16 @@ bool BuildReadRequest(const Variant& request, const std::string& localAddress, T
 
 int WriteDataType(int objectType, int addressPropertyId, int qualifier, int propertyId) {
   if (propertyId == 81) return kAppTagBoolean;
-  if (addressPropertyId != -1) return qualifier;
+  // Present-value and relinquish-default hold the object's own value type, so an address naming
+  // them without a data type means that type; any other property needs its type spelled out.
+  const bool ownValueType =
+      qualifier == kNoDataType && (addressPropertyId == 85 || addressPropertyId == 104);
+  if (addressPropertyId != -1 && !ownValueType) return qualifier;
   switch (objectType) {
     case 0: case 1: case 2: return kAppTagReal;
     case 3: case 4: case 5: return kAppTagEnumerated;
     case 13: case 14: case 19: return kAppTagUnsigned;
-    default: return 16;
+    default: return kNoDataType;
   }
 }
 

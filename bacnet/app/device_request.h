@@ -23,8 +23,12 @@ bool BuildWriteEncodedRequest(const Variant& request, const std::string& encoded
 bool BuildReadRangeRequest(const Variant& request, const std::string& localAddress,
                            TBACnetPDU& pdu);
 
+constexpr int kNoDataType = 16;  // a point address without a data type; nothing is encoded
+
 // The data type a RequestWrite uses: the address's qualifier when it names a property, else the
-// object type's default (REAL, ENUMERATED, UNSIGNED, or 16 = none); Out_Of_Service is BOOLEAN.
+// object type's default (REAL, ENUMERATED, UNSIGNED, or none); Out_Of_Service is BOOLEAN.
+// Present-value (85) and relinquish-default (104) named without a qualifier take the object
+// type's default as well.
 int WriteDataType(int objectType, int addressPropertyId, int qualifier, int propertyId);
 // The value as an application-tagged primitive of the data type; data types from 13 on encode
 // nothing. False when the value does not convert.

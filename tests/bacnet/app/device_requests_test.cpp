@@ -88,8 +88,15 @@ TEST_F(DeviceRequests, WriteChoosesTheDataTypeFromTheAddress) {
       {"10.0.0.2-AVAL#1:85.8", "85", "10110", Bytes({0x82, 0x03, 0xB0})},
       {"10.0.0.2-AVAL#1:85.12", "85", "3:7", Bytes({0xC4, 0x00, 0xC0, 0x00, 0x07})},
       {"10.0.0.2-AVAL#1:85.12", "85", "5", Bytes({0xC4, 0x01, 0x40, 0x00, 0x05})},
-      // A property without a qualifier has no data type: nothing is encoded.
-      {"10.0.0.2-AVAL#1:85", "85", "1", ""},
+      // Present-value and relinquish-default without a qualifier: the object type's default.
+      {"10.0.0.2-AOUT#1:85", "85", "0.1", Bytes({0x44, 0x3D, 0xCC, 0xCC, 0xCD})},
+      {"10.0.0.2-AVAL#1:104", "104", "2", Bytes({0x44, 0x40, 0x00, 0x00, 0x00})},
+      {"10.0.0.2-BOUT#1:85", "85", "1", Bytes({0x91, 0x01})},
+      {"10.0.0.2-MSO#1:104", "104", "4", Bytes({0x21, 0x04})},
+      // Any other property without a qualifier, or an object type without a default value type,
+      // has no data type: nothing is encoded.
+      {"10.0.0.2-AVAL#1:28", "28", "1", ""},
+      {"10.0.0.2-TRN#1:85", "85", "1", ""},
       {"10.0.0.2-TRN#1", "85", "1", ""},
   };
   for (const Case& c : cases) {
@@ -113,8 +120,7 @@ TEST_F(DeviceRequests, PreEncodedWriteAndReadRangeAppendTheCallersOctets) {
   const std::string range = Bytes({0x3E, 0x21, 0x01, 0x31, 0x0A, 0x3F});
   ASSERT_GT(s.dev.RequestReadRange(Req({"10.0.0.2-TRN#1", "131", range})), 0);
   EXPECT_EQ(s.Last().pdu.ServiceChoice, 26);
-  EXPECT_EQ(s.Last().pdu.ServiceData,
-            Bytes({0x0C, 0x05, 0x00, 0x00, 0x01, 0x19, 0x83}) + range);
+  EXPECT_EQ(s.Last().pdu.ServiceData, Bytes({0x0C, 0x05, 0x00, 0x00, 0x01, 0x19, 0x83}) + range);
 }
 
 TEST_F(DeviceRequests, PendingTableHoldsThirtyTwoAndAnswersFreeSlots) {
@@ -147,8 +153,8 @@ TEST_F(DeviceRequests, AnswersAreReportedByHandleAndUnknownOnesDropped) {
   };
   const int h = s.dev.RequestRead(Req({kPeerAvalText, "85"}));
   const int invoke = s.Last().pdu.InvokeID;
-  s.net.Receive(ComplexAck(invoke, 12, kAval1 + Bytes({0x19, 0x55, 0x3E, 0x44, 0x42, 0x91, 0x00,
-                                                       0x00, 0x3F})));
+  s.net.Receive(ComplexAck(invoke, 12,
+                           kAval1 + Bytes({0x19, 0x55, 0x3E, 0x44, 0x42, 0x91, 0x00, 0x00, 0x3F})));
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(std::get<0>(got[0]), h);
   EXPECT_EQ(std::get<1>(got[0]), 3);
@@ -284,8 +290,8 @@ TEST_F(DeviceRequests, ErrorAndRejectAnswersAreRecordedTracedAndReturned) {
 // A waiting call run from inside another wait (a host call, a timer) must not end the outer
 // wait, and each must return its own answer, whichever answer comes first.
 TEST_F(DeviceRequests, NestedWaitsEachEndOnTheirOwnAnswer) {
-  const std::string outer_data = kAval1 + Bytes({0x19, 0x55, 0x3E, 0x44, 0x42, 0x91, 0x00, 0x00,
-                                                 0x3F});
+  const std::string outer_data =
+      kAval1 + Bytes({0x19, 0x55, 0x3E, 0x44, 0x42, 0x91, 0x00, 0x00, 0x3F});
   for (bool outer_answer_first : {false, true}) {
     SCOPED_TRACE(outer_answer_first);
     int outer_invoke = -1, inner_invoke = -1;
@@ -325,8 +331,8 @@ TEST_F(DeviceRequests, NestedWaitsEachEndOnTheirOwnAnswer) {
 TEST_F(DeviceRequests, IAmFillsTheBindingsOncePerDevice) {
   int raised = 0;
   s.dev.OnBindingsUpdated = [&](void*) { ++raised; };
-  const std::string iam = Bytes({0x10, 0x00, 0xC4, 0x02, 0x00, 0x04, 0xD2, 0x22, 0x01, 0xE0,
-                                 0x91, 0x03, 0x21, 0x07});  // device 1234, 480, no seg, vendor 7
+  const std::string iam = Bytes({0x10, 0x00, 0xC4, 0x02, 0x00, 0x04, 0xD2, 0x22, 0x01, 0xE0, 0x91,
+                                 0x03, 0x21, 0x07});  // device 1234, 480, no seg, vendor 7
   s.net.Receive(iam, kPeerMac, 5, true);
   ASSERT_EQ(s.dev.Bindings().size(), 1u);
   const TBACnetBinding& b = s.dev.Bindings()[0];
@@ -355,8 +361,7 @@ TEST_F(DeviceRequests, IAmFillsTheBindingsOncePerDevice) {
 TEST_F(DeviceRequests, EveryDeliveredPDUIsTraced) {
   s.net.Receive(Bytes({0x10, 0x08, 0x09, 0x01}), kPeerMac, 0x1a);
   ASSERT_FALSE(s.traces.empty());
-  EXPECT_EQ(s.traces[0],
-            " IN: [1a]<[0a][00][00][02][ba][c0]>[T:1] [S:8] [L:2] Data: [09][01]\r");
+  EXPECT_EQ(s.traces[0], " IN: [1a]<[0a][00][00][02][ba][c0]>[T:1] [S:8] [L:2] Data: [09][01]\r");
   s.traces.clear();
   s.net.Receive(Bytes({0x10, 0x08}), "<local>");
   EXPECT_EQ(s.traces[0], " IN: [00]<Local>[T:1] [S:8] [L:0] Data: \r");

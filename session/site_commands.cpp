@@ -25,7 +25,7 @@ bool AnswerOctets(const Variant& values, std::string& octets) {
 TWorkerOutcome TCommandWorkers::SiteTime() {
   TWorkerOutcome o;
   try {
-    const double now = bacnet::LocalNow();
+    double now = bacnet::LocalNow();
     double siteTime = now;
     if (!f_.Offline) {
       for (const bacnet::TBACnetBinding& b : std::vector(f_.BACnetDevice1.Bindings())) {
@@ -36,12 +36,18 @@ TWorkerOutcome TCommandWorkers::SiteTime() {
           continue;
         if (Read(address, 57, values) != bacnet::kResponseComplexAck || !AnswerOctets(values, time))
           continue;
+        // The offset pairs the site's clock with our own at the moment it was read; devices
+        // that kept us waiting before must not shift it.
+        const double readAt = bacnet::LocalNow();
         const auto u = [](char c) { return static_cast<unsigned char>(c); };
+        // Hundredths only sharpen the offset; the texts show whole seconds either way.
+        const int hundredths = time.size() > 3 && u(time[3]) <= 99 ? u(time[3]) : 0;
         double d = 0, t = 0;
         if (!bacnet::TryEncodeDate(u(date[0]) + 1900, u(date[1]), u(date[2]), d) ||
-            !bacnet::TryEncodeTime(u(time[0]), u(time[1]), u(time[2]), 0, t))
+            !bacnet::TryEncodeTime(u(time[0]), u(time[1]), u(time[2]), hundredths * 10, t))
           throw std::runtime_error("unspecified site clock");
         siteTime = d + t;
+        now = readAt;
         break;
       }
     }

@@ -10,13 +10,14 @@
 namespace zb {
 
 std::vector<std::pair<int, int>> TrendRequestPlan(int c) {
+  // Positions in a log buffer count from 1; position c is the newest record.
   std::vector<std::pair<int, int>> plan;
   if (c > 96) {
-    plan.emplace_back(0, 12);
-    for (int k = 0; k <= 7; ++k) plan.emplace_back(c - 96 + 12 * k, 12);
+    plan.emplace_back(1, 12);
+    for (int k = 0; k <= 7; ++k) plan.emplace_back(c - 95 + 12 * k, 12);
   } else if (c > 0) {
-    for (int k = 0; k < c / 12; ++k) plan.emplace_back(12 * k, 12);
-    if (c % 12 != 0) plan.emplace_back(12 * (c / 12), c % 12);
+    for (int k = 0; k < c / 12; ++k) plan.emplace_back(1 + 12 * k, 12);
+    if (c % 12 != 0) plan.emplace_back(1 + 12 * (c / 12), c % 12);
   }
   return plan;
 }

@@ -14,7 +14,8 @@ constexpr int kTrendBufferCapacity = 108;
 constexpr int kTrendRecordSize = 16;
 
 // (reference index, count) of every ReadRange-by-position request for a log of `recordCount`
-// records: the first 12 and the last 96 of a longer log, the whole log in twelves otherwise.
+// records, positions counting from 1: the first 12 and the last 96 (ending with the newest at
+// position recordCount) of a longer log, the whole log in twelves otherwise.
 std::vector<std::pair<int, int>> TrendRequestPlan(int recordCount);
 
 // The encoded range specification of a by-position request (opening tag 3, reference index as

@@ -103,12 +103,15 @@ std::string TimeToBACnetTime(double time) {
 }
 
 double LocalNow() {
-  std::time_t t = std::time(nullptr);
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  std::time_t t = ts.tv_sec;
   std::tm tm{};
   localtime_r(&t, &tm);
   double date = 0, time = 0;
   TryEncodeDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, date);
-  TryEncodeTime(tm.tm_hour, tm.tm_min, tm.tm_sec < 60 ? tm.tm_sec : 59, 0, time);
+  TryEncodeTime(tm.tm_hour, tm.tm_min, tm.tm_sec < 60 ? tm.tm_sec : 59,
+                static_cast<int>(ts.tv_nsec / 1000000), time);
   return date + time;
 }
 

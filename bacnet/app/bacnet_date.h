@@ -30,7 +30,7 @@ struct DateTimeParts {
 // Splits a date-time value (as the platform does: whole days, then the time of day rounded to the
 // millisecond). Values outside years 1..9999 give false.
 bool DecodeDateTime(double value, DateTimeParts& parts);
-// The current local date and time as a date-time value.
+// The current local date and time, to the millisecond, as a date-time value.
 double LocalNow();
 
 }  // namespace zb::bacnet

@@ -115,5 +115,65 @@ TEST_F(PointCommands, PointListScanDropsAFailingPointUntilItIsWritten) {
             (Texts{"COMMANDSTATUS=FALSE", "", ""}));
 }
 
+// REAL values read as the shortest text of their single, DOUBLE values with 15 digits, in
+// POINTGETVALUE and in the scanned values of GETPOINTSLIST; raw property reads stay octets.
+// Present-value and relinquish-default named without a data type are written in the object
+// type's own type.
+TEST_F(PointCommands, RealValuesAndWritesOfNamedValueProperties) {
+  StartSite(2);
+  test::PeerProcess& site = StartDevice(1, 1001, R"({"valueKinds":true})");
+  int o = Connect();
+  ASSERT_TRUE(WaitForDevices(o, 1)) << site.TranscriptText();
+
+  auto value = [&](const std::string& address) {
+    return Results(Run(o, {"COMMAND=POINTGETVALUE", "POINT={x}{" + address + "}{}{}"}));
+  };
+  EXPECT_EQ(value("10.47.0.2-AVAL#10"), (Texts{"VALUE=0.1", ""}));
+  EXPECT_EQ(value("10.47.0.2-AVAL#11"), (Texts{"VALUE=1E-05", ""}));
+  EXPECT_EQ(value("10.47.0.2-AVAL#12"), (Texts{"VALUE=0.333333333333333", ""}));
+  EXPECT_EQ(value("10.47.0.2-AVAL#10:85"), (Texts{"VALUE=0.1", ""}));
+  EXPECT_EQ(Results(Run(o, {"COMMAND=GETDATA", "DRIVERCOMMAND=READPROPERTIES",
+                            "POINTADDRESS={a}{b}{10.47.0.2-AVAL#10}", "PROP0=85"})),
+            (Texts{"PROP85=0C0080000A19553E443DCCCCCD3F", ""}));
+
+  EXPECT_EQ(host_.CallTexts(o, "ExecuteImmediate",
+                            {"COMMAND=SENDPOINTSLIST", "POINT0={a}{10.47.0.2-AVAL#10}{}{}",
+                             "POINT1={b}{10.47.0.2-AVAL#11}{}{}"}),
+            (Texts{"COMMANDSTATUS=TRUE", "", ""}));
+  const Texts cached{"POINT0={10.47.0.2-AVAL#10}{VALUE=0.1}",
+                     "POINT1={10.47.0.2-AVAL#11}{VALUE=1E-05}"};
+  Texts list;
+  for (int i = 0; i < 50 && list != cached; ++i) {
+    list = Results(Run(o, {"COMMAND=GETPOINTSLIST"}));
+    if (list != cached) Sleep(200);
+  }
+  EXPECT_EQ(list, cached);
+
+  // The write arrives as REAL at priority 10, and reads back as written.
+  const std::string damper = "10.47.0.2-AOUT#13";
+  EXPECT_EQ(Run(o, {"COMMAND=POINTMODIFY", "POINT={d}{" + damper + ":85}{VALUE=0.1}{}"}),
+            (Texts{"COMMANDSTATUS=TRUE", "COMMAND=COMMANDSTATUS", "", ""}));
+  std::string line;
+  ASSERT_TRUE(site.WaitFor("\"event\":\"write\"", 5000, &line, loop_)) << site.TranscriptText();
+  EXPECT_NE(line.find("\"objectId\":{\"type\":1,\"instance\":13},\"property\":85,"
+                      "\"value\":0.10000000149011612,\"tag\":4,\"priority\":10"),
+            std::string::npos)
+      << line;
+  EXPECT_EQ(value(damper), (Texts{"VALUE=0.1", ""}));
+  EXPECT_EQ(Run(o, {"COMMAND=POINTMODIFY", "POINT={d}{" + damper + ":104}{VALUE=2.5}{}"})[0],
+            "COMMANDSTATUS=TRUE");
+  ASSERT_TRUE(site.WaitFor("\"event\":\"write\"", 5000, &line, loop_)) << site.TranscriptText();
+  EXPECT_NE(line.find("\"property\":104,\"value\":2.5,\"tag\":4,\"priority\":10"),
+            std::string::npos)
+      << line;
+  EXPECT_EQ(value(damper + ":104"), (Texts{"VALUE=2.5", ""}));
+  // A binary value's present value goes as ENUMERATED.
+  EXPECT_EQ(Run(o, {"COMMAND=POINTMODIFY", "POINT={p}{10.47.0.2-BVAL#3:85}{VALUE=0}{}"})[0],
+            "COMMANDSTATUS=TRUE");
+  ASSERT_TRUE(site.WaitFor("\"event\":\"write\"", 5000, &line, loop_)) << site.TranscriptText();
+  EXPECT_NE(line.find("\"property\":85,\"value\":0,\"tag\":9,\"priority\":10"), std::string::npos)
+      << line;
+}
+
 }  // namespace
 }  // namespace zb::e2e

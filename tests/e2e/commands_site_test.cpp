@@ -2,7 +2,9 @@
 // commands GETPOINTSLIST, GETVENDORINFO, READPROPERTIES and WRITEPROPERTIES, on one site device
 // and on two devices on different networks, one behind a router.
 #include <algorithm>
+#include <cstdio>
 
+#include "bacnet/app/bacnet_date.h"
 #include "bacnet/app/point_address.h"
 #include "commands_harness.h"
 #include "session/site_texts.h"
@@ -180,6 +182,69 @@ TEST_F(SiteCommands, TwoDevicesOnDifferentNetworksBehindARouter) {
   while (router.ReadLine(line, 100)) {
   }
   EXPECT_NE(router.TranscriptText().find("\"to\":\"remote\""), std::string::npos);
+}
+
+// "Current Date: mm/dd/yyyy" and "Current Time: hh:nn:ss" of SITESTATUS as a date-time value.
+bool StatusClock(const Texts& status, double& value) {
+  int mo, d, y, h, mi, se;
+  if (status.size() < 2 ||
+      std::sscanf(status[0].c_str(), "Current Date: %d/%d/%d", &mo, &d, &y) != 3 ||
+      std::sscanf(status[1].c_str(), "Current Time: %d:%d:%d", &h, &mi, &se) != 3)
+    return false;
+  double date = 0, time = 0;
+  if (!bacnet::TryEncodeDate(y, mo, d, date) || !bacnet::TryEncodeTime(h, mi, se, 0, time))
+    return false;
+  value = date + time;
+  return true;
+}
+
+// The first device found never answers its clock; SITETIME waits for it, then takes the second
+// device's clock, and SITESTATUS keeps showing that clock, not one ahead by the wait.
+TEST_F(SiteCommands, ASilentFirstDeviceDoesNotShiftTheSiteClock) {
+  StartSite(3);
+  constexpr double kMsPerDay = 86400000.0;
+  constexpr double kAheadMs = 5025678;  // the clock device runs 1 h 23 min 45.678 s ahead
+  test::PeerProcess& silent = StartDevice(1, 1001, R"({"silent":true})");
+  test::PeerProcess& clock =
+      StartDevice(2, 2002, R"({"remote":true,"iAmDelayMs":500,"clockOffsetMs":5025678})");
+  int o = Connect();
+  ASSERT_TRUE(WaitForDevices(o, 2)) << silent.TranscriptText() << clock.TranscriptText();
+  Texts status = Results(Run(o, {"COMMAND=SITESTATUS"}));
+  ASSERT_EQ(status.size(), 8u) << Join(status);
+  ASSERT_EQ(status[5].rfind("Device #1001 ", 0), 0u) << "the silent device comes first";
+
+  const double before = bacnet::LocalNow();
+  Texts t = Results(Run(o, {"COMMAND=SITETIME"}));
+  const double after = bacnet::LocalNow();
+  ASSERT_EQ(t.size(), 2u) << Join(t);
+  EXPECT_GT((after - before) * 86400, 1.5) << "the silent device was waited for";
+  std::string line;
+  EXPECT_TRUE(silent.WaitFor("\"ignored\"", 1000, &line, loop_)) << silent.TranscriptText();
+  double siteTime = 0;
+  ASSERT_TRUE(StatusClock({"Current Date: " + t[0].substr(9, 10),
+                           "Current Time: " + t[0].substr(t[0].size() < 20 ? 0 : 20)},
+                          siteTime))
+      << t[0];
+  EXPECT_GT((siteTime - before) * 86400 * 1000, kAheadMs - 1000) << t[0];
+  EXPECT_LE((siteTime - after) * 86400 * 1000, kAheadMs) << t[0];
+
+  // Each SITESTATUS shows the site clock truncated to the second, so the error e of the site
+  // clock the driver keeps satisfies T <= E + e < T + 1 for the device's clock E during the
+  // call. Samples at different fractions of a second narrow e down to [lo, hi].
+  double lo = -1e9, hi = 1e9;
+  for (int i = 0; i < 40 && !(lo >= -0.5 && hi <= 0.5); ++i) {
+    const double e0 = bacnet::LocalNow() + kAheadMs / kMsPerDay;
+    status = Results(Run(o, {"COMMAND=SITESTATUS"}));
+    const double e1 = bacnet::LocalNow() + kAheadMs / kMsPerDay;
+    double shown = 0;
+    ASSERT_TRUE(StatusClock(status, shown)) << Join(status);
+    lo = std::max(lo, (shown - e1) * 86400);
+    hi = std::min(hi, (shown - e0) * 86400 + 1);
+    Sleep(70);
+  }
+  EXPECT_LE(lo, hi) << "inconsistent samples";
+  EXPECT_GE(lo, -0.5) << "the site clock is shown behind the device's";
+  EXPECT_LE(hi, 0.5) << "the site clock is shown ahead of the device's";
 }
 
 }  // namespace

@@ -4,7 +4,11 @@
 // Options: {"clock": false} leaves local-date/local-time unanswered; {"name": "..."} names the
 // device; {"remote": true} gives the small object set of a device behind a router;
 // {"alarmAbove": 80} raises the alarm to the writer when AV1 is written above that value;
-// {"claimObjects": n} claims an object list of n entries (the entries past its own fail).
+// {"claimObjects": n} claims an object list of n entries (the entries past its own fail);
+// {"silent": true} answers Who-Is and nothing else; {"iAmDelayMs": n} answers Who-Is n ms late;
+// {"clockOffsetMs": n} gives a running clock n ms ahead of the machine's (hundredths included)
+// instead of the fixed one; {"valueKinds": true} adds AV10 REAL 0.1, AV11 REAL 1e-5, AV12 DOUBLE
+// 1/3 and AO13 "Damper" REAL 0 with relinquish-default 0.
 // Objects (full set): AV1 "Boiler Temp" 21.5 degC; AI2 "Outside Air" 55.25 degF; BV3 "Pump"
 // whose present value answers as the text "ON" (as some gateways do), active "Running",
 // inactive "Stopped"; BI4 "Door" 1; MSV5 "Mode" 2; AV6 "Flaky" whose reads fail until it is
@@ -31,7 +35,7 @@ const client = new BacnetClient({
 });
 
 const T = Bacnet.ApplicationTag;
-const AI = 0, AV = 2, BI = 3, BV = 5, DEVICE = 8, MSV = 19, TREND_LOG = 20;
+const AI = 0, AO = 1, AV = 2, BI = 3, BV = 5, DEVICE = 8, MSV = 19, TREND_LOG = 20;
 
 const real = (v) => ({ type: T.REAL, value: v });
 const text = (v) => ({ type: T.CHARACTER_STRING, value: v });
@@ -59,6 +63,12 @@ if (options.remote) {
   add(TREND_LOG, 8, { 77: text('Long Log'), 141: unsigned(200) }, { records: 200 });
   add(TREND_LOG, 9, { 77: text('Broken Log'), 141: unsigned(10) }, { failRange: true });
 }
+if (options.valueKinds) {
+  add(AV, 10, { 77: text('Tenth'), 85: real(0.1), 81: bool(false) });
+  add(AV, 11, { 77: text('Tiny'), 85: real(1e-5), 81: bool(false) });
+  add(AV, 12, { 77: text('Third'), 85: { type: T.DOUBLE, value: 1 / 3 }, 81: bool(false) });
+  add(AO, 13, { 77: text('Damper'), 85: real(0), 104: real(0), 81: bool(false) });
+}
 const objectList = [{ type: DEVICE, instance: deviceId }].concat(
   Object.values(objects).map((o) => ({ type: o.type, instance: o.instance })));
 
@@ -79,12 +89,17 @@ function deviceValue(property) {
       return undefined;
     case 56:
       if (options.clock === false) return undefined;
-      return [{ type: T.DATE, value: new Date(2026, 0, 15, 8, 30, 45) }];
+      return [{ type: T.DATE, value: clockNow() }];
     case 57:
       if (options.clock === false) return undefined;
-      return [{ type: T.TIME, value: new Date(2026, 0, 15, 8, 30, 45) }];
+      return [{ type: T.TIME, value: clockNow() }];
     default: return undefined;
   }
+}
+
+function clockNow() {
+  if (options.clockOffsetMs === undefined) return new Date(2026, 0, 15, 8, 30, 45);
+  return new Date(Date.now() + options.clockOffsetMs);
 }
 
 function valueOf(objectId, property) {
@@ -106,11 +121,17 @@ client.on('error', (err) => out({ event: 'error', message: String(err && err.mes
 client.on('whoIs', (msg) => {
   out({ event: 'whoIs', address: msg.header.sender.address });
   // Answered to the asker, so that a device behind a router answers through it.
-  client.iAmResponse(msg.header.sender, deviceId, 3, 260);
+  const answer = () => client.iAmResponse(msg.header.sender, deviceId, 3, 260);
+  if (options.iAmDelayMs) setTimeout(answer, options.iAmDelayMs);
+  else answer();
 });
 
 client.on('readProperty', (msg) => {
   const { objectId, property } = msg.payload;
+  if (options.silent) {
+    out({ event: 'ignored', objectId, property: property.id });
+    return;
+  }
   const values = valueOf(objectId, property);
   out({ event: 'read', objectId, property: property.id, index: property.index,
         answered: values !== undefined });
@@ -130,7 +151,8 @@ client.on('writeProperty', (msg) => {
   out({ event: 'write', objectId, property: value.property.id,
         value: written ? written.value : null, tag: written ? written.type : null,
         priority: value.priority });
-  if (o && written && (value.property.id === 85 || value.property.id === 81)) {
+  const writable = [85, 81, 104];
+  if (o && written && writable.includes(value.property.id)) {
     o.props[value.property.id] = { type: written.type, value: written.value };
     if (value.property.id === 85) o.broken = false;
     client.simpleAckResponse(msg.header.sender, msg.service, msg.invokeId);
@@ -158,15 +180,15 @@ client.on('readRange', (msg) => {
   const p = msg.payload;
   const o = objects[p.objectId.type + ':' + p.objectId.instance];
   out({ event: 'readRange', objectId: p.objectId, position: p.position, count: p.count });
-  if (!o || o.failRange || !o.records) {
+  // Positions count from 1 (record 1 is the oldest); a standard device refuses position 0.
+  if (!o || o.failRange || !o.records || !(p.position >= 1)) {
     client.errorResponse(msg.header.sender, msg.service, msg.invokeId, 2, 32);
     return;
   }
-  // A lenient device: the reference index counts from 0.
-  const first = Math.max(0, p.position || 0);
-  const last = Math.min(o.records - 1, first + Math.max(0, p.count || 0) - 1);
+  const first = p.position;
+  const last = Math.min(o.records, first + Math.max(0, p.count || 0) - 1);
   const records = [];
-  for (let i = first; i <= last; i++) records.push(logRecord(i + 1));
+  for (let i = first; i <= last; i++) records.push(logRecord(i));
   const receiver = msg.header.sender;
   const buffer = client._getApduBuffer(receiver);
   baNpdu.encode(buffer, Bacnet.NpduControlPriority.NORMAL_MESSAGE, receiver);
@@ -174,7 +196,7 @@ client.on('readRange', (msg) => {
   services.ReadRange.encodeAcknowledge(buffer, p.objectId, 131, Bacnet.ASN1_ARRAY_ALL,
                                        { bitsUsed: 3, value: [0x00] }, records.length,
                                        Buffer.concat(records), Bacnet.ReadRangeType.BY_POSITION,
-                                       first + 1);
+                                       first);
   client.sendBvlc(receiver, buffer);
 });
 

@@ -7,6 +7,7 @@
 #include <map>
 #include <tuple>
 
+#include "bacnet/app/bacnet_date.h"
 #include "bacnet/app/tag_codec.h"
 #include "bacnet/app/tagged_list.h"
 #include "support/strings.h"
@@ -37,6 +38,7 @@ struct Site {
   int trend_records = 0;
   bool fail_writes = false;
   bool fail_ranges = false;
+  int refused_position = -1;  // a ReadRange from this position is refused
 };
 
 struct SessionRig {
@@ -110,12 +112,13 @@ struct SessionRig {
         const int index = v[3][2].ToInt();
         const int n = v[4][2].ToInt();
         site.ranges.emplace_back(index, n);
-        if (site.fail_ranges) {
+        // Positions count from 1, as on a standard device; record k holds the value k.
+        if (site.fail_ranges || index < 1 || index == site.refused_position) {
           answer = ErrorPDU(invoke, 26, 2, 32);
         } else {
           std::string records;
           int items = 0;
-          for (int k = index; k < index + n && k < site.trend_records; ++k, ++items) {
+          for (int k = index; k < index + n && k <= site.trend_records; ++k, ++items) {
             records += EncodeOpeningTag(0);
             records += EncodeDate(kTagClassApplication, 0,
                                   std::string("\x7e\x0c", 2) + char(1 + k / 24) + '\x02');
@@ -202,6 +205,16 @@ TEST(PointCommandsTest, ModifyWritesTheValueAndCachesIt) {
   EXPECT_EQ(r.form->Points.PointTable.Data(0).ErrorCount, 0) << "back in the scan";
 }
 
+TEST(PointCommandsTest, ModifyOfANamedValuePropertyUsesTheObjectTypesDataType) {
+  SessionRig r;
+  EXPECT_EQ(
+      r.Run(kCommandPointModify, {"POINT={n}{10.0.0.2-AOUT#1:85}{VALUE=0.1}{}"}).OperationState, 2);
+  EXPECT_EQ(
+      r.Run(kCommandPointModify, {"POINT={n}{10.0.0.2-BOUT#2:104}{VALUE=1}{}"}).OperationState, 2);
+  EXPECT_EQ(r.site.writes, (std::vector<std::string>{"1:1:85=3E" + BytesToHex(Real(0.1)) + "3F490A",
+                                                     "4:2:104=3E91013F490A"}));
+}
+
 TEST(PointCommandsTest, ModifyFailures) {
   SessionRig r;
   r.site.fail_writes = true;
@@ -230,6 +243,12 @@ TEST(PointCommandsTest, GetValueAndDisabled) {
   EXPECT_EQ(Texts(o.CommandResult), (std::vector<std::string>{"VALUE=72.5", ""}));
   o = r.Run(kCommandPointGetValue, {"POINT={n}{10.0.0.2-AVAL#1:77}{}{}"});
   EXPECT_EQ(Texts(o.CommandResult), (std::vector<std::string>{"VALUE=Room", ""}));
+  r.Set(2, 2, 85, Real(0.1));
+  r.Set(2, 3, 85, Real(1e-5));
+  o = r.Run(kCommandPointGetValue, {"POINT={n}{10.0.0.2-AVAL#2}{}{}"});
+  EXPECT_EQ(Texts(o.CommandResult), (std::vector<std::string>{"VALUE=0.1", ""}));
+  o = r.Run(kCommandPointGetValue, {"POINT={n}{10.0.0.2-AVAL#3}{}{}"});
+  EXPECT_EQ(Texts(o.CommandResult), (std::vector<std::string>{"VALUE=1E-05", ""}));
   o = r.Run(kCommandPointGetDisabled, {"POINT={n}{10.0.0.2-AVAL#1}{}{}"});
   EXPECT_EQ(Texts(o.CommandResult), (std::vector<std::string>{"DISABLED=TRUE", ""}));
   o = r.Run(kCommandPointGetValue, {"POINT={n}{10.0.0.2-AVAL#9}{}{}"});
@@ -315,6 +334,30 @@ TEST(SiteCommandsTest, SiteTimeSkipsADeviceThatDoesNotAnswerBoth) {
   r.Set(8, 2, 57, EncodeTime(kTagClassApplication, 0, std::string("\x07\x08\x09\x00", 4)));
   TWorkerOutcome o = r.Run(kCommandSiteTime, {});
   EXPECT_EQ(o.CommandResult[0].ToText(), "SITETIME=05/06/2001 07:08:09");
+}
+
+// Hundredths sharpen the offset but never show; unspecified (255) ones count as none.
+TEST(SiteCommandsTest, SiteTimeHundredthsGoIntoTheOffsetOnly) {
+  SessionRig r;
+  r.AddDevice(1);
+  r.Set(8, 1, 56, EncodeDate(kTagClassApplication, 0, std::string("\x64\x01\x02\xff", 4)));
+  r.Set(8, 1, 57, EncodeTime(kTagClassApplication, 0, std::string("\x03\x04\x05\x63", 4)));
+  double before = LocalNow();
+  TWorkerOutcome o = r.Run(kCommandSiteTime, {});
+  EXPECT_EQ(o.CommandResult[0].ToText(), "SITETIME=01/02/2000 03:04:05");
+  double site = 0, t = 0;
+  ASSERT_TRUE(TryEncodeDate(2000, 1, 2, site));
+  ASSERT_TRUE(TryEncodeTime(3, 4, 5, 990, t));
+  EXPECT_GE(r.form->SiteClockOffset, before - (site + t));
+  EXPECT_LE(r.form->SiteClockOffset, LocalNow() - (site + t));
+
+  r.Set(8, 1, 57, EncodeTime(kTagClassApplication, 0, std::string("\x03\x04\x05\xff", 4)));
+  before = LocalNow();
+  o = r.Run(kCommandSiteTime, {});
+  EXPECT_EQ(o.OperationState, 2);
+  ASSERT_TRUE(TryEncodeTime(3, 4, 5, 0, t));
+  EXPECT_GE(r.form->SiteClockOffset, before - (site + t));
+  EXPECT_LE(r.form->SiteClockOffset, LocalNow() - (site + t));
 }
 
 TEST(DriverCommandsTest, ObjectListOfABoundDevice) {
@@ -444,12 +487,24 @@ TEST(TrendCommandsTest, ThirtyRecordsInThreeRequests) {
   TWorkerOutcome o =
       r.Run(kCommandGetTrendData, {"COMMAND=GETTRENDDATA", "X={a}{b}{10.0.0.2-TRN#1}", "Y=2"});
   EXPECT_EQ(o.OperationState, 2);
-  EXPECT_EQ(r.site.ranges, (std::vector<std::pair<int, int>>{{0, 12}, {12, 12}, {24, 6}}));
+  EXPECT_EQ(r.site.ranges, (std::vector<std::pair<int, int>>{{1, 12}, {13, 12}, {25, 6}}));
   ASSERT_EQ(o.CommandResult.Count(), 2);
   ASSERT_TRUE(o.CommandResult[0].IsOctets());
   EXPECT_EQ(o.CommandResult[0].AsTextRaw().size(), 16u * 30 + 1);
   EXPECT_EQ(o.CommandResult[1].ToText(), "Y=2");
-  EXPECT_EQ(r.form->TrendCount(), 30);
+  ASSERT_EQ(r.form->TrendCount(), 30);
+  for (int i = 0; i < 30; ++i) EXPECT_EQ(r.form->TrendBuffer.Record(i).Value, i + 1);
+
+  // A refused request costs its own records only.
+  r.site.ranges.clear();
+  r.site.refused_position = 13;
+  o = r.Run(kCommandGetTrendData, {"COMMAND=GETTRENDDATA", "X={a}{b}{10.0.0.2-TRN#1}"});
+  EXPECT_EQ(o.OperationState, 2);
+  EXPECT_EQ(r.site.ranges.size(), 3u);
+  ASSERT_EQ(r.form->TrendCount(), 18);
+  EXPECT_EQ(r.form->TrendBuffer.Record(11).Value, 12);
+  EXPECT_EQ(r.form->TrendBuffer.Record(12).Value, 25);
+  EXPECT_EQ(r.form->TrendBuffer.Record(17).Value, 30);
 }
 
 TEST(TrendCommandsTest, LongLogIsCappedAndErrorsGiveNoRecords) {
@@ -459,7 +514,11 @@ TEST(TrendCommandsTest, LongLogIsCappedAndErrorsGiveNoRecords) {
   TWorkerOutcome o =
       r.Run(kCommandGetTrendData, {"COMMAND=GETTRENDDATA", "X={a}{b}{10.0.0.2-TRN#1}"});
   EXPECT_EQ(r.site.ranges.size(), 9u);
-  EXPECT_EQ(r.form->TrendCount(), 108);
+  ASSERT_EQ(r.form->TrendCount(), 108);
+  EXPECT_EQ(r.form->TrendBuffer.Record(0).Value, 1) << "the first record";
+  EXPECT_EQ(r.form->TrendBuffer.Record(11).Value, 12);
+  EXPECT_EQ(r.form->TrendBuffer.Record(12).Value, 105);
+  EXPECT_EQ(r.form->TrendBuffer.Record(107).Value, 200) << "the newest record";
   EXPECT_EQ(o.CommandResult[0].AsTextRaw().size(), 16u * 108 + 1);
   r.site.fail_ranges = true;
   o = r.Run(kCommandGetTrendData, {"COMMAND=GETTRENDDATA", "X={a}{b}{10.0.0.2-TRN#1}"});

@@ -15,10 +15,10 @@ using namespace bacnet;
 
 using Plan = std::vector<std::pair<int, int>>;
 
-TEST(TrendPlanTest, ShortLogsInTwelves) {
-  EXPECT_EQ(TrendRequestPlan(30), (Plan{{0, 12}, {12, 12}, {24, 6}}));
-  EXPECT_EQ(TrendRequestPlan(24), (Plan{{0, 12}, {12, 12}}));
-  EXPECT_EQ(TrendRequestPlan(5), (Plan{{0, 5}}));
+TEST(TrendPlanTest, ShortLogsInTwelvesFromPositionOne) {
+  EXPECT_EQ(TrendRequestPlan(30), (Plan{{1, 12}, {13, 12}, {25, 6}}));
+  EXPECT_EQ(TrendRequestPlan(24), (Plan{{1, 12}, {13, 12}}));
+  EXPECT_EQ(TrendRequestPlan(5), (Plan{{1, 5}}));
   EXPECT_EQ(TrendRequestPlan(0), Plan{});
   EXPECT_EQ(TrendRequestPlan(-3), Plan{});
   EXPECT_EQ(TrendRequestPlan(96).size(), 8u);
@@ -27,10 +27,30 @@ TEST(TrendPlanTest, ShortLogsInTwelves) {
 TEST(TrendPlanTest, LongLogsTakeTheFirstTwelveAndTheLastNinetySix) {
   Plan p = TrendRequestPlan(200);
   ASSERT_EQ(p.size(), 9u);
-  EXPECT_EQ(p[0], std::make_pair(0, 12));
-  EXPECT_EQ(p[1], std::make_pair(104, 12));
-  EXPECT_EQ(p[8], std::make_pair(188, 12));
-  EXPECT_EQ(TrendRequestPlan(97)[1], std::make_pair(1, 12));
+  EXPECT_EQ(p[0], std::make_pair(1, 12));
+  EXPECT_EQ(p[1], std::make_pair(105, 12));
+  EXPECT_EQ(p[8], std::make_pair(189, 12)) << "ends with the newest record, position 200";
+  EXPECT_EQ(TrendRequestPlan(97)[1], std::make_pair(2, 12));
+}
+
+// Every request stays inside 1..c, the first and the newest record are always asked for, and a
+// log that fits the 108-record block is asked for whole.
+TEST(TrendPlanTest, RequestsCoverTheLogInsideItsPositions) {
+  for (int c = 1; c <= 400; ++c) {
+    SCOPED_TRACE(c);
+    std::vector<bool> asked(size_t(c) + 1, false);
+    for (const auto& [index, n] : TrendRequestPlan(c)) {
+      ASSERT_GE(index, 1);
+      ASSERT_GE(n, 1);
+      ASSERT_LE(index + n - 1, c);
+      for (int k = index; k < index + n; ++k) asked[size_t(k)] = true;
+    }
+    for (int k = 1; k <= c; ++k) {
+      const bool wanted = k <= 12 || k > c - 96;
+      EXPECT_TRUE(asked[size_t(k)] || !wanted) << "position " << k;
+    }
+    EXPECT_FALSE(asked[0]);
+  }
 }
 
 TEST(TrendPlanTest, RangeEncoding) {

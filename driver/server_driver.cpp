@@ -199,7 +199,11 @@ Variant TZelBACnetServerDriver::ExecuteChecked(const Variant& params) {
   }
 
   const TCommandKind* kind = FindCommand(command);
-  if (kind) {
+  if (kind && kind->Progress && s.CommandBusy()) {
+    // No Owner, yet a worker still runs (its owner left): nothing may start before it has
+    // ended, or its outcome would be taken for the new command's.
+    reply[0] = Variant("COMMANDSTATUS=Waiting for driver...");
+  } else if (kind) {
     if (kind->Progress) s.StartCommand(this, kind->Kind, params);
     reply[0] = Variant("COMMANDSTATUS=" + s.StatusText);
   } else if (!s.ErrorText.empty()) {

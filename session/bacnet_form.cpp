@@ -130,13 +130,22 @@ void TBACnetForm::SetStatus(const std::string& text) {
 
 void TBACnetForm::SetError(const std::string& text) { ErrorText = text; }
 
+int TBACnetForm::NewOperation(TSessionClient* owner) {
+  Owner = owner;
+  OwnerOperation = ++last_operation_;
+  return OwnerOperation;
+}
+
 bool TBACnetForm::StartCommand(TSessionClient* driver, int kind, const Variant& params) {
   const char* progress = ProgressText(kind);
   if (!progress) return true;
+  // One command at a time: a worker still running (even for an owner that has gone) would
+  // otherwise end the new command with its own outcome.
+  if (CommandBusy()) return false;
   SetStatus(progress);
   CommandResult = Variant(std::string());
   CommandParams = params;
-  Owner = driver;
+  QueuedOperation = NewOperation(driver);
   SetPending(kind);
   OperationState = 1;
   ErrorText.clear();
@@ -166,17 +175,60 @@ void TBACnetForm::Release(TSessionClient* driver) {
 }
 
 void TBACnetForm::FinishCommand(bool ok, const std::string& error, const Variant* result) {
-  OperationState = ok ? 2 : 3;
-  SetStatus("");
-  if (!ok && !error.empty()) SetError(error);
-  if (result) CommandResult = *result;
-  SetPending(0);
+  if (CommandCurrent()) {
+    OperationState = ok ? 2 : 3;
+    SetStatus("");
+    if (!ok && !error.empty()) SetError(error);
+    if (result) CommandResult = *result;
+  }
+  EndCommand();
+}
+
+bool TBACnetForm::CommandCurrent() const {
+  return Owner != nullptr && RunningOperation != 0 && RunningOperation == OwnerOperation;
+}
+
+int TBACnetForm::BeginCommand() {
+  RunningOperation = QueuedOperation;
+  return RunningOperation;
+}
+
+void TBACnetForm::EndCommand() {
+  const bool delivered = CommandCurrent();
+  const bool queuedOver = PendingCommand != 0 && QueuedOperation != RunningOperation;
+  RunningOperation = 0;
+  if (delivered) {
+    SetPending(0);
+    return;
+  }
+  if (queuedOver) return;
+  // Nobody waits for this outcome: back to idle without a result to hold.
+  PendingCommand = 0;
+  CommandActive = false;
+  if (!Owner) {
+    SetStatus("");
+    MessagePnl.Caption = "Idle";
+  }
 }
 
 bool TBACnetForm::ConnectFor(TSessionClient* driver) {
   BusyScope busy(*this);
   CommandResult = Variant(std::string());
-  Owner = driver;  // a connect takes the session over, whatever it was doing
+  // A connect takes the session over, whatever it was doing; its outcome is kept until the
+  // connecting object collects it, so no hold left by an earlier result may drop it.
+  const int operation = NewOperation(driver);
+  ResultHoldTicks = 0;
+  // A command queued but not started would run for nobody (and a queued disconnect would close
+  // the network this connect reports open).
+  if (PendingCommand != 0 && RunningOperation == 0) {
+    PendingCommand = 0;
+    CommandActive = false;
+  }
+  if (connect_operation_ != 0) {
+    // The line set-up in progress reports to this connect instead.
+    connect_operation_ = operation;
+    return true;
+  }
   Offline = Info.PanelType == 1 && Info.Offline;
   if (Offline) {
     ResetOperation();
@@ -194,6 +246,7 @@ bool TBACnetForm::ConnectFor(TSessionClient* driver) {
       Info.VirtualNetwork != 0 ? Info.VirtualNetwork : kDefaultVirtualNetwork;
 
   bool ok = false;
+  int reportTo = operation;
   try {
     if (Info.PanelType == 0) {
       BACnetNetwork1.DataLink = &BACnetDataLinkBIP1;
@@ -219,6 +272,15 @@ bool TBACnetForm::ConnectFor(TSessionClient* driver) {
         ResetOperation();
         OperationState = 1;
         SetStatus("Connecting...");
+        connect_operation_ = operation;
+        struct SetUpEnds {  // also when Open throws
+          int& inProgress;
+          int& reportTo;
+          ~SetUpEnds() {
+            reportTo = inProgress;
+            inProgress = 0;
+          }
+        } ends{connect_operation_, reportTo};
         ok = BACnetDevice1.Open(true);
       }
     }
@@ -227,20 +289,19 @@ bool TBACnetForm::ConnectFor(TSessionClient* driver) {
     ok = false;
   }
 
+  Connected = ok;
   if (ok) {
-    Connected = true;
-    OperationState = 2;
-    SetStatus("");
     BACnetDevice1.SendWhoIs();
     LogLine(this, "WhoIs", 3);
     BACnetDevice1.SendIAmRouterToNetwork();
     LogLine(this, "IAmRouter", 3);
-  } else {
-    Connected = false;
-    OperationState = 3;
-    SetStatus("");
-    SetError("Could not connect to BACnet network.");
   }
+  // While the line was set up the session may have been taken over (a disconnect, a release):
+  // then nobody waits for this outcome.
+  if (Owner == nullptr || OwnerOperation != reportTo) return true;
+  OperationState = ok ? 2 : 3;
+  SetStatus("");
+  if (!ok) SetError("Could not connect to BACnet network.");
   return true;
 }
 
@@ -251,7 +312,8 @@ bool TBACnetForm::PTPLineUp() {
 
 bool TBACnetForm::DisconnectFor(TSessionClient* driver) {
   CommandResult = Variant(std::string());
-  Owner = driver;
+  const int operation = NewOperation(driver);
+  ResultHoldTicks = 0;
   ResetOperation();
   if (Offline) {
     OperationState = 2;
@@ -261,6 +323,7 @@ bool TBACnetForm::DisconnectFor(TSessionClient* driver) {
   }
   OperationState = 1;
   SetStatus("Disconnecting...");
+  QueuedOperation = operation;
   SetPending(kCommandDisconnect);
   return true;
 }
@@ -274,13 +337,13 @@ void TBACnetForm::RunDisconnect() {
   } catch (...) {
     closed = false;
   }
-  if (closed)
-    Connected = false;
-  else
-    SetError("Could not disconnect from BACnet network.");
-  OperationState = 2;
-  SetStatus("");
-  SetPending(0);
+  if (closed) Connected = false;
+  if (CommandCurrent()) {
+    if (!closed) SetError("Could not disconnect from BACnet network.");
+    OperationState = 2;
+    SetStatus("");
+  }
+  EndCommand();
 }
 
 void TBACnetForm::Discovery(const char* whoisLog) {
@@ -302,16 +365,17 @@ void TBACnetForm::Tick() {
   // An uncollected result is dropped.
   if (ResultHoldTicks > 0 && --ResultHoldTicks == 0) Release(Owner);
 
-  if (PendingCommand != 0) {
+  // A worker waits for a line set-up in progress: a disconnect must not close the line under it.
+  if (PendingCommand != 0 && RunningOperation == 0 && connect_operation_ == 0) {
     auto it = Workers.find(PendingCommand);
     if (it != Workers.end() && it->second) {
-      int kind = PendingCommand;
+      const int operation = BeginCommand();
       try {
         it->second(*this);
       } catch (const std::exception& e) {
         // A worker that lets an exception out still ends its command, so the queue never
         // repeats it on every tick; the driver window shows the message.
-        if (PendingCommand == kind) FinishCommand(false, e.what());
+        if (RunningOperation == operation) FinishCommand(false, e.what());
         throw;
       }
     }

@@ -82,6 +82,14 @@ class TBACnetForm : public platform::Form {
   bool Connected = false;
   bool CommandActive = false;
   Variant CommandResult{std::string()};
+  // Which operation an outcome belongs to. Every operation begun for an owner (command, connect,
+  // disconnect) gets a new number: OwnerOperation is the one the Owner waits for, QueuedOperation
+  // the one PendingCommand carries out, RunningOperation the one a worker carries out now (0: no
+  // worker runs, whether it waits nested or suspended). A worker's outcome is stored only while
+  // its operation is still the Owner's; one whose owner left or was taken over is dropped.
+  int OwnerOperation = 0;
+  int QueuedOperation = 0;
+  int RunningOperation = 0;
   TTrendBuffer TrendBuffer;
   int TrendCount() const { return TrendBuffer.Count(); }
 
@@ -104,8 +112,22 @@ class TBACnetForm : public platform::Form {
   void SetStatus(const std::string& text);
   void SetError(const std::string& text);
   // Finishes the running command the way every worker does: state 2 or 3, status cleared, the
-  // error text on failure, the result stored, the queue back to idle.
+  // error text on failure, the result stored, the queue back to idle. A command that lost its
+  // owner ends without storing anything.
   void FinishCommand(bool ok, const std::string& error = {}, const Variant* result = nullptr);
+
+  // A command is queued or a worker is still carrying one out: nothing new may start.
+  bool CommandBusy() const { return PendingCommand != 0 || RunningOperation != 0; }
+  // The running command is still its Owner's operation, so its outcome may be stored.
+  bool CommandCurrent() const;
+  // The Owner the running command works for; nullptr once the command has lost it.
+  TSessionClient* CommandOwner() const { return CommandCurrent() ? Owner : nullptr; }
+  // Marks the queued command as running (before its worker starts); its operation number.
+  int BeginCommand();
+  // Ends the running command after its outcome was stored (or dropped by CommandCurrent): the
+  // queue goes back to idle, holding the result only when it reached its owner. A disconnect
+  // queued over a command that lost its owner stays queued.
+  void EndCommand();
 
   // The session tick (every ProcessTimer tick of the driver window).
   void Tick();
@@ -139,9 +161,15 @@ class TBACnetForm : public platform::Form {
   bool PTPLineUp();
   void Discovery(const char* whoisLog);
 
+  int NewOperation(TSessionClient* owner);
+
   platform::MessageLoop& loop_;
   std::vector<TSessionClient*> users_;
   int busy_ = 0;
+  int last_operation_ = 0;
+  // The connect whose outcome a line set-up in progress reports (0: none in progress). A connect
+  // arriving meanwhile takes this over instead of opening the line a second time.
+  int connect_operation_ = 0;
 };
 
 // Baud-rate value of the PTP link for a line speed in bit/s (9600 for speeds it does not know).

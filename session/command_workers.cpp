@@ -26,8 +26,10 @@ TWorkerOutcome TCommandWorkers::Run(int kind) {
       return PointVerify(params);
     case kCommandGetData:
       return GetData(params);
-    case kCommandSendPointsList:
-      return SendPointsList(params, f_.Owner ? &f_.Owner->PointNames : nullptr);
+    case kCommandSendPointsList: {
+      TSessionClient* owner = f_.CommandOwner();
+      return SendPointsList(params, owner ? &owner->PointNames : nullptr);
+    }
     case kCommandGetPointsList:
       return GetPointsList();
     case kCommandPointModify:
@@ -50,11 +52,13 @@ TWorkerOutcome TCommandWorkers::Run(int kind) {
 
 void TCommandWorkers::RunAndFinish(int kind) {
   TWorkerOutcome o = Run(kind);
-  if (o.ErrorTextSet) f_.SetError(o.ErrorText);
-  f_.OperationState = o.OperationState;
-  f_.SetStatus("");
-  f_.CommandResult = o.CommandResult;
-  f_.SetPending(0);
+  if (f_.CommandCurrent()) {
+    if (o.ErrorTextSet) f_.SetError(o.ErrorText);
+    f_.OperationState = o.OperationState;
+    f_.SetStatus("");
+    f_.CommandResult = o.CommandResult;
+  }
+  f_.EndCommand();
 }
 
 int TCommandWorkers::Read(const std::string& address, int property, Variant& values, int index) {

@@ -385,6 +385,24 @@ TEST_F(DriverTest, HostThatDisconnectsMidCommand) {
   EXPECT_EQ(other->CallTexts(b, "Execute", {"COMMAND=SENDDATA"}), (Texts{"COMMANDSTATUS=", ""}));
 }
 
+// The outcome of a connect waits for its object's poll; the hold of an earlier, uncollected
+// result does not drop it.
+TEST_F(DriverTest, ConnectOutcomeOutlivesTheHoldOfAnEarlierResult) {
+  auto h = Host();
+  int a = Armed(*h);
+  ASSERT_TRUE(h->CallBool(a, "Connect", kOfflineSite));
+  Poll(*h, a);
+  ScriptWorkers(*main->FindSession("Site"));
+  EXPECT_EQ(h->CallTexts(a, "Execute", {"COMMAND=POINTVERIFY", "POINT={x}{2-AIN#1}"})[0],
+            "COMMANDSTATUS=Verifying Point Name...");
+  Ticks(1);  // done, not collected
+  Ticks(20);
+  ASSERT_TRUE(h->CallBool(a, "Connect", kOfflineSite));
+  Ticks(140);
+  EXPECT_EQ(Poll(*h, a), (Texts{"COMMANDSTATUS=TRUE", "COMMAND=COMMANDSTATUS", "", ""}));
+  EXPECT_EQ(worker_runs, 1);
+}
+
 TEST_F(DriverTest, SessionFreedWhileAnotherSessionsTickWaits) {
   auto h = Host();
   int a = Armed(*h);

@@ -336,6 +336,23 @@ TEST(DriverServerBIP, HostLeavesWhileACommandWaits) {
   }
   EXPECT_EQ(r[0], "COMMANDSTATUS=TRUE");
   EXPECT_EQ(other.CallTexts(b, "Execute", {"COMMAND=SENDDATA"})[0], "COMMANDSTATUS=");
+  // The read of the host that left still waits: nothing starts before it has ended, and its
+  // outcome then goes nowhere.
+  EXPECT_EQ(other.CallTexts(b, "Execute", {"COMMAND=SITESTATUS"})[0],
+            "COMMANDSTATUS=Waiting for driver...");
+  for (int i = 0; i < 100; ++i) {
+    r = other.CallTexts(b, "Execute", {"COMMAND=SITESTATUS"});
+    if (r[0] != "COMMANDSTATUS=Waiting for driver...") break;
+    usleep(50000);
+  }
+  EXPECT_EQ(r[0], "COMMANDSTATUS=Reading Site Status...");
+  for (int i = 0; i < 200; ++i) {
+    r = other.CallTexts(b, "Execute", {"COMMAND=COMMANDSTATUS"});
+    if (r[0] == "COMMANDSTATUS=TRUE" || r[0] == "COMMANDSTATUS=FALSE") break;
+    usleep(50000);
+  }
+  ASSERT_GE(r.size(), 2u);
+  EXPECT_NE(r[1], "COMMANDERROR=Could not read data from panel.");  // the read's failure
   EXPECT_TRUE(server.Running()) << server.Log();
   EXPECT_TRUE(other.Release(b));
   server.Signal(SIGTERM);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
 
 #include "session/command_kinds.h"
@@ -153,6 +154,97 @@ TEST(SessionQueue, WorkerThatThrowsStillEndsItsCommand) {
   EXPECT_EQ(s.PendingCommand, 0);
   s.Tick();
   EXPECT_EQ(runs, 1);
+}
+
+// A worker's outcome goes only to the command that produced it; nothing starts while it runs.
+TEST(SessionQueue, OutcomeOfACommandThatLostItsOwnerIsDropped) {
+  TBACnetForm s;
+  MakeOffline(s);
+  Client a, b, c;
+  Variant result = Variant::MakeList({Variant("VALUE=A"), Variant("")});
+  std::function<void(TBACnetForm&)> meanwhile;
+  s.Workers[kCommandPointGetValue] = [&](TBACnetForm& f) {
+    meanwhile(f);
+    f.FinishCommand(false, "A's failure", &result);
+  };
+
+  // The owner goes away while its worker waits.
+  meanwhile = [&](TBACnetForm& f) {
+    f.RemoveUser(&a);
+    EXPECT_TRUE(f.CommandBusy());
+    EXPECT_FALSE(f.StartCommand(&b, kCommandSiteStatus, Variant()));
+    EXPECT_EQ(f.Owner, nullptr);
+  };
+  ASSERT_TRUE(s.StartCommand(&a, kCommandPointGetValue, Variant()));
+  s.Tick();
+  EXPECT_FALSE(s.CommandBusy());
+  EXPECT_EQ(s.Owner, nullptr);
+  EXPECT_EQ(s.OperationState, 0);
+  EXPECT_EQ(s.ErrorText, "");
+  EXPECT_EQ(s.ResultHoldTicks, 0);
+  EXPECT_TRUE(s.CommandResult.IsText());
+  EXPECT_EQ(s.MessagePnl.Caption, "Idle");
+  ASSERT_TRUE(s.StartCommand(&b, kCommandSiteStatus, Variant()));
+  EXPECT_EQ(s.PendingCommand, kCommandSiteStatus);  // b's own command, not overwritten
+  s.Release(&b);
+  s.PendingCommand = 0;
+  s.CommandActive = false;
+
+  // A connect takes the session over while the worker waits: its outcome stays the connect's,
+  // and it is not dropped by a result hold.
+  meanwhile = [&](TBACnetForm& f) { f.ConnectFor(&c); };
+  ASSERT_TRUE(s.StartCommand(&a, kCommandPointGetValue, Variant()));
+  s.Tick();
+  EXPECT_EQ(s.Owner, &c);
+  EXPECT_EQ(s.OperationState, 2);
+  EXPECT_EQ(s.ErrorText, "");
+  EXPECT_EQ(s.ResultHoldTicks, 0);
+  for (int i = 0; i < 200; ++i) s.Tick();
+  EXPECT_EQ(s.Owner, &c);
+  EXPECT_EQ(s.StateFor(&c), 2);
+}
+
+TEST(SessionQueue, DisconnectQueuedOverARunningCommandRunsAfterIt) {
+  TBACnetForm s;
+  TConnectionInfo info;
+  info.PanelType = 7;  // no link: the disconnect cannot close anything and says so
+  s.CopyInfo(info);
+  Client a, b;
+  s.Workers[kCommandSiteTime] = [&](TBACnetForm& f) {
+    f.DisconnectFor(&b);
+    Variant r = Variant::MakeList({Variant("SITETIME=x"), Variant("")});
+    f.FinishCommand(true, {}, &r);
+  };
+  ASSERT_TRUE(s.StartCommand(&a, kCommandSiteTime, Variant()));
+  s.Tick();
+  EXPECT_EQ(s.PendingCommand, kCommandDisconnect);
+  EXPECT_EQ(s.Owner, &b);
+  EXPECT_EQ(s.OperationState, 1);
+  EXPECT_EQ(s.StatusText, "Disconnecting...");
+  s.Tick();
+  EXPECT_EQ(s.PendingCommand, 0);
+  EXPECT_EQ(s.OperationState, 2);
+  EXPECT_EQ(s.ErrorText, "Could not disconnect from BACnet network.");
+  EXPECT_TRUE(s.CommandResult.IsText());  // not the SITETIME result
+  EXPECT_EQ(s.ResultHoldTicks, 150);
+}
+
+TEST(SessionQueue, ConnectDropsACommandQueuedButNotStarted) {
+  TBACnetForm s;
+  MakeOffline(s);
+  Client a, c;
+  int runs = 0;
+  s.Workers[kCommandSiteTime] = [&](TBACnetForm& f) {
+    ++runs;
+    f.FinishCommand(true);
+  };
+  ASSERT_TRUE(s.StartCommand(&a, kCommandSiteTime, Variant()));
+  s.ConnectFor(&c);
+  EXPECT_FALSE(s.CommandBusy());
+  s.Tick();
+  EXPECT_EQ(runs, 0);
+  EXPECT_EQ(s.Owner, &c);
+  EXPECT_EQ(s.OperationState, 2);
 }
 
 TEST(SessionConnect, OfflinePTPConnectsAtOnceAndRediscoversOnce) {

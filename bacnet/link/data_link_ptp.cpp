@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "support/strings.h"
 
@@ -27,8 +28,7 @@ TBACnetDataLinkPTP::TBACnetDataLinkPTP(platform::MessageLoop& loop)
   port_->OnTriggerData = [this](void*, int handle) { HandleTriggerData(handle); };
   port_->OnTriggerLineError = [this](void*, int, int) { HandleLineError(); };
   receiver_.OnFrameStart = [this] { machines_.ClearReceivedFrame(); };
-  // Lets the machines' tick and other work run between frames of a long burst.
-  receiver_.OnQueued = [this] { loop_.ProcessMessages(); };
+  receiver_.OnQueued = [this] { RunMachines(); };
   timer_.SetEnabled(false);
   timer_.SetInterval(100);
   timer_.OnTimer = [this] { Tick(); };
@@ -69,7 +69,25 @@ bool TBACnetDataLinkPTP::Send(const TBACnetFrame& frame) {
   TTransmitQueueEntry entry;
   entry.Data.assign(reinterpret_cast<const char*>(frame.Data), static_cast<size_t>(frame.Length));
   entry.Priority = frame.Priority;
-  return transmit_queue_.Add(std::move(entry));
+  if (!transmit_queue_.Add(std::move(entry))) return false;
+  // Not from here: the caller is in the middle of building its request.
+  PostRun();
+  return true;
+}
+
+void TBACnetDataLinkPTP::PostRun() {
+  if (running_) {
+    run_again_ = true;
+    return;
+  }
+  if (run_posted_) return;
+  run_posted_ = true;
+  std::weak_ptr<bool> alive = alive_;
+  loop_.Post([this, alive] {
+    if (alive.expired()) return;
+    run_posted_ = false;
+    RunMachines();
+  });
 }
 
 void TBACnetDataLinkPTP::GetParameter(int kind, Variant& value) {
@@ -122,20 +140,54 @@ void TBACnetDataLinkPTP::HandleLineError() {
   receiver_.LineError();
 }
 
-void TBACnetDataLinkPTP::Tick() {
-  if (in_tick_) return;
-  in_tick_ = true;
-  struct Running {
-    Running() { ++ticks_running_; }
-    ~Running() { --ticks_running_; }
-  } running;
+void TBACnetDataLinkPTP::Tick() { Run(1); }
+
+void TBACnetDataLinkPTP::RunMachines() { Run(0); }
+
+void TBACnetDataLinkPTP::Run(int ticks) {
+  if (running_) {
+    // A tick that falls due while a frame goes out is not lost; the run takes it afterwards.
+    ticks_deferred_ += ticks;
+    run_again_ = true;
+    return;
+  }
   std::weak_ptr<bool> alive = alive_;
-  timer_.SetEnabled(false);
-  CheckCarrier();
-  machines_.Tick(receiver_);
-  if (alive.expired()) return;
-  timer_.SetEnabled(true);
-  in_tick_ = false;
+  struct Running {
+    TBACnetDataLinkPTP* link;
+    std::weak_ptr<bool> alive;
+    Running(TBACnetDataLinkPTP* l, std::weak_ptr<bool> a) : link(l), alive(std::move(a)) {
+      link->running_ = true;
+      ++ticks_running_;
+    }
+    ~Running() {
+      --ticks_running_;
+      if (!alive.expired()) link->running_ = false;
+    }
+  } running(this, alive);
+  // A call set up between two ticks has its carrier noted before it can be lost.
+  if (ticks == 0) CheckCarrier();
+  // Far more than any burst needs (each step takes a received frame, an NPDU or a state); a
+  // bound all the same: the next event or tick goes on.
+  constexpr int kMaxSteps = 1000;
+  for (int steps = 0;;) {
+    if (ticks > 0) {
+      --ticks;
+      timer_.SetEnabled(false);
+      CheckCarrier();
+      machines_.Tick(receiver_);
+      if (alive.expired()) return;
+      timer_.SetEnabled(true);
+    }
+    bool moved = true;
+    while (moved && steps < kMaxSteps) {
+      run_again_ = false;
+      moved = machines_.Step(receiver_) || run_again_;
+      if (alive.expired()) return;
+      ++steps;
+    }
+    ticks += std::exchange(ticks_deferred_, 0);
+    if (ticks == 0 && (!run_again_ || steps >= kMaxSteps)) break;
+  }
 }
 
 void TBACnetDataLinkPTP::CheckCarrier() {

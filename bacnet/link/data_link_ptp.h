@@ -60,11 +60,17 @@ class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
   bool Dial(const std::string& number);
   bool HangUp();
 
-  // One 100 ms tick of the link (the timer's handler).
+  // One 100 ms tick of the link (the timer's handler): counters, time-outs, heartbeats, then the
+  // machines as after any event.
   void Tick();
-  // True while any PTP link of the process is inside its tick. Frame output waits on the loop
-  // there, and a long wait started from such a nested handler (a session's synchronous request)
-  // would hold that link's ticks until it ended, so nobody may start one meanwhile.
+  // Runs the machines until nothing moves: called when a frame has been received and when data
+  // was queued, so acknowledgements and the next data frame leave at once rather than at the
+  // next tick. Inside a run (frame output waits on the loop) it only asks that run to go on.
+  void RunMachines();
+  // True while any PTP link of the process is running its machines (a tick or an event). Frame
+  // output waits on the loop there, and a long wait started from such a nested handler (a
+  // session's synchronous request) would hold that link's machines until it ended, so nobody
+  // may start one meanwhile.
   static bool AnyTickRunning() { return ticks_running_ > 0; }
 
   TPTPMachines& Machines() { return machines_; }
@@ -84,6 +90,8 @@ class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
   bool TakeTransmitEntry(std::string& data) override;
   std::string ConnectPassword() override { return Password; }
 
+  void Run(int ticks);
+  void PostRun();
   void HandleTriggerAvail(int count);
   void HandleTriggerData(int handle);
   void HandleLineError();
@@ -109,7 +117,11 @@ class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
   int trigger_handle_ = 0;
   int line_error_handle_ = 0;
   bool sending_ = false;
-  bool in_tick_ = false;
+  // A run of the machines is under way; what comes up inside it is left to that run.
+  bool running_ = false;
+  bool run_again_ = false;
+  int ticks_deferred_ = 0;
+  bool run_posted_ = false;
   static inline int ticks_running_ = 0;
   // A modem line is up and its carrier has been seen (see CheckCarrier).
   bool modem_line_up_ = false;

@@ -1,5 +1,7 @@
 #include "bacnet/link/ptp_frame_receiver.h"
 
+#include <algorithm>
+
 namespace zb::bacnet {
 
 void TPTPFrameReceiver::Reset() {
@@ -10,6 +12,46 @@ void TPTPFrameReceiver::Reset() {
   length_ = 0;
 }
 
+bool TPTPFrameReceiver::CarriesState(const TPTPReceivedFrame& f) {
+  return !f.Invalid && f.FrameType >= ptpData0 && f.FrameType <= ptpDisconnectResponse;
+}
+
+void TPTPFrameReceiver::Enqueue(TPTPReceivedFrame f) {
+  auto& q = ReceiveQueue;
+  // The far end repeating itself while we are busy: one repetition waits (its answer tells the
+  // far end it was heard again), more add nothing.
+  auto same = [&f](const TPTPReceivedFrame& e) {
+    return e.Invalid == f.Invalid && e.FrameType == f.FrameType && e.Data == f.Data;
+  };
+  if (q.size() >= 2 && same(q.back()) && same(q[q.size() - 2])) {
+    ++Discarded;
+    return;
+  }
+  auto oldest_housekeeping = [&q] {
+    return std::find_if(q.begin(), q.end(), [](const auto& e) { return !CarriesState(e); });
+  };
+  if (!CarriesState(f)) {
+    // Only the latest heartbeats and test frames matter; older ones make way.
+    size_t n = static_cast<size_t>(
+        std::count_if(q.begin(), q.end(), [](const auto& e) { return !CarriesState(e); }));
+    if (n >= kMaxHousekeeping) {
+      q.erase(oldest_housekeeping());
+      ++Discarded;
+    }
+  }
+  if (q.size() >= kMaxQueued) {
+    auto it = oldest_housekeeping();
+    if (it == q.end()) {
+      // Full of data-carrying frames: the newest is left out; its sender repeats it.
+      ++Discarded;
+      return;
+    }
+    q.erase(it);
+    ++Discarded;
+  }
+  q.push_back(std::move(f));
+}
+
 void TPTPFrameReceiver::Queue(bool invalid) {
   TPTPReceivedFrame f;
   f.Invalid = invalid;
@@ -17,8 +59,8 @@ void TPTPFrameReceiver::Queue(bool invalid) {
     f.FrameType = frame_type_;
     f.Data.assign(reinterpret_cast<const char*>(buffer_), static_cast<size_t>(length_));
   }
-  ReceiveQueue.push_back(std::move(f));
   State = frIdle;
+  Enqueue(std::move(f));
   if (OnQueued) OnQueued();
 }
 

@@ -1,5 +1,7 @@
 #include "bacnet/link/ptp_machines.h"
 
+#include <tuple>
+
 namespace zb::bacnet {
 
 void TPTPMachines::AdvanceCounters(TPTPFrameReceiver& receiver) {
@@ -33,6 +35,25 @@ void TPTPMachines::Tick(TPTPFrameReceiver& receiver) {
   RunConnectionMachine();
   RunTransmitMachine();
   RunReceiveMachine();
+}
+
+bool TPTPMachines::Step(TPTPFrameReceiver& receiver) {
+  // Every row that fires changes one of these.
+  auto state = [&] {
+    return std::make_tuple(ConnectionState, TransmitState, ReceiveState, ReceivedValidFrame,
+                           ReceivedInvalidFrame, receiver.ReceiveQueue.size(), HeartbeatTimer,
+                           ResponseTimer, InactivityTimer, RetryCount, TxSequence, RxSequence,
+                           RemoteBusy, Ack0Received, Ack1Received, Nak0Received, Nak1Received,
+                           OutboundRequested, InboundTriggered, DisconnectRequested);
+  };
+  const auto before = state();
+  TakeReceivedFrame(receiver);
+  // Disconnected with nothing asked for, the only row is the tick's "Lost".
+  if (ConnectionState != csDisconnected || OutboundRequested || InboundTriggered)
+    RunConnectionMachine();
+  RunTransmitMachine();
+  RunReceiveMachine();
+  return state() != before;
 }
 
 }  // namespace zb::bacnet

@@ -1,6 +1,7 @@
 // The three PTP state machines (connection, transmission, reception) with their counters and
-// flags, run once per 100 ms tick. They act on the line only through TPTPMachineActions, so they
-// can be driven without a serial port.
+// flags. The 100 ms tick advances the counters and runs them; between ticks the owner runs them
+// again whenever a frame arrives or data is queued (Step). They act on the line only through
+// TPTPMachineActions, so they can be driven without a serial port.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +46,9 @@ class TPTPMachines {
   void RunConnectionMachine();
   void RunTransmitMachine();
   void RunReceiveMachine();
+  // Between ticks: takes one entry when no indication is waiting and runs the three machines,
+  // counters untouched. True when anything moved, so the caller steps again until nothing does.
+  bool Step(TPTPFrameReceiver& receiver);
 
   // The waiting frame is cleared by a first preamble octet (see TPTPFrameReceiver::OnFrameStart).
   void ClearReceivedFrame() {

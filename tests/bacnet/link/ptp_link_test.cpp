@@ -63,6 +63,8 @@ class PTPLinkTest : public ::testing::Test {
     ASSERT_EQ(link.Machines().ConnectionState, csConnected);
     // Let the transmission machine reach tsReady.
     ASSERT_TRUE(time.RunUntil([&] { return link.Machines().TransmitState == tsReady; }, 1000));
+    // Set-up ends as soon as the frames are written; let the far end read them.
+    time.RunUntil([&] { return peer.Last(ptp::kHeartbeatXOn) != nullptr; }, 1000);
   }
 
   platform::MessageLoop loop;

@@ -1,5 +1,5 @@
-// Random octets, ticks and line errors into the PTP frame receiver. Every queued frame must fit
-// the 501-octet limit, and a good frame sent afterwards must still come through.
+// Random octets, ticks and line errors into the PTP frame receiver. The queue stays within its
+// bound, every queued frame must fit the 501-octet limit, and a good frame sent afterwards must still come through.
 #include "bacnet/link/ptp_frame_receiver.h"
 
 #include <cstdint>
@@ -31,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     r.ReceiveOctet(b);
   }
+  if (r.ReceiveQueue.size() > TPTPFrameReceiver::kMaxQueued) std::abort();
   for (auto& f : r.ReceiveQueue)
     if (f.Data.size() > static_cast<size_t>(kPTPMaxData) || (f.Invalid && !f.Data.empty()))
       std::abort();

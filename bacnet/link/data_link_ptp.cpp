@@ -27,7 +27,15 @@ TBACnetDataLinkPTP::TBACnetDataLinkPTP(platform::MessageLoop& loop)
   AttachAvail();
   port_->OnTriggerData = [this](void*, int handle) { HandleTriggerData(handle); };
   port_->OnTriggerLineError = [this](void*, int, int) { HandleLineError(); };
-  receiver_.OnFrameStart = [this] { machines_.ClearReceivedFrame(); };
+  // A frame starting clears an indication no machine took. Inside a run the indication may be
+  // one just taken and not yet seen by the reception machine (the transmission machine is
+  // writing a frame meanwhile): it is cleared after the step, if still left then.
+  receiver_.OnFrameStart = [this] {
+    if (running_)
+      frame_started_ = true;
+    else
+      machines_.ClearReceivedFrame();
+  };
   receiver_.OnQueued = [this] { RunMachines(); };
   timer_.SetEnabled(false);
   timer_.SetInterval(100);
@@ -176,6 +184,7 @@ void TBACnetDataLinkPTP::Run(int ticks) {
       CheckCarrier();
       machines_.Tick(receiver_);
       if (alive.expired()) return;
+      ClearIfFrameStarted();
       timer_.SetEnabled(true);
     }
     bool moved = true;
@@ -183,11 +192,18 @@ void TBACnetDataLinkPTP::Run(int ticks) {
       run_again_ = false;
       moved = machines_.Step(receiver_) || run_again_;
       if (alive.expired()) return;
+      ClearIfFrameStarted();
       ++steps;
     }
     ticks += std::exchange(ticks_deferred_, 0);
     if (ticks == 0 && (!run_again_ || steps >= kMaxSteps)) break;
   }
+}
+
+void TBACnetDataLinkPTP::ClearIfFrameStarted() {
+  if (!std::exchange(frame_started_, false)) return;
+  if (machines_.ReceivedValidFrame || machines_.ReceivedInvalidFrame) run_again_ = true;
+  machines_.ClearReceivedFrame();
 }
 
 void TBACnetDataLinkPTP::CheckCarrier() {

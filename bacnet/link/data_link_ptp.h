@@ -92,6 +92,7 @@ class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
 
   void Run(int ticks);
   void PostRun();
+  void ClearIfFrameStarted();
   void HandleTriggerAvail(int count);
   void HandleTriggerData(int handle);
   void HandleLineError();
@@ -122,6 +123,7 @@ class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
   bool run_again_ = false;
   int ticks_deferred_ = 0;
   bool run_posted_ = false;
+  bool frame_started_ = false;
   static inline int ticks_running_ = 0;
   // A modem line is up and its carrier has been seen (see CheckCarrier).
   bool modem_line_up_ = false;

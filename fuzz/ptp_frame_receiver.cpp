@@ -1,5 +1,6 @@
 // Random octets, ticks and line errors into the PTP frame receiver. The queue stays within its
-// bound, every queued frame must fit the 501-octet limit, and a good frame sent afterwards must still come through.
+// bound, every queued frame must fit the 501-octet limit, and a good frame sent afterwards must
+// still come through.
 #include "bacnet/link/ptp_frame_receiver.h"
 
 #include <cstdint>

@@ -481,6 +481,7 @@ TEST(HostTool, OptionErrorsOfBothProgramsSayWhatIsWrong) {
       {{tool, "view", "--lines", "-3"}, "--lines needs a whole number from 1 to 1000, not '-3'"},
       {{tool, "view", "--lines"}, "zelbacnet view: --lines needs a number N"},
       {{tool, "run", "--shw", "DESCRIPTION=Lab"}, "zelbacnet run: unknown option --shw"},
+      {{tool, "run", "-h"}, "zelbacnet run: unknown option -h"},
       {{tool, "press", "main"}, "zelbacnet press: needs WINDOW and CONTROL"},
       {{tool, "frobnicate"}, "zelbacnet: unknown command frobnicate"},
   };

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -117,7 +118,10 @@ bool ParseOptions(const char* prefix, std::vector<std::string>& args, const opti
   opterr = 0;
   optind = 0;  // GNU: start afresh for each argument vector
   int c;
-  while ((c = getopt_long(static_cast<int>(args.size()), argv.data(), "+:h", longs, nullptr)) !=
+  // "+": options end at the first operand; ":": a missing value is reported as such. Only the
+  // program itself has a short option (-h).
+  const char* shorts = std::string_view(prefix) == "zelbacnet" ? "+:h" : "+:";
+  while ((c = getopt_long(static_cast<int>(args.size()), argv.data(), shorts, longs, nullptr)) !=
          -1) {
     const char* given =
         optind > 0 && optind <= static_cast<int>(args.size()) ? argv[optind - 1] : "?";

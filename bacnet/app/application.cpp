@@ -1,6 +1,7 @@
 #include "bacnet/app/application.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <exception>
 
@@ -36,6 +37,9 @@ TBACnetApplication::TBACnetApplication(platform::MessageLoop& loop) : timer_(loo
 TBACnetApplication::~TBACnetApplication() {
   timer_.SetEnabled(false);
   timer_.OnTimer = nullptr;
+  by_handle_.clear();
+  client_keys_.clear();
+  server_keys_.clear();
   table_.clear();
 }
 
@@ -90,35 +94,106 @@ void TBACnetApplication::Trace(const std::string& text, int channel) {
 
 // ---- the table ---------------------------------------------------------------------------------
 
+size_t TBACnetApplication::MaxServerRequestLength() {
+  return static_cast<size_t>(MaxServerSegments) *
+         static_cast<size_t>(std::max(MaxAPDULength(), 50));
+}
+
+TBACnetApplication::Table::iterator TBACnetApplication::Erase(Table::iterator it) {
+  const bool server = it->tsm->Handle >= kFirstServerHandle;
+  Index& keys = server ? server_keys_ : client_keys_;
+  auto k = keys.find(it->key);
+  if (k != keys.end() && k->second == it) keys.erase(k);
+  auto h = by_handle_.find(it->tsm->Handle);
+  if (h != by_handle_.end() && h->second == it) by_handle_.erase(h);
+  if (server) {
+    --server_count_;
+    auto p = server_per_peer_.find(it->peer);
+    if (p != server_per_peer_.end() && --p->second <= 0) server_per_peer_.erase(p);
+  }
+  return table_.erase(it);
+}
+
 void TBACnetApplication::Purge() {
-  for (size_t i = table_.size(); i-- > 0;) {
-    if (table_[i].tsm->State == tsDone) table_.erase(table_.begin() + static_cast<long>(i));
+  for (auto it = table_.begin(); it != table_.end();) {
+    if (it->tsm->State == tsDone)
+      it = Erase(it);
+    else
+      ++it;
   }
 }
 
 int TBACnetApplication::NextInvokeID() {
-  if (++invoke_counter_ >= 256) invoke_counter_ = 1;
-  return invoke_counter_;
+  // An invoke ID still in use by one of our open requests is skipped: its answer would be
+  // taken for the new one's.
+  for (int tries = 0; tries < 255; ++tries) {
+    if (++invoke_counter_ >= 256) invoke_counter_ = 1;
+    auto h = by_handle_.find(invoke_counter_);
+    if (h == by_handle_.end()) return invoke_counter_;
+    if (h->second->tsm->State == tsDone) {
+      Erase(h->second);
+      return invoke_counter_;
+    }
+  }
+  return -1;
+}
+
+int TBACnetApplication::NextServerHandle() {
+  for (;;) {
+    if (server_counter_ >= INT_MAX - 1) server_counter_ = kFirstServerHandle - 1;
+    ++server_counter_;
+    auto h = by_handle_.find(server_counter_);
+    if (h == by_handle_.end()) return server_counter_;
+    if (h->second->tsm->State == tsDone) {
+      Erase(h->second);
+      return server_counter_;
+    }
+  }
 }
 
 std::shared_ptr<TBACnetTSM> TBACnetApplication::CreateTransaction(const std::string& key,
-                                                                  int handle) {
-  Purge();
+                                                                  int handle,
+                                                                  const std::string& peer) {
+  Purge();  // bounded: the caps and the 255 invoke IDs keep the table short
   auto tsm = std::make_shared<TBACnetTSM>(*this);
   tsm->Handle = handle;
-  table_.push_back({key, tsm});
+  const bool server = handle >= kFirstServerHandle;
+  auto it = table_.insert(table_.end(), Entry{key, peer, tsm});
+  by_handle_[handle] = it;
+  (server ? server_keys_ : client_keys_)[key] = it;
+  if (server) {
+    ++server_count_;
+    ++server_per_peer_[peer];
+  }
   return tsm;
 }
 
 std::shared_ptr<TBACnetTSM> TBACnetApplication::FindByHandle(int handle) const {
-  for (const auto& e : table_) {
-    if (e.tsm->Handle == handle && e.tsm->State != tsDone) return e.tsm;
-  }
-  return nullptr;
+  auto h = by_handle_.find(handle);
+  if (h == by_handle_.end() || h->second->tsm->State == tsDone) return nullptr;
+  return h->second->tsm;
+}
+
+std::shared_ptr<TBACnetTSM> TBACnetApplication::FindByKey(const Index& index,
+                                                          const std::string& key) const {
+  auto k = index.find(key);
+  if (k == index.end() || k->second->tsm->State == tsDone) return nullptr;
+  return k->second->tsm;
 }
 
 const TBACnetTSM* TBACnetApplication::FindTransaction(int handle) const {
   return FindByHandle(handle).get();
+}
+
+bool TBACnetApplication::ServerRoomFor(const std::string& peer) {
+  auto full = [&] {
+    auto p = server_per_peer_.find(peer);
+    return server_count_ >= kMaxServerTransactions ||
+           (p != server_per_peer_.end() && p->second >= kMaxServerTransactionsPerPeer);
+  };
+  if (!full()) return true;
+  Purge();  // the table is bounded by the caps, so this walk is short
+  return !full();
 }
 
 // ---- sending -----------------------------------------------------------------------------------
@@ -146,6 +221,7 @@ int TBACnetApplication::SendRequest(const TBACnetPDU& request) {
   }
   if (pdu.PDUType != kPDUConfirmedRequest || !Network) return -1;
   const int id = NextInvokeID();
+  if (id < 0) return -1;
   auto tsm = CreateTransaction(TransactionKey(pdu.DestinationAddress, pdu.SourceAddress, id), id);
   tsm->InvokeID = id;
   tsm->PDU = std::move(pdu);
@@ -172,7 +248,8 @@ void TBACnetApplication::SendSimpleAck(int handle) {
   tsm->AnswerSimpleAck();
 }
 
-// ---- upward --------------------------------------------------------------------------------------
+// ---- upward
+// --------------------------------------------------------------------------------------
 
 void TBACnetApplication::Deliver(TBACnetPDU& pdu, int handle) {
   pdu.Values = DecodeTaggedList(pdu.ServiceData);
@@ -207,7 +284,6 @@ void TBACnetApplication::ReceiveAPDU(const TBACnetNPDU& npdu) {
 }
 
 void TBACnetApplication::Dispatch(TBACnetPDU& pdu) {
-  Purge();
   if (pdu.PDUType == kPDUUnconfirmedRequest) {
     // Unconfirmed requests carry no invoke ID and never belong to a transaction.
     Deliver(pdu, 0);
@@ -217,20 +293,26 @@ void TBACnetApplication::Dispatch(TBACnetPDU& pdu) {
   // Invoke IDs are chosen by each requester: a request from a peer and an answer to our own
   // request may carry the same ID and addresses, so only the matching role is looked up.
   const bool server_role = FromClient(pdu);
-  std::shared_ptr<TBACnetTSM> tsm;
-  for (const auto& e : table_) {
-    if (e.key == key && e.tsm->State != tsDone && e.tsm->IsServer() == server_role) {
-      tsm = e.tsm;
-      break;
-    }
-  }
+  std::shared_ptr<TBACnetTSM> tsm = FindByKey(server_role ? server_keys_ : client_keys_, key);
   if (tsm) {
     tsm->Receive(pdu);
     return;
   }
   switch (pdu.PDUType) {
     case kPDUConfirmedRequest: {
-      tsm = CreateTransaction(key, NextInvokeID());
+      const std::string peer =
+          std::to_string(pdu.SourceNetwork) + ":" + std::string(pdu.SourceAddress.view());
+      if (!ServerRoomFor(peer)) {
+        TBACnetPDU abort;
+        MakeReplyAddressInfo(pdu, abort);
+        abort.PDUType = kPDUAbort;
+        abort.Server = true;
+        abort.InvokeID = pdu.InvokeID;
+        abort.ErrorCode = kAbortOutOfResources;
+        SendPDU(abort);
+        break;
+      }
+      tsm = CreateTransaction(key, NextServerHandle(), peer);
       CopyAddressInfo(pdu, tsm->PDU);
       tsm->PDU.PDUType = kPDUConfirmedRequest;
       tsm->PDU.ServiceChoice = pdu.ServiceChoice;
@@ -262,7 +344,8 @@ void TBACnetApplication::Dispatch(TBACnetPDU& pdu) {
   }
 }
 
-// ---- the tick ------------------------------------------------------------------------------------
+// ---- the tick
+// ------------------------------------------------------------------------------------
 
 void TBACnetApplication::TickTransactions() {
   if (ticking_) return;
@@ -282,6 +365,8 @@ void TBACnetApplication::TickTransactions() {
     } catch (...) {
     }
   }
+  // Expired and finished transactions go now, not when the next datagram happens to come.
+  Purge();
   if (was_enabled) timer_.SetEnabled(true);
   ticking_ = false;
 }

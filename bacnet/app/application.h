@@ -4,9 +4,11 @@
 #pragma once
 
 #include <functional>
+#include <list>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "bacnet/app/pdu.h"
@@ -39,8 +41,8 @@ class TBACnetApplication {
   TraceHandler OnTrace;
 
   // Overwritten by the device on Open.
-  int APDUTimeout = 2000;         // ms
-  int APDUSegmentTimeout = 250;   // ms
+  int APDUTimeout = 2000;        // ms
+  int APDUSegmentTimeout = 250;  // ms
   int APDURetries = 2;
 
   // Installs ReceiveAPDU on the network layer, opens (true) or closes (false) it, and enables
@@ -48,8 +50,8 @@ class TBACnetApplication {
   bool Open(bool flag);
 
   // Unconfirmed (PDUType 1): 0 when handed to the network layer, else -1. Confirmed (0): the new
-  // transaction's handle 1..255, or -1. Any other type: -1. Values, when an array, are encoded
-  // into ServiceData first.
+  // transaction's handle 1..255 (its invoke ID), or -1 (also when all 255 are in use). Any other
+  // type: -1. Values, when an array, are encoded into ServiceData first.
   int SendRequest(const TBACnetPDU& pdu);
   // Answers the server transaction `handle` (in tsAwaitResponse only) with the PDU's service
   // data, segmenting or aborting as the requester's limits demand.
@@ -67,8 +69,22 @@ class TBACnetApplication {
   // The timer handler (every 100 ms).
   void TickTransactions();
 
+  // Handles of server transactions (requests peers send us) start here, apart from the client
+  // handles 1..255, so nothing that happens to a peer's request can reach one of ours.
+  static constexpr int kFirstServerHandle = 256;
+  // Server transactions open at once, in all and from one peer; a request beyond them is
+  // refused with Abort out-of-resources.
+  static constexpr int kMaxServerTransactions = 64;
+  static constexpr int kMaxServerTransactionsPerPeer = 8;
+  // Segments of the longest request our device takes and of the longest answer it gives: its
+  // requests (ReadProperty, ReadPropertyMultiple, WriteProperty of one object) need far fewer.
+  int MaxServerSegments = 32;
+  // Octets a server transaction reassembles at most; an answer longer than this is refused.
+  size_t MaxServerRequestLength();
+
   // Inspection, mainly for tests and diagnostics.
   int TransactionCount() const { return static_cast<int>(table_.size()); }
+  int ServerTransactionCount() const { return server_count_; }
   // The first (oldest) live transaction with that handle, or nullptr.
   const TBACnetTSM* FindTransaction(int handle) const;
   platform::Timer& timer() { return timer_; }
@@ -83,13 +99,23 @@ class TBACnetApplication {
   friend class TBACnetTSM;
   struct Entry {
     std::string key;
+    std::string peer;                 // server transactions: the requester (network and address)
     std::shared_ptr<TBACnetTSM> tsm;  // shared so that a running state machine outlives a purge
   };
+  using Table = std::list<Entry>;  // in creation order, which is the order they age in
+  using Index = std::unordered_map<std::string, Table::iterator>;
 
+  // Removes the transactions that are done.
   void Purge();
+  Table::iterator Erase(Table::iterator it);
   int NextInvokeID();
-  std::shared_ptr<TBACnetTSM> CreateTransaction(const std::string& key, int handle);
+  int NextServerHandle();
+  std::shared_ptr<TBACnetTSM> CreateTransaction(const std::string& key, int handle,
+                                                const std::string& peer = {});
   std::shared_ptr<TBACnetTSM> FindByHandle(int handle) const;
+  std::shared_ptr<TBACnetTSM> FindByKey(const Index& index, const std::string& key) const;
+  // Room for one more server transaction from `peer` (purging finished ones when full).
+  bool ServerRoomFor(const std::string& peer);
   void Dispatch(TBACnetPDU& pdu);
 
   // Services for the state machines.
@@ -100,8 +126,14 @@ class TBACnetApplication {
   void Trace(const std::string& text, int channel);
 
   platform::Timer timer_;
-  std::vector<Entry> table_;
+  Table table_;
+  std::unordered_map<int, Table::iterator> by_handle_;
+  Index client_keys_;
+  Index server_keys_;
+  std::unordered_map<std::string, int> server_per_peer_;
+  int server_count_ = 0;
   int invoke_counter_ = 1;
+  int server_counter_ = kFirstServerHandle - 1;
   bool ticking_ = false;
   bool opened_ = false;
 };

@@ -22,9 +22,7 @@ TBACnetDevice::~TBACnetDevice() = default;
 
 void TBACnetDevice::SetAPDUTimeout(int ms) { apdu_timeout_ = ms < 100 ? 100 : ms; }
 
-void TBACnetDevice::SetAPDUSegmentTimeout(int ms) {
-  apdu_segment_timeout_ = ms < 100 ? 100 : ms;
-}
+void TBACnetDevice::SetAPDUSegmentTimeout(int ms) { apdu_segment_timeout_ = ms < 100 ? 100 : ms; }
 
 void TBACnetDevice::SetObjectIdentifier(int instance) {
   object_identifier_ = std::clamp(instance, 1, 4194303);
@@ -146,8 +144,8 @@ int TBACnetDevice::TakeFreeSlot() const {
 }
 
 int TBACnetDevice::PendingCount() const {
-  return static_cast<int>(
-      std::count_if(std::begin(pending_), std::end(pending_), [](int h) { return h != kFreeSlot; }));
+  return static_cast<int>(std::count_if(std::begin(pending_), std::end(pending_),
+                                        [](int h) { return h != kFreeSlot; }));
 }
 
 bool TBACnetDevice::IsPending(int handle) const {
@@ -233,9 +231,9 @@ bool TBACnetDevice::WaitFor(int handle, Wait& wait) {
   wait.handle = handle;
   waits_.push_back(&wait);
   while (!wait.done) {
-    if (!App || !IsPending(handle) || !App->FindTransaction(handle)) {
-      // The application layer no longer holds the transaction and never reported it: nothing
-      // will answer, so end as a transaction failure would.
+    if (!App || !IsPending(handle) || !App->FindTransaction(handle) || loop_.quit_requested()) {
+      // The application layer no longer holds the transaction and never reported it, or the
+      // process is ending: end as a transaction failure would.
       if (!wait.done) {
         wait.response = kResponseAbort;
         wait.values = Variant();
@@ -322,6 +320,8 @@ void TBACnetDevice::HandleResponse(const TBACnetPDU& pdu) {
 }
 
 void TBACnetDevice::HandleTransactionFailed(void* /*sender*/, int handle) {
+  // A peer's request that ended unanswered is none of our requests' business.
+  if (!IsPending(handle)) return;
   if (Wait* w = FindWait(handle)) {
     w->response = kResponseAbort;
     w->values = Variant();
@@ -431,14 +431,18 @@ void TBACnetDevice::Trace(const std::string& text) {
 
 std::string TBACnetDevice::HexDump(const std::string& octets) {
   static const char kDigits[] = "0123456789abcdef";
+  // Traces go to views a person reads: a whole large request would cost megabytes there.
+  const size_t shown = std::min(octets.size(), kTraceHexOctets);
   std::string out;
-  out.reserve(octets.size() * 4);
-  for (unsigned char c : octets) {
+  out.reserve(shown * 4 + 24);
+  for (size_t i = 0; i < shown; ++i) {
+    const auto c = static_cast<unsigned char>(octets[i]);
     out += '[';
     out += kDigits[c >> 4];
     out += kDigits[c & 0x0F];
     out += ']';
   }
+  if (shown < octets.size()) out += "... (" + std::to_string(octets.size()) + " octets)";
   return out;
 }
 

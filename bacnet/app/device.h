@@ -42,11 +42,11 @@ using TResponseReceivedEvent =
 using TBindingsUpdatedEvent = std::function<void(void* Sender)>;
 using TNotificationReceivedEvent = std::function<void(void* Sender, const TBACnetPDU& PDU)>;
 using TPropertyReadEvent =
-    std::function<void(void* Sender, int ObjectType, int InstanceID, int PropertyID,
-                       int ArrayIndex, Variant& Value, int& ValueType)>;
+    std::function<void(void* Sender, int ObjectType, int InstanceID, int PropertyID, int ArrayIndex,
+                       Variant& Value, int& ValueType)>;
 using TPropertyWriteEvent =
-    std::function<void(void* Sender, int ObjectType, int InstanceID, int PropertyID,
-                       int ArrayIndex, const Variant& Value, int ValueType)>;
+    std::function<void(void* Sender, int ObjectType, int InstanceID, int PropertyID, int ArrayIndex,
+                       const Variant& Value, int ValueType)>;
 using TObjectListReadEvent =
     std::function<void(void* Sender, int ArrayIndex, int& ObjectType, int& InstanceID)>;
 
@@ -165,7 +165,9 @@ class TBACnetDevice {
   static std::string IncomingTraceLine(const TBACnetPDU& pdu);
   // "OUT: [T:..] [S:..] [L:..] Data: ..\r" for an answer to `request` carrying `data`.
   static std::string OutgoingTraceLine(const TBACnetPDU& request, const std::string& data);
-  // Every octet as "[" + two lower-case hexadecimal digits + "]".
+  // Every octet as "[" + two lower-case hexadecimal digits + "]", at most kTraceHexOctets of
+  // them; a longer dump ends in "... (N octets)".
+  static constexpr size_t kTraceHexOctets = 200;
   static std::string HexDump(const std::string& octets);
 
   platform::MessageLoop& loop() { return loop_; }

@@ -12,7 +12,7 @@ namespace zb::bacnet {
 
 namespace {
 
-constexpr int kPropertyIds[] = {10, 11, 12, 28, 30,  44,  56,  57,  58,  62,  63,  64,  70,  73,  75,
+constexpr int kPropertyIds[] = {10, 11, 12, 28, 30, 44, 56, 57,  58,  62,  63,  64,  70,  73,  75,
                                 76, 77, 79, 95, 96, 97, 98, 107, 112, 120, 121, 139, 155, 167, 168};
 
 constexpr int kObjectList = 76;
@@ -96,45 +96,102 @@ void SendAnswer(TBACnetDevice& device, const TBACnetPDU& request, const std::str
   if (device.App) device.App->SendComplexAck(request.TransactionHandle, answer);
 }
 
-std::string Text(const std::string& s) {
-  return EncodeCharacterString(kTagClassApplication, 0, s);
-}
+std::string Text(const std::string& s) { return EncodeCharacterString(kTagClassApplication, 0, s); }
 std::string Unsigned(uint32_t v) { return EncodeUnsigned(kTagClassApplication, 0, v); }
 
 // The application-tagged value of a property of the table other than Object_List.
 bool PropertyValue(TBACnetDevice& d, int id, std::string& v) {
   const int c = kTagClassApplication;
   switch (id) {
-    case 10: v = Unsigned(d.APDUSegmentTimeout()); break;
-    case 11: v = Unsigned(d.APDUTimeout()); break;
-    case 12: v = Text(d.ApplicationSoftwareVersion); break;
-    case 28: v = Text(d.Description); break;
-    case 30: v = EncodeNull(c, 0); break;
-    case 44: v = Text(d.FirmwareRevision); break;
-    case 56: v = EncodeDate(c, 0, DateToBACnetDate(LocalNow())); break;
-    case 57: v = EncodeTime(c, 0, TimeToBACnetTime(LocalNow())); break;
-    case 58: v = Text(d.Location); break;
-    case 62: v = Unsigned(d.App ? static_cast<uint32_t>(d.App->MaxAPDULength()) : 0); break;
-    case 63: v = Unsigned(d.MaxInfoFrames()); break;
-    case 64: v = Unsigned(d.MaxMaster()); break;
-    case 70: v = Text(d.ModelName); break;
-    case 73: v = Unsigned(static_cast<uint32_t>(d.NumberOfAPDURetries)); break;
-    case 75: v = EncodeObjectIdentifier(c, 0, 8, d.ObjectIdentifier()); break;
-    case 77: v = Text(d.ObjectName); break;
-    case 79: v = Unsigned(8); break;
-    case 95: v = Unsigned(2); break;
-    case 96: v = EncodeBitString(c, 0, kObjectTypesSupported); break;
-    case 97: v = EncodeBitString(c, 0, kServicesSupported); break;
-    case 98: v = Unsigned(1); break;
-    case 107: v = EncodeEnumerated(c, 0, 0); break;
-    case 112: v = EncodeEnumerated(c, 0, static_cast<uint32_t>(d.SystemStatus)); break;
-    case 120: v = Unsigned(d.VendorIdentifier()); break;
-    case 121: v = Text(d.VendorName); break;
-    case 139: v = Unsigned(1); break;
-    case 155: v = Unsigned(1); break;
-    case 167: v = Unsigned(127); break;
-    case 168: v = Text(std::to_string(d.VendorIdentifier()) + "-" + d.ProfileName); break;
-    default: return false;
+    case 10:
+      v = Unsigned(d.APDUSegmentTimeout());
+      break;
+    case 11:
+      v = Unsigned(d.APDUTimeout());
+      break;
+    case 12:
+      v = Text(d.ApplicationSoftwareVersion);
+      break;
+    case 28:
+      v = Text(d.Description);
+      break;
+    case 30:
+      v = EncodeNull(c, 0);
+      break;
+    case 44:
+      v = Text(d.FirmwareRevision);
+      break;
+    case 56:
+      v = EncodeDate(c, 0, DateToBACnetDate(LocalNow()));
+      break;
+    case 57:
+      v = EncodeTime(c, 0, TimeToBACnetTime(LocalNow()));
+      break;
+    case 58:
+      v = Text(d.Location);
+      break;
+    case 62:
+      v = Unsigned(d.App ? static_cast<uint32_t>(d.App->MaxAPDULength()) : 0);
+      break;
+    case 63:
+      v = Unsigned(d.MaxInfoFrames());
+      break;
+    case 64:
+      v = Unsigned(d.MaxMaster());
+      break;
+    case 70:
+      v = Text(d.ModelName);
+      break;
+    case 73:
+      v = Unsigned(static_cast<uint32_t>(d.NumberOfAPDURetries));
+      break;
+    case 75:
+      v = EncodeObjectIdentifier(c, 0, 8, d.ObjectIdentifier());
+      break;
+    case 77:
+      v = Text(d.ObjectName);
+      break;
+    case 79:
+      v = Unsigned(8);
+      break;
+    case 95:
+      v = Unsigned(2);
+      break;
+    case 96:
+      v = EncodeBitString(c, 0, kObjectTypesSupported);
+      break;
+    case 97:
+      v = EncodeBitString(c, 0, kServicesSupported);
+      break;
+    case 98:
+      v = Unsigned(1);
+      break;
+    case 107:
+      v = EncodeEnumerated(c, 0, 0);
+      break;
+    case 112:
+      v = EncodeEnumerated(c, 0, static_cast<uint32_t>(d.SystemStatus));
+      break;
+    case 120:
+      v = Unsigned(d.VendorIdentifier());
+      break;
+    case 121:
+      v = Text(d.VendorName);
+      break;
+    case 139:
+      v = Unsigned(1);
+      break;
+    case 155:
+      v = Unsigned(1);
+      break;
+    case 167:
+      v = Unsigned(127);
+      break;
+    case 168:
+      v = Text(std::to_string(d.VendorIdentifier()) + "-" + d.ProfileName);
+      break;
+    default:
+      return false;
   }
   return true;
 }
@@ -186,8 +243,7 @@ const int* DevicePropertyIds(int& count) {
   return kPropertyIds;
 }
 
-std::string ReadDeviceProperty(TBACnetDevice& device, int propertyId, int arrayIndex,
-                               int layout) {
+std::string ReadDeviceProperty(TBACnetDevice& device, int propertyId, int arrayIndex, int layout) {
   const bool multiple = layout == kReadPropertyMultipleLayout;
   const int propTag = multiple ? 2 : 1;
   const int openTag = multiple ? 4 : 3;
@@ -257,6 +313,9 @@ std::string AnswerReadPropertyMultiple(TBACnetDevice& device, const TBACnetPDU& 
       }
       if (type == 8)
         answer += ReadDeviceProperty(device, property, index, kReadPropertyMultipleLayout);
+      // Two octets of request can ask for the whole table: past what can be sent, building on
+      // only costs time and memory (the too long answer is aborted).
+      if (device.App && answer.size() > device.App->MaxServerRequestLength()) break;
     }
     answer += EncodeClosingTag(1);
     device.Trace("ReadMultiple: " + TBACnetDevice::HexDump(answer));

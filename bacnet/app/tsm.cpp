@@ -227,7 +227,8 @@ void TBACnetTSM::ReceiveSegment(const TBACnetPDU& seg) {
     if (!server) SegmentTimer = 1;
     return;
   }
-  if (PDU.ServiceData.size() + seg.ServiceData.size() > kMaxReassembledLength) {
+  const size_t limit = server ? app_.MaxServerRequestLength() : kMaxReassembledLength;
+  if (PDU.ServiceData.size() + seg.ServiceData.size() > limit) {
     if (server) {
       SegmentTimer = 0;
       SendAbort(ReplyAddressing(seg), true, kAbortBufferOverflow);
@@ -408,8 +409,9 @@ void TBACnetTSM::AnswerComplexAck(const TBACnetPDU& response) {
     return;
   }
   // The requester's code stands for a number of segments (1 → 2 … 6 → 64, 7 → more than 64);
-  // code 0 (unspecified) takes no segmented answer.
-  if (MaxSegmentsFromCode(PDU.MaxSegments) < n) {
+  // code 0 (unspecified) takes no segmented answer. Our own cap keeps what one requester can
+  // make us hold small, whatever it accepts.
+  if (MaxSegmentsFromCode(PDU.MaxSegments) < n || n > app_.MaxServerSegments) {
     SendAbort(PDU, true, kAbortBufferOverflow);
     State = tsDone;
     return;

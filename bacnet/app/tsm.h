@@ -28,6 +28,7 @@ enum : int {
   kAbortOther = 0,
   kAbortBufferOverflow = 1,
   kAbortSegmentationNotSupported = 4,
+  kAbortOutOfResources = 9,
 };
 
 // Reassembled messages beyond this many octets are aborted (buffer overflow): far above what

@@ -236,7 +236,7 @@ bool TBACnetDataLinkPTP::WaitUntil(const std::function<bool()>& cond, int64_t ma
     // Output draining inside the device raises no event: look again every few milliseconds.
     int64_t step = port_->OutputUsed() > 0 ? std::min<int64_t>(remaining, 10) : remaining;
     bool dispatched = loop_.WaitAndProcess(step);
-    if (alive.expired()) return false;
+    if (alive.expired() || loop_.quit_requested()) return false;
     // A test clock that moves only when told cannot end the wait by time.
     auto* manual = loop_.manual_clock();
     if (end_when_idle && !dispatched && manual && !manual->auto_advance) {

@@ -74,7 +74,7 @@ void TBACnetDataLinkPTP::SleepMs(int ms) {
     int64_t remaining = deadline - loop_.NowMs();
     if (remaining <= 0) break;
     loop_.WaitAndProcess(remaining);
-    if (alive.expired()) return;
+    if (alive.expired() || loop_.quit_requested()) return;
   }
   loop_.ProcessMessages();
 }

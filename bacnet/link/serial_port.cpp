@@ -330,7 +330,7 @@ bool TSerialPort::WaitForMatch(const std::vector<std::string>& texts, int ticks,
     int64_t remaining = deadline - loop_.NowMs();
     if (remaining <= 0 || !device_.IsOpen()) return false;
     loop_.WaitAndProcess(remaining);
-    if (alive.expired()) return false;
+    if (alive.expired() || loop_.quit_requested()) return false;
   }
 }
 

@@ -24,14 +24,14 @@ TEST_F(ServerTest, RequestIsDeliveredWithAFreshHandleAndDecodedValues) {
   ASSERT_EQ(up.size(), 1u);
   const TBACnetPDU& r = up[0];
   EXPECT_EQ(r.PDUType, kPDUConfirmedRequest);
-  EXPECT_EQ(r.TransactionHandle, 2);  // the first transaction of either role
+  EXPECT_EQ(r.TransactionHandle, TBACnetApplication::kFirstServerHandle);
   EXPECT_EQ(r.InvokeID, 0x55);
   EXPECT_EQ(r.ServiceChoice, 12);
   EXPECT_EQ(r.SourceAddress, kPeer);
   ASSERT_TRUE(r.Values.IsArray());
   EXPECT_EQ(r.Values.Count(), 2);
-  // The counter is shared: the next client request gets 3.
-  EXPECT_EQ(app.SendRequest(Request(4)), 3);
+  // Our own requests count apart from peers' requests.
+  EXPECT_EQ(app.SendRequest(Request(4)), 2);
 }
 
 TEST_F(ServerTest, SimpleAckGoesBackToTheRequesterOnce) {
@@ -177,7 +177,7 @@ TEST_F(SegmentedRequestTest, FirstSegmentOtherThanZeroIsAborted) {
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(ToHex(sent[0].apdu), "71 44 00");
   EXPECT_TRUE(up.empty());
-  EXPECT_EQ(app.FindTransaction(2), nullptr);
+  EXPECT_EQ(app.FindTransaction(TBACnetApplication::kFirstServerHandle), nullptr);
 }
 
 TEST_F(SegmentedRequestTest, StalledTransferIsDroppedSilently) {
@@ -188,14 +188,14 @@ TEST_F(SegmentedRequestTest, StalledTransferIsDroppedSilently) {
   EXPECT_TRUE(up.empty());
   EXPECT_TRUE(failed.empty());
   EXPECT_TRUE(net.sent.empty());
-  EXPECT_EQ(app.FindTransaction(2), nullptr);
+  EXPECT_EQ(app.FindTransaction(TBACnetApplication::kFirstServerHandle), nullptr);
   // Out-of-order segments do not keep it alive either.
   Send(0, 2, 0x45);
   for (int i = 0; i < 100; ++i) {
     Send(3, 2, 0x45);
     Tick(1);
   }
-  EXPECT_EQ(app.FindTransaction(3), nullptr);
+  EXPECT_EQ(app.FindTransaction(TBACnetApplication::kFirstServerHandle + 1), nullptr);
 }
 
 TEST_F(SegmentedRequestTest, UnsegmentedRequestOrClientAbortEndsTheTransfer) {
@@ -218,7 +218,7 @@ TEST_F(SegmentedRequestTest, UnsegmentedRequestOrClientAbortEndsTheTransfer) {
 
 TEST_F(SegmentedRequestTest, OversizedRequestIsAbortedAsBufferOverflow) {
   const int size = 1400;
-  const int count = static_cast<int>(kMaxReassembledLength / size) + 2;
+  const int count = static_cast<int>(app.MaxServerRequestLength() / size) + 2;
   data = Pattern(static_cast<size_t>(size) * count);
   std::vector<SentAPDU> sent;
   for (int k = 0; k < count; ++k) {
@@ -231,7 +231,7 @@ TEST_F(SegmentedRequestTest, OversizedRequestIsAbortedAsBufferOverflow) {
   EXPECT_TRUE(sent.back().pdu.Server);
   EXPECT_EQ(sent.back().pdu.ErrorCode, kAbortBufferOverflow);
   EXPECT_TRUE(up.empty());
-  EXPECT_EQ(app.FindTransaction(2), nullptr);
+  EXPECT_EQ(app.FindTransaction(TBACnetApplication::kFirstServerHandle), nullptr);
 }
 
 }  // namespace

@@ -370,20 +370,51 @@ TEST_F(DeviceRequests, EveryDeliveredPDUIsTraced) {
   EXPECT_EQ(s.traces[0], " IN: [00]<10.0.0.2>[T:1] [S:7] [L:0] Data: \r");
 }
 
-TEST_F(DeviceRequests, UnansweredServerTransactionIsReportedAsAFailure) {
+TEST_F(DeviceRequests, UnansweredPeerRequestsAreAbortedAndReachNoRequestOfOurs) {
   std::vector<std::tuple<int, int>> got;
   s.dev.OnResponseReceived = [&](void*, int id, int response, const Variant&) {
     got.emplace_back(id, response);
   };
-  // A confirmed event notification is left unanswered; the application layer aborts it.
-  s.net.Receive(Bytes({0x00, 0x05, 0x11, 0x02, 0x09, 0x01}));
+  // A request of ours is open, and peers' requests that nobody answers (confirmed event
+  // notifications) keep timing out around it, one for every handle it could collide with.
+  const int mine = s.dev.RequestRead(Req({kPeerAvalText, "85"}));
+  ASSERT_GT(mine, 0);
+  s.net.sent.clear();
+  for (int i = 0; i < 8; ++i)
+    s.net.Receive(Bytes({0x00, 0x05, static_cast<uint8_t>(mine + i - 4), 0x02, 0x09, 0x01}));
   EXPECT_TRUE(s.net.sent.empty());
-  s.loop.AdvanceClock(3500);
+  s.loop.AdvanceClock(2900);
+  ASSERT_TRUE(s.dev.IsPending(mine));
+  s.loop.AdvanceClock(600);
+  EXPECT_TRUE(got.empty());  // the peers' failures are nobody's answer
+  EXPECT_TRUE(s.dev.IsPending(mine));
+  int aborts = 0;
+  for (const auto& a : s.net.sent) aborts += a.pdu.PDUType == 7;
+  EXPECT_EQ(aborts, 8);
+  // Our request still takes its own answer.
+  s.net.Receive(
+      ComplexAck(mine, 12, kAval1 + Bytes({0x19, 0x55, 0x3E, 0x44, 0x42, 0x91, 0x00, 0x00, 0x3F})));
   ASSERT_EQ(got.size(), 1u);
-  EXPECT_GT(std::get<0>(got[0]), 0);
-  EXPECT_EQ(std::get<1>(got[0]), 7);
-  ASSERT_EQ(s.net.sent.size(), 1u);
-  EXPECT_EQ(s.net.sent[0].pdu.PDUType, 7);
+  EXPECT_EQ(got[0], std::make_tuple(mine, 3));
+}
+
+TEST_F(DeviceRequests, LongHexDumpsInTracesAreCutWithTheirLength) {
+  const std::string big(5000, '\x5A');
+  const std::string dump = TBACnetDevice::HexDump(big);
+  EXPECT_EQ(dump.size(),
+            TBACnetDevice::kTraceHexOctets * 4 + std::string("... (5000 octets)").size());
+  EXPECT_EQ(dump.substr(dump.size() - 17), "... (5000 octets)");
+  EXPECT_EQ(TBACnetDevice::HexDump(std::string(TBACnetDevice::kTraceHexOctets, '\x01')).find("..."),
+            std::string::npos);
+  TBACnetPDU pdu;
+  ClearPDU(pdu);
+  pdu.PDUType = kPDUConfirmedRequest;
+  pdu.ServiceChoice = 14;
+  pdu.SourceAddress = kPeerMac;
+  pdu.ServiceData = big;
+  const std::string line = TBACnetDevice::IncomingTraceLine(pdu);
+  EXPECT_NE(line.find("[L:5000] Data: [5a]"), std::string::npos);
+  EXPECT_LT(line.size(), 1024u);
 }
 
 }  // namespace

@@ -35,19 +35,30 @@ class Control {
   Kind kind_;
 };
 
-// Read-only multi-line text view (a memo). Each Add is one line, kept unchanged.
+// Read-only multi-line text view (a memo). Each Add is one line, kept unchanged; the owner bounds
+// the view by its line count and by Bytes().
 class TextView : public Control {
  public:
   TextView(Form& owner, std::string name) : Control(owner, std::move(name), Kind::TextView) {}
-  void Add(std::string line) { lines_.push_back(std::move(line)); }
-  void Clear() { lines_.clear(); }
+  void Add(std::string line) {
+    bytes_ += line.size();
+    lines_.push_back(std::move(line));
+  }
+  void Clear() {
+    // Swapped out, not cleared: a deque keeps its blocks after clear().
+    std::deque<std::string>().swap(lines_);
+    bytes_ = 0;
+  }
   int Count() const { return static_cast<int>(lines_.size()); }
+  // Characters held in all lines.
+  size_t Bytes() const { return bytes_; }
   const std::deque<std::string>& Lines() const { return lines_; }
   bool ReadOnly = true;
   bool WordWrap = false;
 
  private:
   std::deque<std::string> lines_;
+  size_t bytes_ = 0;
 };
 
 class CheckBox : public Control {

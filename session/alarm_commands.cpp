@@ -18,7 +18,17 @@ void HandleAlarmNotification(TBACnetForm& f, const bacnet::TBACnetPDU& pdu) {
     const bacnet::TEventNotification n = bacnet::DecodeEventNotification(pdu.Values);
     std::string line;
     if (!FormatAlarmLine(n, pdu.SourceNetwork, pdu.SourceAddress.view(), line)) return;
-    if (f.AlarmBuffer.size() >= kAlarmBufferLimit) f.AlarmBuffer.erase(f.AlarmBuffer.begin());
+    if (f.AlarmBuffer.size() >= kAlarmBufferLimit) {
+      f.AlarmBuffer.erase(f.AlarmBuffer.begin());
+      // Anyone on the network can fill the buffer: a person must be able to see that alarms
+      // were lost, and how many.
+      ++f.AlarmsDropped;
+      f.LogLine(&f,
+                "Alarm buffer full (" + std::to_string(kAlarmBufferLimit) +
+                    "): oldest alarm dropped, " + std::to_string(f.AlarmsDropped) +
+                    " dropped so far",
+                3);
+    }
     f.AlarmBuffer.push_back(std::move(line));
   } catch (...) {
   }

@@ -6,6 +6,8 @@
 // (session/command_workers.cpp); each family of commands has its own file of workers.
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -72,7 +74,8 @@ class TBACnetForm : public platform::Form {
   double SiteClockOffset = 0;
   int RediscoveryCountdown = 30;
   std::vector<std::string> VendorCache;  // kept sorted
-  std::vector<std::string> AlarmBuffer;  // oldest first
+  std::deque<std::string> AlarmBuffer;   // oldest first
+  int64_t AlarmsDropped = 0;             // pushed out unfetched by a full buffer
   TSessionClient* Owner = nullptr;
   std::string StatusText;
   int OperationState = 0;  // 0 idle, 1 busy, 2 done, 3 failed
@@ -171,6 +174,10 @@ class TBACnetForm : public platform::Form {
   // arriving meanwhile takes this over instead of opening the line a second time.
   int connect_operation_ = 0;
 };
+
+// Longest line a session view keeps; longer ones are cut and end in "... (N characters)".
+constexpr size_t kLogLineLimit = 1024;
+std::string BoundedLogLine(const std::string& text);
 
 // Baud-rate value of the PTP link for a line speed in bit/s (9600 for speeds it does not know).
 int PTPBaudRateFor(int bitsPerSecond);

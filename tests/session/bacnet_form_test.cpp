@@ -56,6 +56,35 @@ TEST(SessionViews, LogLineRoutesChannelsAndBoundsBothViews) {
   EXPECT_EQ(s.LogMemo.Count(), 0);
 }
 
+TEST(SessionViews, LongLinesAreCutAndViewsAreBoundedBySize) {
+  TBACnetForm s;
+  const std::string huge(100000, 'x');
+  s.LogLine(nullptr, huge, 0);
+  ASSERT_EQ(s.TraceMemo.Count(), 1);
+  const std::string& kept = s.TraceMemo.Lines()[0];
+  EXPECT_EQ(kept, std::string(kLogLineLimit, 'x') + "... (100000 characters)");
+  // A cut never splits a UTF-8 character.
+  std::string accented;
+  while (accented.size() < kLogLineLimit + 10) accented += "\xC3\xA9";
+  EXPECT_EQ(BoundedLogLine(accented).substr(0, kLogLineLimit), accented.substr(0, kLogLineLimit));
+  std::string odd = "x" + accented;
+  const std::string cut = BoundedLogLine(odd);
+  EXPECT_EQ(cut.substr(0, cut.find("...")), odd.substr(0, kLogLineLimit - 1));
+
+  // Lines within the limit stay whole, but the view empties before it holds 256 KB.
+  s.TraceMemo.Clear();
+  size_t most = 0;
+  for (int i = 0; i < 900; ++i) {
+    s.LogLine(nullptr, std::string(kLogLineLimit, 'y'), 0);
+    most = std::max(most, s.TraceMemo.Bytes());
+  }
+  EXPECT_LE(most, 256u * 1024);
+  EXPECT_LT(s.TraceMemo.Count(), 900);
+  size_t sum = 0;
+  for (const auto& l : s.TraceMemo.Lines()) sum += l.size();
+  EXPECT_EQ(sum, s.TraceMemo.Bytes());
+}
+
 TEST(SessionSetUp, StoredSettingsAndWindow) {
   TBACnetForm s;
   EXPECT_EQ(s.Caption, "BACnet Connection");

@@ -439,10 +439,10 @@ TEST(DriverCommandsTest, RawPropertyReadsAndWrites) {
             "RESULT0=Error Class: property (2) - Reason: write-access-denied (40)");
 }
 
-TEST(AlarmCommandsTest, NotificationsBecomeLinesFetchedOnceAndAcknowledged) {
-  SessionRig r;
+// An unconfirmed event notification (out of range, "Boiler fault") from device 1234.
+std::string BoilerFaultNotification(int process = 7) {
   std::string n = Bytes({0x10, 0x03});
-  n += EncodeUnsigned(kTagClassContext, 0, 7);
+  n += EncodeUnsigned(kTagClassContext, 0, static_cast<uint32_t>(process));
   n += EncodeObjectIdentifier(kTagClassContext, 1, 8, 1234);
   n += EncodeObjectIdentifier(kTagClassContext, 2, 0, 3);
   n += EncodeOpeningTag(3) + EncodeOpeningTag(2);
@@ -459,6 +459,12 @@ TEST(AlarmCommandsTest, NotificationsBecomeLinesFetchedOnceAndAcknowledged) {
   n += EncodeReal(kTagClassContext, 0, 88.5) + EncodeBitString(kTagClassContext, 1, "1000");
   n += EncodeReal(kTagClassContext, 2, 1) + EncodeReal(kTagClassContext, 3, 80);
   n += EncodeClosingTag(5) + EncodeClosingTag(12);
+  return n;
+}
+
+TEST(AlarmCommandsTest, NotificationsBecomeLinesFetchedOnceAndAcknowledged) {
+  SessionRig r;
+  const std::string n = BoilerFaultNotification();
   r.net.Receive(n, kPeerMac, 0, false);
   ASSERT_EQ(r.form->AlarmBuffer.size(), 1u);
   TWorkerOutcome o = r.Run(kCommandGetAlarms, {});
@@ -478,6 +484,29 @@ TEST(AlarmCommandsTest, NotificationsBecomeLinesFetchedOnceAndAcknowledged) {
   o = r.Run(kCommandGetData, {"DRIVERCOMMAND=ACKALARM", "BND=" + bnd});
   EXPECT_EQ(o.OperationState, 3);
   EXPECT_EQ(o.ErrorText, "Could not acknowledge the alarm.");
+}
+
+TEST(AlarmCommandsTest, AFullBufferLogsEveryDropWithARunningCount) {
+  SessionRig r;
+  for (int i = 0; i < 10000; ++i) r.net.Receive(BoilerFaultNotification(i), kPeerMac, 0, false);
+  ASSERT_EQ(r.form->AlarmBuffer.size(), 10000u);
+  EXPECT_EQ(r.form->AlarmsDropped, 0);
+  const std::string first = r.form->AlarmBuffer.front();
+  for (int i = 0; i < 3; ++i) r.net.Receive(BoilerFaultNotification(90000 + i), kPeerMac, 0, false);
+  EXPECT_EQ(r.form->AlarmBuffer.size(), 10000u);
+  EXPECT_EQ(r.form->AlarmsDropped, 3);
+  EXPECT_NE(r.form->AlarmBuffer.front(), first);
+  const auto& log = r.form->LogMemo.Lines();
+  std::vector<std::string> drops;
+  for (const std::string& l : log)
+    if (l.rfind("Alarm buffer full", 0) == 0) drops.push_back(l);
+  EXPECT_EQ(drops, (std::vector<std::string>{
+                       "Alarm buffer full (10000): oldest alarm dropped, 1 dropped so far",
+                       "Alarm buffer full (10000): oldest alarm dropped, 2 dropped so far",
+                       "Alarm buffer full (10000): oldest alarm dropped, 3 dropped so far"}));
+  // Fetching empties the buffer; the count of losses stays for whoever reads the log.
+  EXPECT_EQ(r.Run(kCommandGetAlarms, {}).CommandResult.Count(), 10000);
+  EXPECT_EQ(r.form->AlarmsDropped, 3);
 }
 
 TEST(TrendCommandsTest, ThirtyRecordsInThreeRequests) {

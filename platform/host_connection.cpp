@@ -88,12 +88,14 @@ bool SecureDefaultSocketDirectory(const std::string& socket_path, std::string& e
 }
 
 HostConnection::HostConnection(MessageLoop& loop)
-    : loop_(loop), alive_(std::make_shared<bool>(true)) {
+    : loop_(loop), resume_timer_(loop), alive_(std::make_shared<bool>(true)) {
   Confirmation::PersonWatching = [this] { return PersonWatching(); };
+  resume_timer_.OnTimer = [this] { ResumeAccepting(); };
 }
 
 HostConnection::~HostConnection() {
   *alive_ = false;
+  resume_timer_.SetEnabled(false);
   Confirmation::PersonWatching = nullptr;
   OnObjectCountChanged = nullptr;  // its owner may be half gone already
   ReleaseAll();
@@ -157,9 +159,36 @@ bool HostConnection::Listen(const std::string& path, std::string& error) {
 void HostConnection::OnListenReady() {
   for (;;) {
     int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0) return;
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+        PauseAccepting();
+      return;
+    }
+    if (static_cast<int>(clients_.size()) >= MaxClients) {
+      static const char kRefused[] = "{\"id\":null,\"error\":\"too many host connections\"}\n";
+      (void)!send(fd, kRefused, sizeof kRefused - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+      close(fd);
+      continue;
+    }
     Adopt(fd);
   }
+}
+
+// Out of descriptors, the waiting connection stays ready and the loop would come back to it at
+// once, again and again: stop listening until a host leaves or a moment has passed.
+void HostConnection::PauseAccepting() {
+  if (!listen_watch_ || accept_paused_) return;
+  accept_paused_ = true;
+  loop_.SetEvents(listen_watch_, 0);
+  resume_timer_.SetInterval(kAcceptRetryMs);
+  resume_timer_.SetEnabled(true);
+}
+
+void HostConnection::ResumeAccepting() {
+  resume_timer_.SetEnabled(false);
+  if (!accept_paused_) return;
+  accept_paused_ = false;
+  if (listen_watch_) loop_.SetEvents(listen_watch_, POLLIN);
 }
 
 void HostConnection::Adopt(int fd) {
@@ -203,6 +232,14 @@ void HostConnection::OnClientReady(int client_id, short revents) {
   if (n < 0) return;
   c->in.append(buf, static_cast<size_t>(n));
 
+  // Lines are taken from `from` on and the buffer is cut once at the end: erasing each line in
+  // turn would move the rest of a large read once per short line.
+  size_t from = 0;
+  auto keep_rest = [&] {
+    c->in.erase(0, from);
+    // A buffer that once held a long line keeps its capacity; give it back when it is idle.
+    if (c->in.empty() && c->in.capacity() > kIdleInputCapacity) std::string().swap(c->in);
+  };
   for (;;) {
     c = find();
     if (!c) return;
@@ -210,17 +247,18 @@ void HostConnection::OnClientReady(int client_id, short revents) {
       Drop(client_id);
       return;
     }
-    size_t nl = c->in.find('\n');
+    size_t nl = c->in.find('\n', from);
     if (nl == std::string::npos) {
-      if (!c->skipping && c->in.size() > MaxLineLength) {
+      if (!c->skipping && c->in.size() - from > MaxLineLength) {
         Send(*c, WriteJson(ErrorReply(nullptr, "line too long")));
         c->skipping = true;
       }
-      if (c->skipping) c->in.clear();
+      if (c->skipping) from = c->in.size();
+      keep_rest();
       return;
     }
-    std::string line = c->in.substr(0, nl);
-    c->in.erase(0, nl + 1);
+    std::string line = c->in.substr(from, nl - from);
+    from = nl + 1;
     if (c->skipping) {
       c->skipping = false;
       continue;
@@ -269,6 +307,7 @@ void HostConnection::Drop(int client_id) {
   clients_.erase(it);
   loop_.Unwatch(c->watch);
   close(c->fd);
+  ResumeAccepting();  // a descriptor is free again
   ReleaseObjectsOf(client_id);
 }
 

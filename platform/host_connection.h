@@ -75,8 +75,14 @@ class HostConnection {
   // Fires after an object was created or released, with the new count.
   std::function<void(int count)> OnObjectCountChanged;
 
-  // Requests longer than this are refused and skipped up to the next line break.
+  // Requests longer than this are refused and skipped up to the next line break; it also bounds
+  // a connection's unfinished input.
   size_t MaxLineLength = 1 << 20;
+  // Hosts connected at once; one more gets an error line and is closed.
+  int MaxClients = 64;
+  // Out of descriptors, accepting pauses this long (or until a host leaves).
+  static constexpr int kAcceptRetryMs = 500;
+  bool AcceptPaused() const { return accept_paused_; }
   // A host that stops reading is dropped once this much output is waiting for it.
   size_t MaxPendingOutput = 64u << 20;
   // Longest tail of a text view sent by "windows" when the request gives no "lines".
@@ -94,6 +100,8 @@ class HostConnection {
   };
 
   void OnListenReady();
+  void PauseAccepting();
+  void ResumeAccepting();
   void OnClientReady(int client_id, short revents);
   void Send(Client& c, const std::string& line);
   void Flush(Client& c);
@@ -108,6 +116,9 @@ class HostConnection {
   std::string path_;
   int listen_fd_ = -1;
   int listen_watch_ = 0;
+  bool accept_paused_ = false;
+  Timer resume_timer_;
+  static constexpr size_t kIdleInputCapacity = 64 * 1024;
   std::map<int, std::unique_ptr<Client>> clients_;
   int next_client_ = 1;
   std::map<int, Entry> objects_;

@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -303,6 +305,106 @@ TEST(HostConnectionSocket, ListensOwnerOnlyAndReplacesStaleSocket) {
     EXPECT_TRUE(third.Listen(path, err)) << err;
   }
   rmdir(dir);
+}
+
+int ConnectTo(const std::string& path) {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strcpy(addr.sun_path, path.c_str());
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+TEST(HostConnectionLimits, HostsBeyondTheCapAreRefusedWithAnErrorLine) {
+  char dir[] = "/tmp/zbhostXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/s.sock";
+  {
+    HostConnection server;
+    server.MaxClients = 3;
+    server.RegisterClass({"Test.Probe", "", [] { return std::make_unique<Probe>(); }});
+    std::string err;
+    ASSERT_TRUE(server.Listen(path, err)) << err;
+    std::vector<std::unique_ptr<Host>> hosts;
+    for (int i = 0; i < 3; ++i) {
+      hosts.push_back(std::make_unique<Host>(ConnectTo(path)));
+      EXPECT_NE(hosts.back()->Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})").find("object"),
+                std::string::npos);
+    }
+    Host extra(ConnectTo(path));
+    EXPECT_EQ(extra.Read(), R"({"id":null,"error":"too many host connections"})");
+    EXPECT_EQ(server.ClientCount(), 3);
+    hosts.pop_back();  // one leaves: the next one is served
+    for (int i = 0; i < 20 && server.ClientCount() > 2; ++i)
+      MessageLoop::Current().WaitAndProcess(10);
+    Host next(ConnectTo(path));
+    EXPECT_NE(next.Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})").find("object"),
+              std::string::npos);
+  }
+  rmdir(dir);
+}
+
+TEST(HostConnectionLimits, OutOfDescriptorsTheLoopWaitsInsteadOfSpinning) {
+  char dir[] = "/tmp/zbhostXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/s.sock";
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  {
+    HostConnection server;
+    server.RegisterClass({"Test.Probe", "", [] { return std::make_unique<Probe>(); }});
+    std::string err;
+    ASSERT_TRUE(server.Listen(path, err)) << err;
+    // Two hosts wait in the backlog while this process has no descriptor left to accept them.
+    Host a(ConnectTo(path)), b(ConnectTo(path));
+    ASSERT_GE(b.fd(), 0);
+    int highest = dup(0);
+    ASSERT_GE(highest, 0);
+    close(highest);
+    rlimit low = saved;
+    low.rlim_cur = static_cast<rlim_t>(highest);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    const double cpu = CpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1500))
+      MessageLoop::Current().WaitAndProcess(100);
+    const double used = CpuSeconds() - cpu;
+    EXPECT_EQ(server.ClientCount(), 0);
+    EXPECT_LT(used, 0.3) << "the loop spun on the listening socket";
+    // Descriptors free again: both are accepted and served on the next try.
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_EQ(a.Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})"), R"({"id":1,"object":1})");
+    EXPECT_EQ(b.Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})"), R"({"id":1,"object":2})");
+    EXPECT_FALSE(server.AcceptPaused());
+  }
+  setrlimit(RLIMIT_NOFILE, &saved);
+  rmdir(dir);
+}
+
+TEST_F(HostConnectionTest, ManyShortLinesInOneReadAreServedInOrder) {
+  auto h = Connect();
+  h->Ask(R"({"id":0,"op":"create","progid":"Test.Probe"})");
+  std::string burst;
+  for (int i = 1; i <= 1000; ++i)
+    burst += R"({"id":)" + std::to_string(i) +
+             R"(,"op":"call","object":1,"method":"Echo"})"
+             "\n";
+  h->Write(burst);
+  for (int i = 1; i <= 1000; ++i) {
+    const std::string want = R"({"id":)" + std::to_string(i) + R"(,"result":null})";
+    ASSERT_EQ(h->Read(), want);
+  }
 }
 
 }  // namespace

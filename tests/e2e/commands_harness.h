@@ -65,6 +65,20 @@ class ServerProcess {
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }
+  // SIGTERM to the server alone; true when it ended within timeout_ms.
+  bool Stop(int timeout_ms) {
+    if (pid_ <= 0) return false;
+    kill(pid_, SIGTERM);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (std::chrono::steady_clock::now() < end) {
+      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+        pid_ = -1;
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
   std::string LogText() const {
     std::string s;
     if (FILE* f = fopen(log_.c_str(), "r")) {

@@ -338,9 +338,15 @@ void HostConnection::DestroyObject(int key) {
 std::string HostConnection::Serve(int client, const std::string& line) {
   Json request;
   std::string error;
+  bool outside_latin1 = false;
   if (line.size() > MaxLineLength) return WriteJson(ErrorReply(nullptr, "line too long"));
-  if (!ParseJson(line, request, error))
-    return WriteJson(ErrorReply(nullptr, "malformed JSON: " + error));
+  if (!ParseJson(line, request, error, 64, &outside_latin1)) {
+    if (!outside_latin1) return WriteJson(ErrorReply(nullptr, "malformed JSON: " + error));
+    // Well-formed, so the reply names the request (unless the id itself was the fault).
+    const Json* id = request.kind() == Json::Kind::Object ? request.Find("id") : nullptr;
+    if (id && id->kind() != Json::Kind::Integer && id->kind() != Json::Kind::String) id = nullptr;
+    return WriteJson(ErrorReply(id, error));
+  }
   if (request.kind() != Json::Kind::Object)
     return WriteJson(ErrorReply(nullptr, "request is not a JSON object"));
   try {

@@ -2,9 +2,10 @@
 
 #include <cctype>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
+#include <nlohmann/json.hpp>
+#include <set>
 
 namespace zb::platform {
 
@@ -60,403 +61,199 @@ Json& Json::Set(std::string name, Json value) {
   return members_.back().second;
 }
 
+Json& Json::AppendMember(std::string name, Json value) {
+  members_.emplace_back(std::move(name), std::move(value));
+  return members_.back().second;
+}
+
 Json& Json::Push(Json value) {
   items_.push_back(std::move(value));
   return items_.back();
 }
 
-namespace {
+using Library = nlohmann::ordered_json;
 
-class Parser {
+// Builds a Json from the library's parse events. The library checks the syntax and the UTF-8;
+// this keeps the nesting limit, refuses duplicate member names and maps strings to octets.
+class JsonBuilder final : public nlohmann::json_sax<Library> {
  public:
-  Parser(std::string_view s, int max_depth) : s_(s), max_depth_(max_depth) {}
+  explicit JsonBuilder(int max_depth) : max_depth_(max_depth) {}
 
-  bool Run(Json& out, std::string& error) {
-    SkipBlanks();
-    if (!Value(out, 0)) {
-      error = error_;
-      return false;
-    }
-    SkipBlanks();
-    if (pos_ != s_.size()) {
-      error = "trailing characters after the value";
-      return false;
-    }
+  Json root;
+  std::string error;
+  bool outside_latin1 = false;
+
+  bool null() override { return Add(Json()); }
+  bool boolean(bool b) override { return Add(Json::Bool(b)); }
+  bool number_integer(number_integer_t v) override { return Add(Json::Integer(v)); }
+  bool number_unsigned(number_unsigned_t v) override {
+    if (v <= static_cast<number_unsigned_t>(INT64_MAX))
+      return Add(Json::Integer(static_cast<int64_t>(v)));
+    return Add(Json::Real(static_cast<double>(v)));
+  }
+  bool number_float(number_float_t v, const string_t&) override {
+    if (!std::isfinite(v)) return Fail("number out of range");
+    return Add(Json::Real(v));
+  }
+  bool string(string_t& utf8) override {
+    std::string octets;
+    // Such a string reads as null, so the rest of the request (its id) can still be answered.
+    if (!ToOctets(utf8, octets)) return Add(Json());
+    return Add(Json::String(std::move(octets)));
+  }
+  bool binary(binary_t&) override { return Fail("binary value"); }
+  bool start_object(std::size_t) override { return Open(Json::Object()); }
+  bool key(string_t& utf8) override {
+    std::string name;
+    if (!ToOctets(utf8, name)) name.clear();
+    if (!open_.back().names.insert(name).second) return Fail("duplicate object member");
+    key_ = std::move(name);
     return true;
+  }
+  bool end_object() override { return Close(); }
+  bool start_array(std::size_t) override { return Open(Json::Array()); }
+  bool end_array() override { return Close(); }
+  bool parse_error(std::size_t position, const std::string&,
+                   const nlohmann::detail::exception& e) override {
+    // The library's reason without its prefixes and without the token it read (which may be
+    // as long as the line).
+    std::string why = e.what();
+    if (size_t dash = why.find(" - "); dash != std::string::npos) why.erase(0, dash + 3);
+    if (size_t last = why.find("; last read"); last != std::string::npos) why.erase(last);
+    return Fail("at octet " + std::to_string(position) + ": " + why);
   }
 
  private:
-  std::string_view s_;
-  size_t pos_ = 0;
-  int max_depth_;
-  std::string error_;
+  struct OpenContainer {
+    Json* value;
+    std::set<std::string> names;  // objects: member names so far
+  };
 
-  bool Fail(const char* why) {
-    if (error_.empty()) error_ = why;
+  bool Fail(std::string why) {
+    if (error.empty()) error = std::move(why);
     return false;
   }
-  bool AtEnd() const { return pos_ >= s_.size(); }
-  char Peek() const { return AtEnd() ? '\0' : s_[pos_]; }
-  void SkipBlanks() {
-    while (!AtEnd() &&
-           (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r'))
-      ++pos_;
-  }
-  bool Literal(std::string_view word) {
-    if (s_.substr(pos_, word.size()) != word) return Fail("invalid literal");
-    pos_ += word.size();
-    return true;
-  }
 
-  bool Value(Json& out, int depth) {
-    if (depth > max_depth_) return Fail("nesting too deep");
-    if (AtEnd()) return Fail("unexpected end of input");
-    char c = Peek();
-    switch (c) {
-      case '{':
-        return ObjectValue(out, depth);
-      case '[':
-        return ArrayValue(out, depth);
-      case '"': {
-        std::string text;
-        if (!StringValue(text)) return false;
-        out = Json::String(std::move(text));
-        return true;
-      }
-      case 't':
-        if (!Literal("true")) return false;
-        out = Json::Bool(true);
-        return true;
-      case 'f':
-        if (!Literal("false")) return false;
-        out = Json::Bool(false);
-        return true;
-      case 'n':
-        if (!Literal("null")) return false;
-        out = Json();
-        return true;
-      default:
-        if (c == '-' || (c >= '0' && c <= '9')) return NumberValue(out);
-        return Fail("unexpected character");
-    }
-  }
-
-  bool ObjectValue(Json& out, int depth) {
-    ++pos_;  // {
-    out = Json::Object();
-    SkipBlanks();
-    if (Peek() == '}') {
-      ++pos_;
-      return true;
-    }
-    for (;;) {
-      SkipBlanks();
-      if (Peek() != '"') return Fail("object member name expected");
-      std::string name;
-      if (!StringValue(name)) return false;
-      SkipBlanks();
-      if (Peek() != ':') return Fail("':' expected");
-      ++pos_;
-      SkipBlanks();
-      Json v;
-      if (!Value(v, depth + 1)) return false;
-      if (out.Find(name)) return Fail("duplicate object member");
-      out.Set(std::move(name), std::move(v));
-      SkipBlanks();
-      if (Peek() == ',') {
-        ++pos_;
-        continue;
-      }
-      if (Peek() == '}') {
-        ++pos_;
-        return true;
-      }
-      return Fail("',' or '}' expected");
-    }
-  }
-
-  bool ArrayValue(Json& out, int depth) {
-    ++pos_;  // [
-    out = Json::Array();
-    SkipBlanks();
-    if (Peek() == ']') {
-      ++pos_;
-      return true;
-    }
-    for (;;) {
-      SkipBlanks();
-      Json v;
-      if (!Value(v, depth + 1)) return false;
-      out.Push(std::move(v));
-      SkipBlanks();
-      if (Peek() == ',') {
-        ++pos_;
-        continue;
-      }
-      if (Peek() == ']') {
-        ++pos_;
-        return true;
-      }
-      return Fail("',' or ']' expected");
-    }
-  }
-
-  static int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  }
-
-  bool Hex4(uint32_t& cp) {
-    if (s_.size() - pos_ < 4) return Fail("short \\u escape");
-    cp = 0;
-    for (int i = 0; i < 4; ++i) {
-      int d = HexDigit(s_[pos_ + i]);
-      if (d < 0) return Fail("bad \\u escape");
-      cp = cp * 16 + static_cast<uint32_t>(d);
-    }
-    pos_ += 4;
-    return true;
-  }
-
-  // Decodes one UTF-8 sequence starting at pos_ (strictly: no overlong forms, no surrogates).
-  bool Utf8(uint32_t& cp) {
-    auto b0 = static_cast<unsigned char>(s_[pos_]);
-    int n;
-    uint32_t min;
-    if (b0 < 0x80) {
-      cp = b0;
-      ++pos_;
-      return true;
-    } else if ((b0 & 0xE0) == 0xC0) {
-      n = 1, cp = b0 & 0x1F, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-      n = 2, cp = b0 & 0x0F, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-      n = 3, cp = b0 & 0x07, min = 0x10000;
-    } else {
-      return Fail("invalid UTF-8");
-    }
-    if (s_.size() - pos_ - 1 < static_cast<size_t>(n)) return Fail("invalid UTF-8");
-    for (int i = 1; i <= n; ++i) {
-      auto b = static_cast<unsigned char>(s_[pos_ + i]);
-      if ((b & 0xC0) != 0x80) return Fail("invalid UTF-8");
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return Fail("invalid UTF-8");
-    pos_ += static_cast<size_t>(n) + 1;
-    return true;
-  }
-
-  bool StringValue(std::string& out) {
-    ++pos_;  // "
-    for (;;) {
-      if (AtEnd()) return Fail("unterminated string");
-      char c = s_[pos_];
-      if (c == '"') {
-        ++pos_;
-        return true;
-      }
-      if (static_cast<unsigned char>(c) < 0x20) return Fail("control character in string");
-      uint32_t cp;
-      if (c == '\\') {
-        ++pos_;
-        if (AtEnd()) return Fail("unterminated string");
-        char e = s_[pos_++];
-        switch (e) {
-          case '"':
-            cp = '"';
-            break;
-          case '\\':
-            cp = '\\';
-            break;
-          case '/':
-            cp = '/';
-            break;
-          case 'b':
-            cp = '\b';
-            break;
-          case 'f':
-            cp = '\f';
-            break;
-          case 'n':
-            cp = '\n';
-            break;
-          case 'r':
-            cp = '\r';
-            break;
-          case 't':
-            cp = '\t';
-            break;
-          case 'u':
-            if (!Hex4(cp)) return false;
-            // A surrogate (pair or not) is necessarily above U+00FF.
-            if (cp >= 0xD800 && cp <= 0xDFFF) return Fail("character outside Latin-1 in string");
-            break;
-          default:
-            return Fail("bad escape in string");
-        }
-      } else if (!Utf8(cp)) {
+  bool ToOctets(const std::string& utf8, std::string& out) {
+    out.clear();
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size(); ++i) {
+      auto b = static_cast<unsigned char>(utf8[i]);
+      if (b < 0x80) {
+        out.push_back(static_cast<char>(b));
+      } else if ((b == 0xC2 || b == 0xC3) && i + 1 < utf8.size()) {
+        // U+0080..U+00FF (the library has checked the sequence).
+        out.push_back(static_cast<char>(((b & 0x03) << 6) | (utf8[++i] & 0x3F)));
+      } else {
+        outside_latin1 = true;
         return false;
       }
-      if (cp > 0xFF) return Fail("character outside Latin-1 in string");
-      out.push_back(static_cast<char>(cp));
     }
-  }
-
-  bool NumberValue(Json& out) {
-    size_t start = pos_;
-    bool fraction = false;
-    if (Peek() == '-') ++pos_;
-    if (Peek() == '0') {
-      ++pos_;
-    } else if (Peek() >= '1' && Peek() <= '9') {
-      while (Peek() >= '0' && Peek() <= '9') ++pos_;
-    } else {
-      return Fail("bad number");
-    }
-    if (Peek() == '.') {
-      fraction = true;
-      ++pos_;
-      if (!(Peek() >= '0' && Peek() <= '9')) return Fail("bad number");
-      while (Peek() >= '0' && Peek() <= '9') ++pos_;
-    }
-    if (Peek() == 'e' || Peek() == 'E') {
-      fraction = true;
-      ++pos_;
-      if (Peek() == '+' || Peek() == '-') ++pos_;
-      if (!(Peek() >= '0' && Peek() <= '9')) return Fail("bad number");
-      while (Peek() >= '0' && Peek() <= '9') ++pos_;
-    }
-    std::string text(s_.substr(start, pos_ - start));
-    if (!fraction && text.size() <= 18) {  // always fits 64 bits
-      out = Json::Integer(std::strtoll(text.c_str(), nullptr, 10));
-      return true;
-    }
-    double d = std::strtod(text.c_str(), nullptr);
-    if (!std::isfinite(d)) return Fail("number out of range");
-    out = Json::Real(d);
     return true;
   }
+
+  Json* Place(Json value) {
+    if (open_.empty()) {
+      root = std::move(value);
+      return &root;
+    }
+    Json& parent = *open_.back().value;
+    if (parent.kind() == Json::Kind::Array) return &parent.Push(std::move(value));
+    return &parent.AppendMember(std::move(key_), std::move(value));
+  }
+
+  bool Add(Json value) {
+    Place(std::move(value));
+    return true;
+  }
+
+  bool Open(Json container) {
+    if (static_cast<int>(open_.size()) >= max_depth_) return Fail("nesting too deep");
+    // The new container is the last element of its parent, which only grows at its own end
+    // after this one is closed, so the pointer stays valid while it is open.
+    open_.push_back({Place(std::move(container)), {}});
+    return true;
+  }
+
+  bool Close() {
+    open_.pop_back();
+    return true;
+  }
+
+  int max_depth_;
+  std::vector<OpenContainer> open_;
+  std::string key_;
 };
 
-void WriteString(const std::string& bytes, std::string& out) {
-  out.push_back('"');
-  for (char ch : bytes) {
+namespace {
+
+std::string ToUtf8(const std::string& octets) {
+  std::string out;
+  out.reserve(octets.size());
+  for (char ch : octets) {
     auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20 || c == 0x7F) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else if (c < 0x80) {
-          out.push_back(static_cast<char>(c));
-        } else {
-          out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-          out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
+    if (c < 0x80) {
+      out.push_back(ch);
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
     }
   }
-  out.push_back('"');
+  return out;
 }
 
-void WriteReal(double d, std::string& out) {
-  if (!std::isfinite(d)) {
-    out += "null";
-    return;
-  }
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.17g", d);
-  // Prefer the shortest text that reads back exactly.
-  for (int prec = 1; prec < 17; ++prec) {
-    char shorter[40];
-    std::snprintf(shorter, sizeof shorter, "%.*g", prec, d);
-    if (std::strtod(shorter, nullptr) == d) {
-      std::strcpy(buf, shorter);
-      break;
-    }
-  }
-  out += buf;
-  if (!std::strpbrk(buf, ".eEn")) out += ".0";  // stays a real on the way back
-}
-
-void Write(const Json& j, std::string& out) {
+Library ToLibrary(const Json& j) {
   switch (j.kind()) {
     case Json::Kind::Null:
-      out += "null";
-      break;
+      return nullptr;
     case Json::Kind::Bool:
-      out += j.AsBool() ? "true" : "false";
-      break;
+      return j.AsBool();
     case Json::Kind::Integer:
-      out += std::to_string(j.AsInteger());
-      break;
+      return j.AsInteger();
     case Json::Kind::Real:
-      WriteReal(j.AsReal(), out);
-      break;
+      // Not finite: no JSON form.
+      return std::isfinite(j.AsReal()) ? Library(j.AsReal()) : Library(nullptr);
     case Json::Kind::String:
-      WriteString(j.AsString(), out);
-      break;
+      return ToUtf8(j.AsString());
     case Json::Kind::Array: {
-      out.push_back('[');
-      bool first = true;
-      for (const Json& v : j.Items()) {
-        if (!first) out.push_back(',');
-        first = false;
-        Write(v, out);
-      }
-      out.push_back(']');
-      break;
+      Library a = Library::array();
+      for (const Json& v : j.Items()) a.push_back(ToLibrary(v));
+      return a;
     }
     case Json::Kind::Object: {
-      out.push_back('{');
-      bool first = true;
-      for (const auto& [k, v] : j.Members()) {
-        if (!first) out.push_back(',');
-        first = false;
-        WriteString(k, out);
-        out.push_back(':');
-        Write(v, out);
-      }
-      out.push_back('}');
-      break;
+      Library o = Library::object();
+      for (const auto& [k, v] : j.Members()) o[ToUtf8(k)] = ToLibrary(v);
+      return o;
     }
   }
+  return nullptr;
 }
 
 const char kHex[] = "0123456789abcdef";
 
 }  // namespace
 
-bool ParseJson(std::string_view text, Json& out, std::string& error, int max_depth) {
-  Parser p(text, max_depth);
-  Json result;
-  if (!p.Run(result, error)) return false;
-  out = std::move(result);
+bool ParseJson(std::string_view text, Json& out, std::string& error, int max_depth,
+               bool* outside_latin1) {
+  JsonBuilder builder(max_depth);
+  bool ok = Library::sax_parse(text.begin(), text.end(), &builder);
+  if (outside_latin1) *outside_latin1 = ok && builder.outside_latin1;
+  if (ok && builder.outside_latin1) {
+    error = "character outside Latin-1 in string";
+    out = std::move(builder.root);
+    return false;
+  }
+  if (!ok) {
+    error = builder.error.empty() ? "malformed JSON" : builder.error;
+    return false;
+  }
+  out = std::move(builder.root);
   return true;
 }
 
 std::string WriteJson(const Json& value) {
-  std::string out;
-  Write(value, out);
-  return out;
+  // A real that is a whole number keeps its ".0", so it reads back as a real.
+  return ToLibrary(value).dump();
 }
 
 Json VariantToJson(const Variant& v) {

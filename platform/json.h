@@ -1,10 +1,10 @@
-// A small JSON value with a strict parser and a writer, for the host connection, plus the one to
-// one mapping between JSON and the automation Variant.
+// The host connection's JSON: a small value of octet strings, read and written through the
+// nlohmann-json library, plus the one to one mapping between JSON and the automation Variant.
 //
 // Byte strings: a Variant text is a string of 8-bit octets, a JSON string a string of Unicode
 // characters. Octet b maps to character U+00bb (Latin-1), written as UTF-8 (control characters
-// and the zero octet as \u00XX escapes), so any byte string survives the trip. A JSON string
-// holding a character above U+00FF has no octet form and is refused.
+// and the zero octet escaped), so any byte string survives the trip. A JSON string holding a
+// character above U+00FF has no octet form and is refused.
 //
 // Numbers: a Variant integer is written without fraction (42), a real always with one (42.0,
 // 1.5e-07), so each reads back as the same kind. A JSON number without fraction or exponent that
@@ -51,6 +51,9 @@ class Json {
   Json& Push(Json value);  // arrays
 
  private:
+  friend class JsonBuilder;
+  Json& AppendMember(std::string name, Json value);  // no check for the name
+
   Kind kind_ = Kind::Null;
   bool bool_ = false;
   int64_t int_ = 0;
@@ -60,9 +63,13 @@ class Json {
   std::vector<std::pair<std::string, Json>> members_;
 };
 
-// Parses exactly one JSON value (blanks around it allowed). Nesting deeper than max_depth is
-// refused. On failure answers false with a short reason; never reads past `text`.
-bool ParseJson(std::string_view text, Json& out, std::string& error, int max_depth = 64);
+// Parses exactly one JSON value (blanks around it allowed). Nesting deeper than max_depth and
+// duplicate member names are refused. On failure answers false with a short reason; never reads
+// past `text`. Well-formed JSON whose only fault is a character above U+00FF is refused as well,
+// with *outside_latin1 set (when given) and `out` holding the value, each such string read as
+// null, so that a caller can still answer the request by its id.
+bool ParseJson(std::string_view text, Json& out, std::string& error, int max_depth = 64,
+               bool* outside_latin1 = nullptr);
 // Compact, one line (no raw line breaks).
 std::string WriteJson(const Json& value);
 

@@ -68,11 +68,19 @@ TEST(DriverServer, ByHandItRunsUntilExitAndSurvivesBadInput) {
   ZB_START_SERVER(server, {});
   HostClient h;
   Connected(h, server);
-  EXPECT_EQ(h.Ask("{{{"), R"({"id":null,"error":"malformed JSON: object member name expected"})");
+  EXPECT_EQ(
+      h.Ask("{{{"),
+      R"({"id":null,"error":"malformed JSON: at octet 2: unexpected '{'; expected string literal"})");
   EXPECT_EQ(h.Ask(R"({"id":5,"op":"create","progid":"Other.Thing"})"),
             R"({"id":5,"error":"class not registered: Other.Thing"})");
-  EXPECT_EQ(h.Ask(std::string("\"\xff\"")),
-            R"({"id":null,"error":"malformed JSON: invalid UTF-8"})");
+  EXPECT_EQ(
+      h.Ask(std::string("\"\xff\"")),
+      R"({"id":null,"error":"malformed JSON: at octet 2: invalid string: ill-formed UTF-8 byte"})");
+  // Well-formed but with a character that has no octet form: refused, naming the request.
+  EXPECT_EQ(h.Ask(R"({"id":6,"op":"create","progid":"\u20ac"})"),
+            R"({"id":6,"error":"character outside Latin-1 in string"})");
+  EXPECT_EQ(h.Ask("{\"id\":\"\xE2\x82\xAC\",\"op\":\"create\"}"),
+            R"({"id":null,"error":"character outside Latin-1 in string"})");
   h.Write(std::string(2 << 20, 'x') + "\n");  // beyond the line limit
   EXPECT_EQ(h.ReadLine(), R"({"id":null,"error":"line too long"})");
   // Both directions carry 8-bit text unchanged.

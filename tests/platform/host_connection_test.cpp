@@ -128,7 +128,7 @@ TEST_F(HostConnectionTest, CreateCallRelease) {
 
 TEST_F(HostConnectionTest, BadRequestsAreAnsweredAndServingGoesOn) {
   auto h = Connect();
-  EXPECT_EQ(h->Ask("not json"), R"({"id":null,"error":"malformed JSON: invalid literal"})");
+  EXPECT_EQ(h->Ask("not json"), R"({"id":null,"error":"malformed JSON: at octet 2: invalid literal"})");
   EXPECT_EQ(h->Ask("[1,2]"), R"({"id":null,"error":"request is not a JSON object"})");
   EXPECT_EQ(h->Ask(R"({"id":9})"), R"({"id":9,"error":"missing op"})");
   EXPECT_EQ(h->Ask(R"({"id":9,"op":"fly"})"), R"({"id":9,"error":"unknown op: fly"})");

@@ -156,5 +156,35 @@ TEST(Json, RefusesObjectsOtherThanOctets) {
   EXPECT_EQ(v.AsTextRaw(), "\xAB\xCD");
 }
 
+// A well-formed text refused only for a character above U+00FF still gives the rest of its value,
+// so the request can be answered by its id.
+TEST(Json, OutsideLatin1KeepsTheRestOfTheValue) {
+  Json j;
+  std::string err;
+  bool wide = false;
+  EXPECT_FALSE(ParseJson(R"({"id":7,"p":["\u20ac","ok"]})", j, err, 64, &wide));
+  EXPECT_TRUE(wide);
+  EXPECT_EQ(err, "character outside Latin-1 in string");
+  ASSERT_EQ(j.kind(), Json::Kind::Object);
+  EXPECT_EQ(j.Find("id")->AsInteger(), 7);
+  EXPECT_TRUE(j.Find("p")->Items()[0].IsNull());
+  EXPECT_EQ(j.Find("p")->Items()[1].AsString(), "ok");
+  EXPECT_FALSE(ParseJson(R"({"id":7,"p":["\u20ac")", j, err, 64, &wide));
+  EXPECT_FALSE(wide);  // not well-formed
+}
+
+TEST(Json, WriterKeepsMemberOrderAndEscapesControls) {
+  Json o = Json::Object();
+  o.Set("z", Json::Integer(1));
+  o.Set("a", Json::Real(0.5));
+  o.Set("m", Json::String(std::string("\x01\n\"\xFF", 4)));
+  EXPECT_EQ(WriteJson(o), "{\"z\":1,\"a\":0.5,\"m\":\"\\u0001\\n\\\"\xC3\xBF\"}");
+  // A large object reads in time linear in its members (names checked for duplicates as it goes).
+  std::string big = "{";
+  for (int i = 0; i < 100000; ++i) big += (i ? ",\"k" : "\"k") + std::to_string(i) + "\":0";
+  big += "}";
+  EXPECT_EQ(Parse(big).Members().size(), 100000u);
+}
+
 }  // namespace
 }  // namespace zb::platform

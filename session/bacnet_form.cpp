@@ -273,6 +273,13 @@ bool TBACnetForm::ConnectFor(TSessionClient* driver) {
       BACnetDataLinkBIP1.SetUDPPort(Info.UDPPort != 0 ? Info.UDPPort : kDefaultUDPPort);
       if (!Info.LocalHost.empty()) BACnetDataLinkBIP1.SetLocalHost(Info.LocalHost);
       ok = BACnetDevice1.Open(true);
+      if (ok) {
+        const std::string& host = BACnetDataLinkBIP1.Socket().LocalHost();
+        LogLine(this,
+                "Bound to " + (host.empty() ? std::string("0.0.0.0") : host) + ":" +
+                    std::to_string(BACnetDataLinkBIP1.Socket().LocalPort()),
+                3);
+      }
     } else if (Info.PanelType == 1) {
       // A repeated connect keeps a line that is up. A line whose set-up failed, that a
       // disconnect closed or that dropped is set up again: calling it connected would be false.

@@ -1,7 +1,9 @@
 #include "bacnet/link/data_link_bip.h"
 
 #include <arpa/inet.h>
-#include <netdb.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,8 +15,6 @@
 namespace zb::bacnet {
 
 namespace {
-
-const std::string kBroadcastDestination("\xFF\xFF\xFF\xFF", 4);
 
 std::string HexDump(std::string_view octets) {
   std::string out;
@@ -52,23 +52,47 @@ std::string DottedOf(const unsigned char* o) {
          std::to_string(o[3]);
 }
 
-// The first IPv4 address the computer's own host name resolves to; empty when none.
-std::string OwnHostAddress() {
-  char name[1024] = {};
-  if (gethostname(name, sizeof name - 1) != 0) return {};
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* list = nullptr;
-  if (getaddrinfo(name, nullptr, &hints, &list) != 0 || !list) return {};
+// The name of the interface that carries the IPv4 default route; empty when none does.
+std::string DefaultRouteInterface() {
+  // The thread's own view: tests move single threads into other network namespaces.
+  FILE* f = std::fopen("/proc/thread-self/net/route", "r");
+  if (!f) f = std::fopen("/proc/net/route", "r");
+  if (!f) return {};
+  char line[512];
   std::string result;
-  for (addrinfo* a = list; a; a = a->ai_next) {
-    if (a->ai_family != AF_INET) continue;
-    auto* sa = reinterpret_cast<sockaddr_in*>(a->ai_addr);
-    result = DottedOf(reinterpret_cast<const unsigned char*>(&sa->sin_addr));
+  while (std::fgets(line, sizeof line, f)) {
+    char iface[64] = {};
+    unsigned destination = 1, gateway = 0, flags = 0, mask = 1;
+    if (std::sscanf(line, "%63s %x %x %x %*d %*d %*d %x", iface, &destination, &gateway, &flags,
+                    &mask) != 5)
+      continue;
+    if (destination == 0 && mask == 0 && (flags & 1)) {
+      result = iface;
+      break;
+    }
+  }
+  std::fclose(f);
+  return result;
+}
+
+// The IPv4 address of the interface that carries the default route; empty (every address)
+// when there is none or it is a loopback interface: a site could not reach that.
+std::string DefaultRouteAddress() {
+  const std::string name = DefaultRouteInterface();
+  if (name.empty()) return {};
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return {};
+  std::string result;
+  for (ifaddrs* i = list; i; i = i->ifa_next) {
+    if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || name != i->ifa_name) continue;
+    if (i->ifa_flags & IFF_LOOPBACK) continue;
+    const auto* sa = reinterpret_cast<const sockaddr_in*>(i->ifa_addr);
+    const auto* o = reinterpret_cast<const unsigned char*>(&sa->sin_addr);
+    if (o[0] == 127) continue;
+    result = DottedOf(o);
     break;
   }
-  freeaddrinfo(list);
+  freeifaddrs(list);
   return result;
 }
 
@@ -131,16 +155,17 @@ void TBACnetDataLinkBIP::SetLocalHost(const std::string& host) {
 
 bool TBACnetDataLinkBIP::SetActive(bool open) {
   if (!open) {
-    // The socket stays bound; what arrives is still handed up.
+    // A closed link neither answers nor holds its port: another session may take it.
+    socket_.SetActive(false);
+    queue_.Clear();
+    ReadyToSend = false;
     Active = false;
     return false;
   }
   try {
-    if (local_host_.empty()) {
-      std::string own = OwnHostAddress();
-      if (!own.empty()) socket_.SetLocalHost(own);
-    }
+    if (local_host_.empty() && !socket_.Active()) socket_.SetLocalHost(DefaultRouteAddress());
     socket_.SetActive(true);
+    FindBroadcastAndOwnAddresses();
   } catch (const std::exception& e) {
     Trace(std::string("Execpt: ") + e.what());
     socket_.SetActive(false);
@@ -151,12 +176,41 @@ bool TBACnetDataLinkBIP::SetActive(bool open) {
   return Active;
 }
 
+void TBACnetDataLinkBIP::FindBroadcastAndOwnAddresses() {
+  broadcast_host_ = "255.255.255.255";
+  own_hosts_.clear();
+  const std::string& bound = socket_.LocalHost();
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return;
+  for (ifaddrs* i = list; i; i = i->ifa_next) {
+    if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
+    const auto* a = reinterpret_cast<const sockaddr_in*>(i->ifa_addr);
+    const std::string address = DottedOf(reinterpret_cast<const unsigned char*>(&a->sin_addr));
+    if (bound.empty()) {
+      own_hosts_.push_back(address);
+      continue;
+    }
+    if (address != bound || !(i->ifa_flags & IFF_BROADCAST) || !i->ifa_broadaddr) continue;
+    const auto* b = reinterpret_cast<const sockaddr_in*>(i->ifa_broadaddr);
+    // A /32 or /31 address has no broadcast of its own.
+    if (b->sin_addr.s_addr != 0 && b->sin_addr.s_addr != a->sin_addr.s_addr)
+      broadcast_host_ = DottedOf(reinterpret_cast<const unsigned char*>(&b->sin_addr));
+  }
+  freeifaddrs(list);
+}
+
 bool TBACnetDataLinkBIP::Send(const TBACnetFrame& frame) {
   if (queue_.Full()) return false;
   const int length =
       frame.Length < 0 ? 0 : (frame.Length > kFrameDataSize ? kFrameDataSize : frame.Length);
   TTransmitQueueEntry entry;
-  entry.Destination = frame.Broadcast ? kBroadcastDestination : frame.DestinationAddress.str();
+  if (frame.Broadcast) {
+    in_addr b{};
+    if (inet_pton(AF_INET, broadcast_host_.c_str(), &b) != 1) b.s_addr = INADDR_BROADCAST;
+    entry.Destination.assign(reinterpret_cast<const char*>(&b), 4);
+  } else {
+    entry.Destination = frame.DestinationAddress.str();
+  }
   const int total = 4 + length;
   entry.Data.reserve(total);
   entry.Data += static_cast<char>(kBVLLTypeBIP);
@@ -216,17 +270,65 @@ void TBACnetDataLinkBIP::GetParameter(int kind, Variant& value) {
   value = Variant(address);
 }
 
+bool TBACnetDataLinkBIP::IsOwnEcho(const std::string& host, int port) const {
+  // Another program on this machine (another port) is a peer like any other.
+  if (port != socket_.LocalPort()) return false;
+  if (strcasecmp(host.c_str(), socket_.LocalHost().c_str()) == 0) return true;
+  for (const auto& own : own_hosts_)
+    if (own == host) return true;
+  return false;
+}
+
+void TBACnetDataLinkBIP::SendResultNAK(int function, const std::string& host, int port) {
+  in_addr addr{};
+  if (inet_pton(AF_INET, host.c_str(), &addr) != 1) return;
+  // The NAK codes of the standard follow the function numbers: 0x0010 for Write-BDT, 0x0020
+  // Read-BDT, 0x0030 Register-FD, 0x0040 Read-FDT, 0x0050 Delete-FDT-Entry, 0x0060
+  // Distribute-Broadcast-To-Network.
+  int code = 0;
+  switch (function) {
+    case kBVLCWriteBDT:
+      code = 0x10;
+      break;
+    case kBVLCReadBDT:
+      code = 0x20;
+      break;
+    case kBVLCRegisterForeignDevice:
+      code = 0x30;
+      break;
+    case kBVLCReadFDT:
+      code = 0x40;
+      break;
+    case kBVLCDeleteFDTEntry:
+      code = 0x50;
+      break;
+    case kBVLCDistributeBroadcastToNetwork:
+      code = 0x60;
+      break;
+    default:
+      return;
+  }
+  if (queue_.Full()) return;
+  TTransmitQueueEntry entry;
+  entry.Destination.assign(reinterpret_cast<const char*>(&addr), 4);
+  entry.Destination += static_cast<char>((port >> 8) & 0xFF);
+  entry.Destination += static_cast<char>(port & 0xFF);
+  entry.Data = std::string("\x81\x00\x00\x06\x00", 5) + static_cast<char>(code);
+  queue_.Add(std::move(entry));
+  SendNext();
+}
+
 void TBACnetDataLinkBIP::ReceiveDatagram(const std::string& data, const std::string& host,
                                          int port) {
   if (!OnReceive) return;
-  if (strcasecmp(host.c_str(), socket_.LocalHost().c_str()) == 0) return;
+  if (IsOwnEcho(host, port)) return;
   const int size = static_cast<int>(data.size());
   if (size <= 3) return;
   const auto* d = reinterpret_cast<const unsigned char*>(data.data());
   if (d[0] != kBVLLTypeBIP) return;
   // The announced length must cover the header and lie within the datagram.
   const int bvll_length = (d[2] << 8) | d[3];
-  if (bvll_length > size) return;
+  if (bvll_length > size || bvll_length < 4) return;
 
   TBACnetFrame frame;
   int start;
@@ -247,6 +349,14 @@ void TBACnetDataLinkBIP::ReceiveDatagram(const std::string& data, const std::str
       frame.Forwarded = true;
       break;
     }
+    case kBVLCWriteBDT:
+    case kBVLCReadBDT:
+    case kBVLCRegisterForeignDevice:
+    case kBVLCReadFDT:
+    case kBVLCDeleteFDTEntry:
+    case kBVLCDistributeBroadcastToNetwork:
+      SendResultNAK(d[1], host, port);
+      return;
     default:
       return;
   }
@@ -256,11 +366,19 @@ void TBACnetDataLinkBIP::ReceiveDatagram(const std::string& data, const std::str
   frame.Length = length;
   std::memcpy(frame.Data, d + start, length);
 
-  in_addr addr{};
   std::string source(6, '\0');
-  if (inet_pton(AF_INET, host.c_str(), &addr) == 1) std::memcpy(source.data(), &addr, 4);
-  source[4] = static_cast<char>((port >> 8) & 0xFF);
-  source[5] = static_cast<char>(port & 0xFF);
+  if (frame.Forwarded) {
+    // The originator is the sender: answers go to it, not to the BBMD that forwarded it.
+    std::memcpy(source.data(), d + 4, 6);
+    char dotted[16];
+    std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", d[4], d[5], d[6], d[7]);
+    if (IsOwnEcho(dotted, (d[8] << 8) | d[9])) return;
+  } else {
+    in_addr addr{};
+    if (inet_pton(AF_INET, host.c_str(), &addr) == 1) std::memcpy(source.data(), &addr, 4);
+    source[4] = static_cast<char>((port >> 8) & 0xFF);
+    source[5] = static_cast<char>(port & 0xFF);
+  }
   frame.SourceAddress = source;
   frame.DestinationAddress = LocalAddress;
   Deliver(frame);

@@ -1,10 +1,11 @@
 // The BACnet/IP data link (BACnet Virtual Link Layer over UDP): Original-Unicast-NPDU and
-// Original-Broadcast-NPDU out; those and Forwarded-NPDU in. A plain client: no broadcast
-// distribution table, no foreign-device registration.
+// Original-Broadcast-NPDU out; those and Forwarded-NPDU in. Not a BBMD: the BBMD and
+// foreign-device functions are answered with a BVLC-Result NAK.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "bacnet/link/data_link.h"
 #include "bacnet/link/transmit_queue.h"
@@ -17,6 +18,12 @@ constexpr int kBVLCResult = 0x00;
 constexpr int kBVLCForwardedNPDU = 0x04;
 constexpr int kBVLCOriginalUnicastNPDU = 0x0A;
 constexpr int kBVLCOriginalBroadcastNPDU = 0x0B;
+constexpr int kBVLCWriteBDT = 0x01;
+constexpr int kBVLCReadBDT = 0x02;
+constexpr int kBVLCRegisterForeignDevice = 0x05;
+constexpr int kBVLCReadFDT = 0x06;
+constexpr int kBVLCDeleteFDTEntry = 0x08;
+constexpr int kBVLCDistributeBroadcastToNetwork = 0x09;
 
 class TBACnetDataLinkBIP : public TBACnetDataLink {
  public:
@@ -27,8 +34,12 @@ class TBACnetDataLinkBIP : public TBACnetDataLink {
   // Re-binds the socket when the port changes; a failure leaves it inactive, silently.
   void SetUDPPort(int port);
   const std::string& LocalHost() const { return local_host_; }
-  // Dotted IPv4 address to bind to; empty: determined from the host name on open.
+  // Dotted IPv4 address to bind to; empty: the address of the interface that carries the
+  // default route, or every address when there is none (never a loopback address).
   void SetLocalHost(const std::string& host);
+  // Where broadcasts go: the directed broadcast of the bound interface, 255.255.255.255 when
+  // bound to every address. Set on open.
+  const std::string& BroadcastHost() const { return broadcast_host_; }
 
   bool SetActive(bool open) override;
   int MaxAPDUCode() override { return 4; }
@@ -45,11 +56,18 @@ class TBACnetDataLinkBIP : public TBACnetDataLink {
  private:
   void SendNext();
   void Rebind(const std::function<void()>& change);
+  void FindBroadcastAndOwnAddresses();
+  bool IsOwnEcho(const std::string& host, int port) const;
+  void SendResultNAK(int function, const std::string& host, int port);
 
   TUDPSocket socket_;
   TTransmitQueue queue_;
   int udp_port_ = 47808;
   std::string local_host_;
+  std::string broadcast_host_ = "255.255.255.255";
+  // Every address of this machine while bound to the wildcard address: our own broadcasts
+  // come back from one of them.
+  std::vector<std::string> own_hosts_;
 };
 
 }  // namespace zb::bacnet

@@ -19,7 +19,8 @@ void MakeReplyAddressInfo(const TBACnetAddressInfo& s, TBACnetAddressInfo& t) {
   t.RemoteSourceAddress = src.RemoteDestinationAddress;
   t.RemoteDestinationAddress = src.RemoteSourceAddress;
   t.Priority = src.Priority;
-  t.Broadcast = src.Broadcast;
+  // A reply goes to its requester alone, however the request arrived.
+  t.Broadcast = false;
   t.Forwarded = src.Forwarded;
   t.ForwardedFrom = src.ForwardedFrom;
   t.SourceNetworkPresent = src.SourceNetworkPresent;

@@ -15,6 +15,7 @@ constexpr uint8_t kControlDestination = 0x20;
 constexpr uint8_t kControlSource = 0x08;
 constexpr uint8_t kControlExpectingReply = 0x04;
 constexpr uint8_t kControlPriority = 0x03;
+constexpr uint8_t kMessageWhoIsRouterToNetwork = 0x00;
 constexpr uint8_t kMessageIAmRouterToNetwork = 0x01;
 constexpr uint8_t kHopCount = 255;
 
@@ -101,11 +102,12 @@ bool TBACnetNetwork::SendNPDU(const TBACnetNPDU& npdu) {
 
   int header_control_pos = 1;
   out.Octet(control);
+  bool has_destination = false;
   if (npdu.Broadcast || npdu.DestinationNetwork == 65535) {
+    has_destination = true;
     control |= kControlDestination;
     out.Word(0xFFFF);
     out.Octet(0);
-    out.Octet(kHopCount);
   } else if (npdu.DestinationNetwork != 0) {
     std::string router;
     if (!npdu.RouterAddress.empty()) {
@@ -113,19 +115,26 @@ bool TBACnetNetwork::SendNPDU(const TBACnetNPDU& npdu) {
     } else if (!FindRouter(static_cast<uint32_t>(npdu.DestinationNetwork), router)) {
       return true;  // no way there; the transaction's timers will end it
     }
+    has_destination = true;
     control |= kControlDestination;
     out.Word(static_cast<uint32_t>(npdu.DestinationNetwork) & 0xFFFF);
     out.Octet(static_cast<uint32_t>(npdu.DestinationAddress.size()));
     out.Octets(npdu.DestinationAddress.data(), npdu.DestinationAddress.size());
     frame.DestinationAddress = router;
-    if (DataLink->IsPointToPoint()) {
-      control |= kControlSource;
-      out.Word(NetworkNumber & 0xFFFF);
-      out.Octet(2);
-      out.Word(static_cast<uint32_t>(SourceAddressValue) & 0xFFFF);
-    }
-    out.Octet(kHopCount);
   }
+  // Over a point-to-point link everything routed carries our network and address; elsewhere
+  // what comes from the virtual network does, so that the asker can match the answer.
+  const bool routed_ptp = has_destination && npdu.DestinationNetwork != 65535 && !npdu.Broadcast &&
+                          DataLink->IsPointToPoint();
+  const bool from_virtual =
+      NetworkNumber != 0 && static_cast<uint32_t>(npdu.SourceNetwork) == NetworkNumber;
+  if (routed_ptp || from_virtual) {
+    control |= kControlSource;
+    out.Word(NetworkNumber & 0xFFFF);
+    out.Octet(2);
+    out.Word(static_cast<uint32_t>(SourceAddressValue) & 0xFFFF);
+  }
+  if (has_destination) out.Octet(kHopCount);
   frame.Data[header_control_pos] = control;
   out.Octets(npdu.Data, length);
   if (!out.ok) return true;  // header and APDU together do not fit a frame
@@ -158,7 +167,16 @@ void TBACnetNetwork::ReceiveFrame(const TBACnetFrame& frame) {
     npdu.RemoteDestinationAddress.Assign(
         std::string_view(reinterpret_cast<const char*>(d + pos), dlen));
     pos += dlen;
-    if (npdu.DestinationNetwork == 65535) npdu.Broadcast = true;
+    if (npdu.DestinationNetwork == 65535) {
+      npdu.Broadcast = true;
+    } else if (NetworkNumber == 0 ||
+               static_cast<uint32_t>(npdu.DestinationNetwork) != (NetworkNumber & 0xFFFF)) {
+      return;  // for a network we do not route to: not ours to answer
+    } else if (dlen == 0) {
+      npdu.Broadcast = true;  // everyone on the virtual network, which is us
+    } else if (!IsOwnVirtualAddress(d + pos - dlen, dlen)) {
+      return;
+    }
   }
   if (control & kControlSource) {
     if (pos + 3 > length) return;
@@ -178,6 +196,10 @@ void TBACnetNetwork::ReceiveFrame(const TBACnetFrame& frame) {
   }
 
   if (control & kControlNetworkMessage) {
+    if (pos < length && d[pos] == kMessageWhoIsRouterToNetwork) {
+      AnswerWhoIsRouter(d + pos + 1, length - pos - 1);
+      return;
+    }
     // Only an I-Am-Router-To-Network announces routers: a Who-Is-Router-To-Network asking for
     // a network says nothing about who reaches it.
     if (pos >= length || d[pos] != kMessageIAmRouterToNetwork) return;
@@ -192,6 +214,28 @@ void TBACnetNetwork::ReceiveFrame(const TBACnetFrame& frame) {
   if (npdu.Length > kNPDUDataSize) return;
   std::memcpy(npdu.Data, d + pos, npdu.Length);
   if (OnReceive) OnReceive(this, npdu);
+}
+
+bool TBACnetNetwork::IsOwnVirtualAddress(const uint8_t* address, int length) const {
+  const uint32_t own = static_cast<uint32_t>(SourceAddressValue) & 0xFFFF;
+  return length == 2 && ((uint32_t(address[0]) << 8) | address[1]) == own;
+}
+
+void TBACnetNetwork::AnswerWhoIsRouter(const uint8_t* data, int length) {
+  // Asked for any network or for the virtual one: that is the network we stand for.
+  const uint32_t virtual_network = NetworkNumber & 0xFFFF;
+  if (virtual_network == 0 || !DataLink) return;
+  if (length >= 2 && ((uint32_t(data[0]) << 8) | data[1]) != virtual_network) return;
+  TBACnetFrame frame;
+  frame.Broadcast = true;
+  FrameWriter out{frame};
+  out.Octet(kNPDUVersion);
+  out.Octet(kControlNetworkMessage);
+  out.Octet(kMessageIAmRouterToNetwork);
+  out.Word(virtual_network);
+  frame.Length = out.pos;
+  DataLink->Send(frame);
+  Trace("IAmRouter [" + UpperHex(virtual_network) + "]");
 }
 
 int TBACnetNetwork::MaxAPDULength() { return DataLink ? DataLink->MaxAPDULength : 0; }

@@ -1,5 +1,7 @@
 // The network layer of one connection's stack: wraps APDUs into NPDUs for the data link, parses
-// received NPDUs, and learns routers to remote networks. It never forwards traffic.
+// received NPDUs, and learns routers to remote networks. It never forwards traffic; it stands
+// for the virtual network (NetworkNumber) on which the driver's own device sits: Who-Is-Router
+// asking for it is answered, NPDUs addressed to it are taken, those for other networks dropped.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +33,8 @@ class TBACnetNetwork {
   TBACnetNetwork& operator=(const TBACnetNetwork&) = delete;
 
   TBACnetDataLink* DataLink = nullptr;  // not owned
-  // Source network of what goes out over a point-to-point link.
+  // The virtual network: source network of what goes out over a point-to-point link and of
+  // answers to what was addressed to it.
   uint32_t NetworkNumber = 0;
   // Its low 16 bits are sent as SADR over point-to-point links (parameter kind 5).
   int32_t SourceAddressValue = 0;
@@ -65,6 +68,9 @@ class TBACnetNetwork {
   void Trace(const std::string& text);
 
  private:
+  bool IsOwnVirtualAddress(const uint8_t* address, int length) const;
+  void AnswerWhoIsRouter(const uint8_t* data, int length);
+
   std::vector<TBACnetRouterEntry> routers_;
 };
 

@@ -347,6 +347,31 @@ TEST(SessionConnect, OfflineIsIgnoredForBACnetIP) {
   EXPECT_EQ(s.OperationState, 3);
 }
 
+TEST(SessionConnect, WithoutALocalHostBindsWhereASiteCanReachItAndSaysSo) {
+  test::TestNetwork net(1);
+  if (!net.ok()) GTEST_SKIP() << net.error();
+  TBACnetForm s;
+  TConnectionInfo info;
+  info.PanelType = 0;
+  s.CopyInfo(info);
+  Client a;
+  net.In(0, [&] { s.ConnectFor(&a); });
+  EXPECT_TRUE(s.Connected);
+  EXPECT_EQ(s.BACnetDataLinkBIP1.Socket().LocalHost(), "10.47.0.1");
+  EXPECT_EQ(CountLines(s.LogMemo, "Bound to 10.47.0.1:47808"), 1);
+
+  // Disconnected, the port is free again for another session.
+  EXPECT_TRUE(s.DisconnectFor(&a));
+  s.Tick();
+  EXPECT_FALSE(s.Connected);
+  EXPECT_FALSE(s.BACnetDataLinkBIP1.Socket().Active());
+  TBACnetForm other;
+  other.CopyInfo(info);
+  Client b;
+  net.In(0, [&] { other.ConnectFor(&b); });
+  EXPECT_TRUE(other.Connected);
+}
+
 TEST(SessionConnect, RepeatedPTPConnectKeepsTheLine) {
   TBACnetForm s;
   TConnectionInfo info;

@@ -49,7 +49,7 @@ TEST_F(BIPReceive, OriginalUnicastIsDeliveredAndTrailingOctetsIgnored) {
   EXPECT_EQ(frames[0].SourceAddress, Octets({0x0A, 0x00, 0x00, 0x09, 0xBA, 0xC1}));
 }
 
-TEST_F(BIPReceive, ForwardedNPDUNamesTheOriginatingNode) {
+TEST_F(BIPReceive, ForwardedNPDUComesFromTheOriginatingNode) {
   link.ReceiveDatagram(
       Octets({0x81, 0x04, 0x00, 0x0E, 0xC0, 0xA8, 0x01, 0x0A, 0xBA, 0xC0, 0x01, 0x00, 0x10, 0x08}),
       "10.0.0.2", 47808);
@@ -57,17 +57,26 @@ TEST_F(BIPReceive, ForwardedNPDUNamesTheOriginatingNode) {
   EXPECT_TRUE(frames[0].Forwarded);
   EXPECT_EQ(frames[0].ForwardedFrom, "3232235786:47808");
   EXPECT_EQ(Data(0), Octets({0x01, 0x00, 0x10, 0x08}));
-  // The sender is the forwarding node, not the originator.
-  EXPECT_EQ(frames[0].SourceAddress, Octets({10, 0, 0, 2, 0xBA, 0xC0}));
+  // Answers go to the originator, not to the BBMD that forwarded it.
+  EXPECT_EQ(frames[0].SourceAddress, Octets({192, 168, 1, 10, 0xBA, 0xC0}));
+  // Our own datagram forwarded back to us is our echo.
+  link.ReceiveDatagram(
+      Octets({0x81, 0x04, 0x00, 0x0E, 10, 0, 0, 1, 0xBA, 0xC0, 0x01, 0x00, 0x10, 0x08}), "10.0.0.2",
+      47808);
+  EXPECT_EQ(frames.size(), 1u);
 }
 
-TEST_F(BIPReceive, OwnAddressIsIgnoredWhateverThePortAndCase) {
+TEST_F(BIPReceive, OnlyOurOwnAddressAndPortIsOurEcho) {
   const std::string d = Octets({0x81, 0x0B, 0x00, 0x06, 0x01, 0x00});
   link.ReceiveDatagram(d, "10.0.0.1", 47808);
+  EXPECT_TRUE(frames.empty());
+  // Another program on this machine is a peer like any other.
   link.ReceiveDatagram(d, "10.0.0.1", 50000);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].SourceAddress, Octets({10, 0, 0, 1, 0xC3, 0x50}));
   link.SetLocalHost("host.EXAMPLE");
   link.ReceiveDatagram(d, "HOST.example", 47808);
-  EXPECT_TRUE(frames.empty());
+  EXPECT_EQ(frames.size(), 1u);
 }
 
 TEST_F(BIPReceive, NonNPDUAndMalformedDatagramsDeliverNothing) {

@@ -141,7 +141,31 @@ TEST_F(BIPSockets, DirectedBroadcastOfTheSubnetIsHeard) {
   EXPECT_TRUE(b.frames[0].Broadcast);
 }
 
-TEST_F(BIPSockets, DatagramsFromTheOwnAddressAreNeverDelivered) {
+TEST_F(BIPSockets, BroadcastsGoToTheBoundInterfacesDirectedBroadcastAndBothKindsAreHeard) {
+  NEED_HOSTS(2);
+  Node a(loop);
+  Open(a, 0, "10.47.0.1");
+  EXPECT_EQ(a.link.BroadcastHost(), "10.47.0.255");
+  // A node that listens on the subnet's broadcast address only, as some stacks do by default.
+  std::unique_ptr<UdpProbe> subnet, sender;
+  net->In(1, [&] {
+    subnet = std::make_unique<UdpProbe>("10.47.0.255", 47808);
+    sender = std::make_unique<UdpProbe>("10.47.0.2", 47808);
+  });
+  ASSERT_TRUE(subnet->ok());
+  const std::string bcast = Octets({0x01, 0x20, 0xFF, 0xFF, 0x00, 0xFF, 0x10, 0x08});
+  ASSERT_TRUE(a.link.Send(Frame(bcast, "", true)));
+  std::string got;
+  ASSERT_TRUE(subnet->Receive(got, 2000));
+  EXPECT_EQ(Hex(got), Hex(Octets({0x81, 0x0B, 0x00, 0x0C}) + bcast));
+
+  const std::string d = Octets({0x81, 0x0B, 0x00, 0x06, 0x01, 0x00});
+  ASSERT_TRUE(sender->SendTo("255.255.255.255", 47808, d));
+  ASSERT_TRUE(sender->SendTo("10.47.0.255", 47808, d));
+  ASSERT_TRUE(RunLoopUntil([&] { return a.frames.size() == 2; }, 2000, loop));
+}
+
+TEST_F(BIPSockets, OnlyOurOwnAddressAndPortIsOurEcho) {
   NEED_HOSTS(2);
   Node a(loop);
   Open(a, 0, "10.47.0.1");
@@ -149,15 +173,45 @@ TEST_F(BIPSockets, DatagramsFromTheOwnAddressAreNeverDelivered) {
   net->In(0, [&] { same_host = std::make_unique<UdpProbe>("10.47.0.1", 40000); });
   net->In(1, [&] { other_host = std::make_unique<UdpProbe>("10.47.0.2", 40000); });
   const std::string d = Octets({0x81, 0x0A, 0x00, 0x06, 0x01, 0x00});
+  // Another program on our own machine is a peer like any other.
   ASSERT_TRUE(same_host->SendTo("10.47.0.1", 47808, d));
-  RunLoopFor(200, loop);
-  EXPECT_TRUE(a.frames.empty());
+  ASSERT_TRUE(RunLoopUntil([&] { return a.frames.size() == 1; }, 2000, loop));
+  EXPECT_EQ(a.frames[0].SourceAddress, Octets({10, 47, 0, 1, 0x9C, 0x40}));
   ASSERT_TRUE(other_host->SendTo("10.47.0.1", 47808, d));
-  ASSERT_TRUE(RunLoopUntil([&] { return !a.frames.empty(); }, 2000, loop));
-  EXPECT_EQ(a.frames[0].SourceAddress, Octets({10, 47, 0, 2, 0x9C, 0x40}));
+  ASSERT_TRUE(RunLoopUntil([&] { return a.frames.size() == 2; }, 2000, loop));
+  EXPECT_EQ(a.frames[1].SourceAddress, Octets({10, 47, 0, 2, 0x9C, 0x40}));
 }
 
-TEST_F(BIPSockets, ClosedLinkKeepsItsSocketAndANewPortRebinds) {
+TEST_F(BIPSockets, BBMDAndForeignDeviceFunctionsAreRefusedWithTheirNAK) {
+  NEED_HOSTS(2);
+  Node a(loop);
+  Open(a, 0, "10.47.0.1");
+  std::unique_ptr<UdpProbe> peer;
+  net->In(1, [&] { peer = std::make_unique<UdpProbe>("10.47.0.2", 47808); });
+  const std::vector<std::pair<std::string, int>> asks = {
+      {Octets({0x81, 0x01, 0x00, 0x0E, 10, 47, 0, 2, 0xBA, 0xC0, 255, 255, 255, 255}), 0x10},
+      {Octets({0x81, 0x02, 0x00, 0x04}), 0x20},
+      {Octets({0x81, 0x05, 0x00, 0x06, 0x00, 0x3C}), 0x30},
+      {Octets({0x81, 0x06, 0x00, 0x04}), 0x40},
+      {Octets({0x81, 0x08, 0x00, 0x0A, 10, 47, 0, 2, 0xBA, 0xC0}), 0x50},
+      {Octets({0x81, 0x09, 0x00, 0x08, 0x01, 0x00, 0x10, 0x08}), 0x60},
+  };
+  for (const auto& [ask, code] : asks) {
+    ASSERT_TRUE(peer->SendTo("10.47.0.1", 47808, ask));
+    std::string got;
+    ASSERT_TRUE(RunLoopUntil([&] { return peer->Receive(got, 0); }, 2000, loop)) << code;
+    EXPECT_EQ(Hex(got), Hex(Octets({0x81, 0x00, 0x00, 0x06, 0x00, code})));
+  }
+  EXPECT_TRUE(a.frames.empty());
+  // A result or an acknowledgement is not a question.
+  peer->SendTo("10.47.0.1", 47808, Octets({0x81, 0x00, 0x00, 0x06, 0x00, 0x30}));
+  peer->SendTo("10.47.0.1", 47808, Octets({0x81, 0x03, 0x00, 0x04}));
+  RunLoopFor(300, loop);
+  std::string got;
+  EXPECT_FALSE(peer->Receive(got, 0));
+}
+
+TEST_F(BIPSockets, ClosedLinkFreesItsPortAndANewPortRebinds) {
   NEED_HOSTS(2);
   Node a(loop);
   Open(a, 0, "10.47.0.1");
@@ -166,23 +220,26 @@ TEST_F(BIPSockets, ClosedLinkKeepsItsSocketAndANewPortRebinds) {
   const std::string d = Octets({0x81, 0x0A, 0x00, 0x06, 0x01, 0x00});
 
   EXPECT_FALSE(a.link.SetActive(false));
-  EXPECT_TRUE(a.link.Socket().Active());
+  EXPECT_FALSE(a.link.Socket().Active());
   peer->SendTo("10.47.0.1", 47808, d);
-  ASSERT_TRUE(RunLoopUntil([&] { return a.frames.size() == 1; }, 2000, loop));
+  RunLoopFor(150, loop);
+  EXPECT_TRUE(a.frames.empty());
+  // Another session can take the port.
+  std::unique_ptr<UdpProbe> next;
+  net->In(0, [&] { next = std::make_unique<UdpProbe>("10.47.0.1", 47808); });
+  EXPECT_TRUE(next->ok());
+  next.reset();
 
   net->In(0, [&] { a.link.SetUDPPort(47809); });
-  EXPECT_TRUE(a.link.Socket().Active());
-  EXPECT_EQ(a.link.Socket().LocalPort(), 47809);
+  EXPECT_FALSE(a.link.Socket().Active());
   net->In(0, [&] { EXPECT_TRUE(a.link.SetActive(true)); });
+  EXPECT_EQ(a.link.Socket().LocalPort(), 47809);
   Variant v;
   a.link.GetParameter(3, v);
   EXPECT_EQ(v.AsTextRaw(), Octets({10, 47, 0, 1, 0xBA, 0xC1}));
-  peer->SendTo("10.47.0.1", 47808, d);
-  RunLoopFor(150, loop);
-  EXPECT_EQ(a.frames.size(), 1u);
   peer->SendTo("10.47.0.1", 47809, d);
-  ASSERT_TRUE(RunLoopUntil([&] { return a.frames.size() == 2; }, 2000, loop));
-  EXPECT_EQ(a.frames[1].DestinationAddress, Octets({10, 47, 0, 1, 0xBA, 0xC1}));
+  ASSERT_TRUE(RunLoopUntil([&] { return a.frames.size() == 1; }, 2000, loop));
+  EXPECT_EQ(a.frames[0].DestinationAddress, Octets({10, 47, 0, 1, 0xBA, 0xC1}));
 }
 
 TEST_F(BIPSockets, NewLocalHostRebindsAnActiveSocket) {
@@ -278,19 +335,32 @@ TEST_F(BIPSockets, DatagramsHeldUpByABlockedSocketLeaveWhenItIsReadyAgain) {
   EXPECT_EQ(Hex(last), Hex(Octets({0x81, 0x0A, 0x00, 0x05, 0x10})));
 }
 
-TEST(BIPHostName, EmptyLocalHostIsFoundFromTheHostName) {
+TEST_F(BIPSockets, EmptyLocalHostBindsTheInterfaceOfTheDefaultRoute) {
+  NEED_HOSTS(2);
+  Node a(loop);
+  net->In(0, [&] { ASSERT_TRUE(a.link.SetActive(true)) << ::testing::PrintToString(a.trace); });
+  EXPECT_EQ(a.link.Socket().LocalHost(), "10.47.0.1");
+  EXPECT_TRUE(a.link.LocalHost().empty());
+  EXPECT_EQ(a.link.BroadcastHost(), "10.47.0.255");
+}
+
+TEST(BIPHostName, WithoutADefaultRouteEveryAddressIsBoundNeverTheLoopbackOne) {
   ZB_REQUIRE_PRIVATE_NETWORK();
-  // A private host name too, so that the lookup is the same on every machine.
+  // The host name resolves to the loopback address here: a site could never reach that.
   if (unshare(CLONE_NEWUTS) != 0 || sethostname("localhost", 9) != 0)
     GTEST_SKIP() << "cannot set a private host name";
   platform::MessageLoop loop;
   Node a(loop);
   ASSERT_TRUE(a.link.SetActive(true)) << ::testing::PrintToString(a.trace);
-  EXPECT_EQ(a.link.Socket().LocalHost(), "127.0.0.1");
-  EXPECT_TRUE(a.link.LocalHost().empty());
-  Variant v;
-  a.link.GetParameter(3, v);
-  EXPECT_EQ(v.AsTextRaw(), Octets({127, 0, 0, 1, 0xBA, 0xC0}));
+  EXPECT_EQ(a.link.Socket().LocalHost(), "");
+  EXPECT_EQ(a.link.BroadcastHost(), "255.255.255.255");
+  // Bound to every address, our own broadcasts come back from one of them and are dropped;
+  // another port on this machine is heard.
+  UdpProbe other("127.0.0.1", 40000);
+  ASSERT_TRUE(other.SendTo("127.0.0.1", 47808, Octets({0x81, 0x0A, 0x00, 0x06, 0x01, 0x00})));
+  ASSERT_TRUE(RunLoopUntil([&] { return a.frames.size() == 1; }, 2000, loop));
+  a.link.ReceiveDatagram(Octets({0x81, 0x0A, 0x00, 0x06, 0x01, 0x00}), "127.0.0.1", 47808);
+  EXPECT_EQ(a.frames.size(), 1u);
 }
 
 }  // namespace

@@ -171,6 +171,66 @@ TEST_F(NetworkTest, WhoIsRouterToNetworkDoesNotMakeTheAskerARouter) {
   EXPECT_TRUE(received.empty());
 }
 
+// The driver's device sits on a virtual network (13689 here) behind us as its router.
+class VirtualNetworkTest : public NetworkTest {
+ protected:
+  void SetUp() override {
+    NetworkTest::SetUp();
+    net.SetParameter(kParamNetworkNumber, Variant(int32_t{13689}));
+    net.SetParameter(kParamSourceAddress, Variant(int32_t{998}));
+  }
+  const std::string asker = Octets({10, 0, 0, 9, 0xBA, 0xC0});
+};
+
+TEST_F(VirtualNetworkTest, WhoIsRouterForAnyOrTheVirtualNetworkIsAnswered) {
+  link.Inject(Octets({0x01, 0x80, 0x00}), asker);
+  link.Inject(Octets({0x01, 0x80, 0x00, 0x35, 0x79}), asker);
+  link.Inject(Octets({0x01, 0x80, 0x00, 0x00, 0x05}), asker);  // not ours to route
+  ASSERT_EQ(link.sent.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(link.SentOctets(i), Octets({0x01, 0x80, 0x01, 0x35, 0x79}));
+    EXPECT_TRUE(link.sent[i].Broadcast);
+  }
+  EXPECT_TRUE(received.empty());
+}
+
+TEST_F(VirtualNetworkTest, RequestsForTheVirtualNetworkAreTakenAndAnsweredFromIt) {
+  // To our address on it (998 = 0x03E6), and to all of it.
+  link.Inject(Octets({0x01, 0x24, 0x35, 0x79, 0x02, 0x03, 0xE6, 0xFF}) + kAPDU, asker);
+  link.Inject(Octets({0x01, 0x20, 0x35, 0x79, 0x00, 0xFF}) + kAPDU, asker);
+  // To another address on it, and to networks we do not route to: not ours.
+  link.Inject(Octets({0x01, 0x24, 0x35, 0x79, 0x02, 0x03, 0xE7, 0xFF}) + kAPDU, asker);
+  link.Inject(Octets({0x01, 0x24, 0x00, 0x05, 0x01, 0x0C, 0xFF}) + kAPDU, asker);
+  link.Inject(Octets({0x01, 0x20, 0x00, 0x05, 0x00, 0xFF}) + kAPDU, asker);
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[0].DestinationNetwork, 13689);
+  EXPECT_FALSE(received[0].Broadcast);
+  EXPECT_TRUE(received[1].Broadcast);
+
+  // The reply says where it comes from, so that the asker can match it.
+  TBACnetNPDU reply = MakeNPDU(kAPDU);
+  MakeReplyAddressInfo(received[0], reply);
+  net.SendNPDU(reply);
+  ASSERT_EQ(link.sent.size(), 1u);
+  EXPECT_EQ(link.SentOctets(0), Octets({0x01, 0x08, 0x35, 0x79, 0x02, 0x03, 0xE6}) + kAPDU);
+  EXPECT_EQ(link.sent[0].DestinationAddress, asker);
+  EXPECT_FALSE(link.sent[0].Broadcast);
+
+  // An asker behind a router gets both headers, destination first.
+  const std::string router = Octets({10, 0, 0, 1, 0xBA, 0xC0});
+  link.Inject(
+      Octets({0x01, 0x2C, 0x35, 0x79, 0x02, 0x03, 0xE6, 0x00, 0x07, 0x01, 0x21, 0xFE}) + kAPDU,
+      router);
+  ASSERT_EQ(received.size(), 3u);
+  MakeReplyAddressInfo(received[2], reply);
+  net.SendNPDU(reply);
+  ASSERT_EQ(link.sent.size(), 2u);
+  EXPECT_EQ(
+      link.SentOctets(1),
+      Octets({0x01, 0x28, 0x00, 0x07, 0x01, 0x21, 0x35, 0x79, 0x02, 0x03, 0xE6, 0xFF}) + kAPDU);
+  EXPECT_EQ(link.sent[1].DestinationAddress, router);
+}
+
 TEST_F(NetworkTest, RouterOnTheLineItselfIsLoggedAsLocal) {
   net.AddRouter(0x20, "<local>");
   net.AddRouter(0x21, "");
@@ -199,6 +259,8 @@ TEST_F(NetworkTest, SourceNetworkIsDeliveredAndLearned) {
 }
 
 TEST_F(NetworkTest, DestinationHeaderIsParsedAndHopCountSkipped) {
+  net.NetworkNumber = 9;
+  net.SourceAddressValue = 0xABCD;
   link.Inject(Octets({0x01, 0x25, 0xFF, 0xFF, 0x00, 0x0F}) + kAPDU, Octets({1, 2, 3, 4, 5, 6}));
   link.Inject(
       Octets({0x01, 0x2E, 0x00, 0x09, 0x02, 0xAB, 0xCD, 0x00, 0x03, 0x01, 0x44, 0x10}) + kAPDU,
@@ -224,6 +286,8 @@ TEST_F(NetworkTest, WrongVersionAndEmptySourceAddressAreDropped) {
 }
 
 TEST_F(NetworkTest, EveryTruncatedHeaderIsDroppedCleanly) {
+  net.NetworkNumber = 5;
+  net.SourceAddressValue = 0x0C0D;
   const std::string full =
       Octets({0x01, 0x2C, 0x00, 0x05, 0x02, 0x0C, 0x0D, 0x35, 0x79, 0x02, 0x03, 0xE6, 0xFF});
   for (size_t cut = 0; cut < full.size(); ++cut) {

@@ -54,13 +54,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // An object list of data[1] % 8 objects, so that every Object_List path runs.
   const int objects = data[1] % 8;
   dev.OnObjectListRead = [objects](void*, int index, int& type, int& instance) {
-    if (index == 0) instance = objects;
-    else if (index <= objects) { type = index; instance = index * 7; }
+    if (index == 0)
+      instance = objects;
+    else if (index <= objects) {
+      type = index;
+      instance = index * 7;
+    }
   };
   int writes = 0;
-  dev.OnPropertyWrite = [&](void*, int, int, int, int, const zb::Variant& v, int) {
-    writes += v.Count();
-  };
+  // Without an owner the write is refused: both ways are fuzzed.
+  if (data[1] & 0x80)
+    dev.OnPropertyWrite = [&](void*, int, int, int, int, const zb::Variant& v, int) {
+      writes += v.Count();
+    };
   dev.OnNotificationReceived = [](void*, const TBACnetPDU&) {};
   dev.OnTrace = [](void*, const std::string&, int) {};
   if (!dev.Open(true)) return 0;

@@ -248,6 +248,16 @@ void TBACnetApplication::SendSimpleAck(int handle) {
   tsm->AnswerSimpleAck();
 }
 
+void TBACnetApplication::SendError(int handle, int error_class, int error_code) {
+  auto tsm = FindByHandle(handle);
+  if (tsm) tsm->AnswerFailure(kPDUError, error_class, error_code);
+}
+
+void TBACnetApplication::SendReject(int handle, int reason) {
+  auto tsm = FindByHandle(handle);
+  if (tsm) tsm->AnswerFailure(kPDUReject, 0, reason);
+}
+
 // ---- upward
 // --------------------------------------------------------------------------------------
 

@@ -57,6 +57,8 @@ class TBACnetApplication {
   // data, segmenting or aborting as the requester's limits demand.
   void SendComplexAck(int handle, const TBACnetPDU& pdu);
   void SendSimpleAck(int handle);
+  void SendError(int handle, int error_class, int error_code);
+  void SendReject(int handle, int reason);
 
   // The data link's maximum APDU length; 0 without network layer or data link.
   int MaxAPDULength();

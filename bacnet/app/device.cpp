@@ -82,7 +82,8 @@ bool TBACnetDevice::Open(bool active) {
 
 // ---- broadcasts ---------------------------------------------------------------------------
 
-void TBACnetDevice::SendUnconfirmedBroadcast(int service, const std::string& data) {
+void TBACnetDevice::SendUnconfirmedBroadcast(int service, const std::string& data,
+                                             bool from_virtual_network) {
   if (!App) return;
   TBACnetPDU pdu;
   ClearPDU(pdu);
@@ -90,6 +91,7 @@ void TBACnetDevice::SendUnconfirmedBroadcast(int service, const std::string& dat
   pdu.ServiceChoice = service;
   pdu.Broadcast = true;
   pdu.DestinationNetwork = 65535;
+  if (from_virtual_network) pdu.SourceNetwork = NetworkNumber;
   pdu.SourceAddress = LocalAddress;
   pdu.ServiceData = data;
   try {
@@ -115,13 +117,13 @@ void TBACnetDevice::SendNetworkMessage(int type, const std::string& data) {
   }
 }
 
-void TBACnetDevice::SendIAm() {
+void TBACnetDevice::SendIAm(bool from_virtual_network) {
   if (!App) return;
   std::string data = EncodeObjectIdentifier(kTagClassApplication, 0, 8, object_identifier_);
   data += EncodeUnsigned(kTagClassApplication, 0, static_cast<uint32_t>(App->MaxAPDULength()));
   data += EncodeEnumerated(kTagClassApplication, 0, 0);  // segmented both
   data += EncodeUnsigned(kTagClassApplication, 0, static_cast<uint32_t>(vendor_identifier_));
-  SendUnconfirmedBroadcast(0, data);
+  SendUnconfirmedBroadcast(0, data, from_virtual_network);
 }
 
 void TBACnetDevice::SendWhoIs() { SendUnconfirmedBroadcast(8, std::string()); }
@@ -382,7 +384,9 @@ void TBACnetDevice::HandleIndication(void* /*sender*/, const TBACnetPDU& pdu) {
     switch (pdu.PDUType) {
       case kPDUUnconfirmedRequest:
         if (pdu.ServiceChoice == 8) {
-          SendIAm();
+          // Asked on the virtual network, the I-Am says that it comes from there.
+          if (WhoIsIncludes(pdu.Values, object_identifier_))
+            SendIAm(NetworkNumber != 0 && pdu.DestinationNetwork == NetworkNumber);
         } else if (pdu.ServiceChoice == 3) {
           if (OnNotificationReceived) OnNotificationReceived(this, pdu);
         } else if (pdu.ServiceChoice == 0) {
@@ -396,6 +400,8 @@ void TBACnetDevice::HandleIndication(void* /*sender*/, const TBACnetPDU& pdu) {
           AnswerReadPropertyMultiple(*this, pdu);
         else if (pdu.ServiceChoice == 15)
           AnswerWriteProperty(*this, pdu);
+        else
+          AnswerUnrecognizedService(*this, pdu);
         break;
       case kPDUSimpleAck:
       case kPDUComplexAck:

@@ -112,7 +112,8 @@ class TBACnetDevice {
   // false closes it and returns false.
   bool Open(bool active);
 
-  void SendIAm();
+  // from_virtual_network: with the virtual network and our address on it as its source.
+  void SendIAm(bool from_virtual_network = false);
   void SendWhoIs();
   void SendWhoIsRouterToNetwork();
   void SendIAmRouterToNetwork();
@@ -189,7 +190,8 @@ class TBACnetDevice {
   bool WaitFor(int handle, Wait& wait);
   void HandleResponse(const TBACnetPDU& pdu);
   void UpdateBindings(const TBACnetPDU& pdu);
-  void SendUnconfirmedBroadcast(int service, const std::string& data);
+  void SendUnconfirmedBroadcast(int service, const std::string& data,
+                                bool from_virtual_network = false);
   void SendNetworkMessage(int type, const std::string& data);
   Wait* FindWait(int handle);
   void FreeSlot(int handle);

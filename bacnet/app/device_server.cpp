@@ -1,6 +1,8 @@
 #include "bacnet/app/device_server.h"
 
+#include <algorithm>
 #include <iterator>
+#include <vector>
 
 #include "bacnet/app/application.h"
 #include "bacnet/app/bacnet_date.h"
@@ -14,13 +16,20 @@ namespace {
 
 constexpr int kPropertyIds[] = {10, 11, 12, 28, 30, 44, 56, 57,  58,  62,  63,  64,  70,  73,  75,
                                 76, 77, 79, 95, 96, 97, 98, 107, 112, 120, 121, 139, 155, 167, 168};
+// Required of a device that segments: the table less Description, Local_Date, Local_Time,
+// Location, Max_Info_Frames, Max_Master, Protocol_Conformance_Class and Profile_Name.
+constexpr int kRequiredIds[] = {10, 11, 12, 30, 44,  62,  70,  73,  75,  76,  77,
+                                79, 96, 97, 98, 107, 112, 120, 121, 139, 155, 167};
 
 constexpr int kObjectList = 76;
 // An owner whose OnObjectListRead never reports the end must not hang the answer.
 constexpr int kMaxObjectListLength = 10000;
 
-const char kObjectTypesSupported[] = "00001000100001100000000";
-const char kServicesSupported[] = "0000000000001001000000000010000000100000";
+// Only the Device object.
+const char kObjectTypesSupported[] = "00000000100000000000000";
+// ReadProperty, ReadPropertyMultiple, WriteProperty (answered, if only with an error), I-Am,
+// UnconfirmedEventNotification and Who-Is: what this device executes.
+const char kServicesSupported[] = "0000000000001011000000000010010000100000";
 
 // ---- the decoded request items ------------------------------------------------------------
 
@@ -64,12 +73,30 @@ int FindContext(const Variant& list, int tag, int from, int to) {
 
 int Count(const Variant& list) { return list.IsArray() ? list.Count() : 0; }
 
-// The first context-0 item as a four-octet object identifier.
-bool RequestObject(const Variant& list, int& type, int& instance, int& at) {
-  at = FindContext(list, 0, 0, Count(list));
-  if (at < 0) return false;
+bool IsContext(const Variant& list, int at, int tag) {
+  if (at < 0 || at >= Count(list)) return false;
+  const Item it = ItemAt(list, at);
+  return it.kind == kElementContext && it.tag == tag;
+}
+
+bool IsBracket(const Variant& list, int at, int kind, int tag) {
+  if (at < 0 || at >= Count(list)) return false;
+  const Item it = ItemAt(list, at);
+  return it.kind == kind && it.tag == tag;
+}
+
+bool ContextUnsigned(const Variant& list, int at, int& out) {
   std::string raw;
-  if (!ContextContent(ItemAt(list, at), raw) || raw.size() != 4) return false;
+  if (at < 0 || at >= Count(list) || !ContextContent(ItemAt(list, at), raw)) return false;
+  if (raw.empty() || raw.size() > 4) return false;
+  out = static_cast<int>(DecodeUnsigned(raw) & 0x7FFFFFFF);
+  return true;
+}
+
+bool ContextObject(const Variant& list, int at, int& type, int& instance) {
+  std::string raw;
+  if (!IsContext(list, at, 0) || !ContextContent(ItemAt(list, at), raw) || raw.size() != 4)
+    return false;
   int32_t t = 0, i = 0;
   DecodeObjectIdentifier(raw, t, i);
   type = t;
@@ -77,11 +104,17 @@ bool RequestObject(const Variant& list, int& type, int& instance, int& at) {
   return true;
 }
 
-bool ContextUnsigned(const Variant& list, int at, int& out) {
-  std::string raw;
-  if (at < 0 || !ContextContent(ItemAt(list, at), raw)) return false;
-  out = static_cast<int>(DecodeUnsigned(raw));
-  return true;
+// The first context-0 item as a four-octet object identifier.
+bool RequestObject(const Variant& list, int& type, int& instance, int& at) {
+  at = FindContext(list, 0, 0, Count(list));
+  return at >= 0 && ContextObject(list, at, type, instance);
+}
+
+// The request's tags, or false when they run past the end.
+bool DecodedFully(const TBACnetPDU& request) {
+  bool complete = true;
+  DecodeTaggedList(request.ServiceData, &complete);
+  return complete;
 }
 
 // ---- answering ----------------------------------------------------------------------------
@@ -94,6 +127,16 @@ void SendAnswer(TBACnetDevice& device, const TBACnetPDU& request, const std::str
   SwapAddressInfo(answer);
   device.Trace(TBACnetDevice::OutgoingTraceLine(request, data));
   if (device.App) device.App->SendComplexAck(request.TransactionHandle, answer);
+}
+
+void SendError(TBACnetDevice& device, const TBACnetPDU& request, int error_class, int error_code) {
+  device.Trace("Error: " + std::to_string(error_class) + "/" + std::to_string(error_code));
+  if (device.App) device.App->SendError(request.TransactionHandle, error_class, error_code);
+}
+
+void SendReject(TBACnetDevice& device, const TBACnetPDU& request, int reason) {
+  device.Trace("Reject: " + std::to_string(reason));
+  if (device.App) device.App->SendReject(request.TransactionHandle, reason);
 }
 
 std::string Text(const std::string& s) { return EncodeCharacterString(kTagClassApplication, 0, s); }
@@ -116,8 +159,8 @@ bool PropertyValue(TBACnetDevice& d, int id, std::string& v) {
       v = Text(d.Description);
       break;
     case 30:
-      v = EncodeNull(c, 0);
-      break;
+      v.clear();
+      break;  // a list of bindings; this device keeps none for others
     case 44:
       v = Text(d.FirmwareRevision);
       break;
@@ -146,13 +189,13 @@ bool PropertyValue(TBACnetDevice& d, int id, std::string& v) {
       v = Unsigned(static_cast<uint32_t>(d.NumberOfAPDURetries));
       break;
     case 75:
-      v = EncodeObjectIdentifier(c, 0, 8, d.ObjectIdentifier());
+      v = EncodeObjectIdentifier(c, 0, kObjectTypeDevice, d.ObjectIdentifier());
       break;
     case 77:
       v = Text(d.ObjectName);
       break;
     case 79:
-      v = Unsigned(8);
+      v = EncodeEnumerated(c, 0, kObjectTypeDevice);
       break;
     case 95:
       v = Unsigned(2);
@@ -196,44 +239,105 @@ bool PropertyValue(TBACnetDevice& d, int id, std::string& v) {
   return true;
 }
 
-std::string ObjectList(TBACnetDevice& d, int index, int propTag, int indexTag, int openTag) {
-  const std::string head = EncodeUnsigned(kTagClassContext, propTag, kObjectList);
-  if (!d.OnObjectListRead) {
-    d.Trace("NoEvent");
-    return head + EncodeOpeningTag(openTag) + Unsigned(0) + EncodeClosingTag(openTag);
-  }
+// What one property reference reads: the value octets, or an error class and code.
+struct Reading {
+  bool ok = false;
+  std::string value;
+  int error_class = 0;
+  int error_code = 0;
+};
+
+Reading Failed(int error_class, int error_code) {
+  Reading r;
+  r.error_class = error_class;
+  r.error_code = error_code;
+  return r;
+}
+
+Reading Value(std::string v) {
+  Reading r;
+  r.ok = true;
+  r.value = std::move(v);
+  return r;
+}
+
+// Object_List: the Device object itself first, then what the owner reports.
+Reading ObjectList(TBACnetDevice& d, int index) {
+  const std::string self =
+      EncodeObjectIdentifier(kTagClassApplication, 0, kObjectTypeDevice, d.ObjectIdentifier());
   int ot = 0, oi = 0;
   auto ask = [&](int i) {
     ot = 0;
     oi = 0;
-    d.OnObjectListRead(&d, i, ot, oi);
+    if (d.OnObjectListRead) d.OnObjectListRead(&d, i, ot, oi);
   };
   auto pair = [&] { return "ot=" + std::to_string(ot) + " oi=" + std::to_string(oi); };
   auto objectId = [&] {
     return EncodeObjectIdentifier(kTagClassApplication, 0, static_cast<uint32_t>(ot),
                                   static_cast<uint32_t>(oi));
   };
+  if (!d.OnObjectListRead) d.Trace("NoEvent");
   if (index < 0) {
-    std::string list;
-    for (int i = 1; i <= kMaxObjectListLength; ++i) {
+    std::string list = self;
+    for (int i = 1; d.OnObjectListRead && i <= kMaxObjectListLength; ++i) {
       ask(i);
       d.Trace("Multi..." + pair());
       if (ot + oi == 0) break;
       list += objectId();
     }
-    return head + EncodeOpeningTag(openTag) + list + EncodeClosingTag(openTag);
+    return Value(list);
   }
-  ask(index);
-  std::string value;
   if (index == 0) {
-    d.Trace("GetCount..." + pair());
-    value = Unsigned(static_cast<uint32_t>(oi));
-  } else {
-    d.Trace("ReadElement " + std::to_string(index) + "..." + pair());
-    value = objectId();
+    ask(0);
+    if (d.OnObjectListRead) d.Trace("GetCount..." + pair());
+    const int owned = std::clamp(oi, 0, kMaxObjectListLength);
+    return Value(Unsigned(static_cast<uint32_t>(owned) + 1));
   }
-  return head + EncodeUnsigned(kTagClassContext, indexTag, static_cast<uint32_t>(index)) +
-         EncodeOpeningTag(openTag) + value + EncodeClosingTag(openTag);
+  if (index == 1) return Value(self);
+  if (!d.OnObjectListRead || index - 1 > kMaxObjectListLength)
+    return Failed(kErrorClassProperty, kErrorCodeInvalidArrayIndex);
+  ask(index - 1);
+  d.Trace("ReadElement " + std::to_string(index - 1) + "..." + pair());
+  if (ot + oi == 0) return Failed(kErrorClassProperty, kErrorCodeInvalidArrayIndex);
+  return Value(objectId());
+}
+
+Reading ReadOne(TBACnetDevice& d, int id, int index) {
+  if (id == kObjectList) return ObjectList(d, index);
+  std::string v;
+  if (!PropertyValue(d, id, v)) return Failed(kErrorClassProperty, kErrorCodeUnknownProperty);
+  if (index >= 0) return Failed(kErrorClassProperty, kErrorCodePropertyIsNotAnArray);
+  return Value(v);
+}
+
+bool IsOurDevice(TBACnetDevice& d, int type, int instance) {
+  return type == kObjectTypeDevice &&
+         (instance == d.ObjectIdentifier() || instance == kWildcardDeviceInstance);
+}
+
+// The properties ALL, REQUIRED or OPTIONAL stand for; any other identifier stands for itself.
+std::vector<int> Expand(int id) {
+  if (id == kPropertyAll) return {std::begin(kPropertyIds), std::end(kPropertyIds)};
+  if (id == kPropertyRequired) return {std::begin(kRequiredIds), std::end(kRequiredIds)};
+  if (id == kPropertyOptional) {
+    std::vector<int> ids;
+    for (int p : kPropertyIds)
+      if (std::find(std::begin(kRequiredIds), std::end(kRequiredIds), p) == std::end(kRequiredIds))
+        ids.push_back(p);
+    return ids;
+  }
+  return {id};
+}
+
+// One read-access result entry: [2] property, [3] index, then [4] value or [5] error.
+std::string ResultEntry(int id, int index, const Reading& r) {
+  std::string out = EncodeUnsigned(kTagClassContext, 2, static_cast<uint32_t>(id));
+  if (index >= 0) out += EncodeUnsigned(kTagClassContext, 3, static_cast<uint32_t>(index));
+  if (r.ok) return out + EncodeOpeningTag(4) + r.value + EncodeClosingTag(4);
+  return out + EncodeOpeningTag(5) +
+         EncodeEnumerated(kTagClassApplication, 0, static_cast<uint32_t>(r.error_class)) +
+         EncodeEnumerated(kTagClassApplication, 0, static_cast<uint32_t>(r.error_code)) +
+         EncodeClosingTag(5);
 }
 
 }  // namespace
@@ -251,15 +355,14 @@ std::string ReadDeviceProperty(TBACnetDevice& device, int propertyId, int arrayI
   // property identifier).
   const int indexTag = multiple ? 3 : 2;
   std::string result;
-  if (propertyId == 8) {
-    for (int id : kPropertyIds) result += ReadDeviceProperty(device, id, -1, layout);
-  } else if (propertyId == kObjectList) {
-    result = ObjectList(device, arrayIndex, propTag, indexTag, openTag);
-  } else {
-    std::string value;
-    if (PropertyValue(device, propertyId, value))
-      result = EncodeUnsigned(kTagClassContext, propTag, static_cast<uint32_t>(propertyId)) +
-               EncodeOpeningTag(openTag) + value + EncodeClosingTag(openTag);
+  for (int id : Expand(propertyId)) {
+    const int index = id == propertyId ? arrayIndex : -1;
+    const Reading r = ReadOne(device, id, index);
+    if (!r.ok) continue;
+    result += EncodeUnsigned(kTagClassContext, propTag, static_cast<uint32_t>(id));
+    if (index >= 0)
+      result += EncodeUnsigned(kTagClassContext, indexTag, static_cast<uint32_t>(index));
+    result += EncodeOpeningTag(openTag) + r.value + EncodeClosingTag(openTag);
   }
   device.Trace("ReadOne: " + TBACnetDevice::HexDump(result));
   return result;
@@ -267,59 +370,120 @@ std::string ReadDeviceProperty(TBACnetDevice& device, int propertyId, int arrayI
 
 std::string AnswerReadProperty(TBACnetDevice& device, const TBACnetPDU& request) {
   device.Trace("READ");
-  std::string answer;
   const Variant& list = request.Values;
-  int type = 0, instance = 0, at = 0;
-  if (list.IsArray() && RequestObject(list, type, instance, at)) {
-    answer = EncodeObjectIdentifier(kTagClassContext, 0, static_cast<uint32_t>(type),
-                                    static_cast<uint32_t>(instance));
-    int property = -1, index = -1;
-    if (type == 8 && ContextUnsigned(list, FindContext(list, 1, 0, Count(list)), property)) {
-      if (!ContextUnsigned(list, FindContext(list, 2, 0, Count(list)), index)) index = -1;
-      answer += ReadDeviceProperty(device, property, index, kReadPropertyLayout);
-    }
+  const int n = Count(list);
+  int type = 0, instance = 0, property = 0, index = -1;
+  if (!DecodedFully(request)) {
+    SendReject(device, request, kRejectInvalidTag);
+    return {};
   }
+  if (!ContextObject(list, 0, type, instance) || !IsContext(list, 1, 1) ||
+      !ContextUnsigned(list, 1, property)) {
+    SendReject(device, request, n < 2 ? kRejectMissingRequiredParameter : kRejectInvalidTag);
+    return {};
+  }
+  if (n > 2 && !(IsContext(list, 2, 2) && ContextUnsigned(list, 2, index))) {
+    SendReject(device, request, kRejectInvalidTag);
+    return {};
+  }
+  if (n > 3) {
+    SendReject(device, request, kRejectTooManyArguments);
+    return {};
+  }
+  if (!IsOurDevice(device, type, instance)) {
+    SendError(device, request, kErrorClassObject, kErrorCodeUnknownObject);
+    return {};
+  }
+  if (property == kPropertyAll || property == kPropertyRequired || property == kPropertyOptional) {
+    // These stand for several properties: only ReadPropertyMultiple can carry them.
+    SendError(device, request, kErrorClassProperty, kErrorCodeReadAccessDenied);
+    return {};
+  }
+  const Reading r = ReadOne(device, property, index);
+  if (!r.ok) {
+    SendError(device, request, r.error_class, r.error_code);
+    return {};
+  }
+  std::string body = EncodeUnsigned(kTagClassContext, 1, static_cast<uint32_t>(property));
+  if (index >= 0) body += EncodeUnsigned(kTagClassContext, 2, static_cast<uint32_t>(index));
+  body += EncodeOpeningTag(3) + r.value + EncodeClosingTag(3);
+  device.Trace("ReadOne: " + TBACnetDevice::HexDump(body));
+  // The wildcard instance is answered with the instance it stands for.
+  const std::string answer =
+      EncodeObjectIdentifier(kTagClassContext, 0, kObjectTypeDevice, device.ObjectIdentifier()) +
+      body;
   SendAnswer(device, request, answer);
   return answer;
 }
 
 std::string AnswerReadPropertyMultiple(TBACnetDevice& device, const TBACnetPDU& request) {
-  std::string answer;
   const Variant& list = request.Values;
-  int type = 0, instance = 0, at = 0;
-  if (list.IsArray() && RequestObject(list, type, instance, at)) {
-    answer = EncodeObjectIdentifier(kTagClassContext, 0, static_cast<uint32_t>(type),
-                                    static_cast<uint32_t>(instance)) +
-             EncodeOpeningTag(1);
-    // The first read-access specification's references: each context-0 property identifier,
-    // with the context-1 array index that may follow it. Only the first specification is
-    // answered.
-    const int n = Count(list);
-    int i = at + 1;
-    while (i < n && !(ItemAt(list, i).kind == kElementOpening && ItemAt(list, i).tag == 1)) ++i;
-    for (++i; i < n; ++i) {
-      const Item it = ItemAt(list, i);
-      if (it.kind == kElementClosing && it.tag == 1) break;
-      int property = 0;
-      if (it.kind != kElementContext || it.tag != 0 || !ContextUnsigned(list, i, property))
-        continue;
-      int index = -1;
-      if (i + 1 < n) {
-        const Item next = ItemAt(list, i + 1);
-        if (next.kind == kElementContext && next.tag == 1 && ContextUnsigned(list, i + 1, index))
-          ++i;
-        else
-          index = -1;
-      }
-      if (type == 8)
-        answer += ReadDeviceProperty(device, property, index, kReadPropertyMultipleLayout);
-      // Two octets of request can ask for the whole table: past what can be sent, building on
-      // only costs time and memory (the too long answer is aborted).
-      if (device.App && answer.size() > device.App->MaxServerRequestLength()) break;
-    }
-    answer += EncodeClosingTag(1);
-    device.Trace("ReadMultiple: " + TBACnetDevice::HexDump(answer));
+  const int n = Count(list);
+  if (!DecodedFully(request)) {
+    SendReject(device, request, kRejectInvalidTag);
+    return {};
   }
+  if (n == 0) {
+    SendReject(device, request, kRejectMissingRequiredParameter);
+    return {};
+  }
+  std::string answer;
+  int i = 0;
+  // Every read-access specification: [0] object, [1] { [0] property, [1] index ... } [1].
+  while (i < n) {
+    int type = 0, instance = 0;
+    if (!ContextObject(list, i, type, instance) || !IsBracket(list, i + 1, kElementOpening, 1)) {
+      SendReject(device, request, kRejectInvalidTag);
+      return {};
+    }
+    i += 2;
+    const bool ours = IsOurDevice(device, type, instance);
+    answer +=
+        EncodeObjectIdentifier(kTagClassContext, 0, static_cast<uint32_t>(type),
+                               static_cast<uint32_t>(ours ? device.ObjectIdentifier() : instance)) +
+        EncodeOpeningTag(1);
+    int references = 0;
+    while (i < n && !IsBracket(list, i, kElementClosing, 1)) {
+      int property = 0, index = -1;
+      if (!IsContext(list, i, 0) || !ContextUnsigned(list, i, property)) {
+        SendReject(device, request, kRejectInvalidTag);
+        return {};
+      }
+      ++i;
+      if (IsContext(list, i, 1)) {
+        if (!ContextUnsigned(list, i, index)) {
+          SendReject(device, request, kRejectInvalidTag);
+          return {};
+        }
+        ++i;
+      }
+      ++references;
+      if (!ours) {
+        answer += ResultEntry(property, index, Failed(kErrorClassObject, kErrorCodeUnknownObject));
+        continue;
+      }
+      const std::vector<int> ids = Expand(property);
+      if (ids.size() == 1 && ids[0] == property) {
+        answer += ResultEntry(property, index, ReadOne(device, property, index));
+        continue;
+      }
+      // A group: each property it stands for, without the index.
+      for (int id : ids) answer += ResultEntry(id, -1, ReadOne(device, id, -1));
+      // A few octets of request can ask for the table many times over: past what can be sent,
+      // building on only costs time and memory (the too long answer is aborted).
+      if (device.App && answer.size() > device.App->MaxServerRequestLength()) {
+        SendAnswer(device, request, answer);
+        return {};
+      }
+    }
+    if (i >= n || references == 0) {
+      SendReject(device, request, i >= n ? kRejectInvalidTag : kRejectMissingRequiredParameter);
+      return {};
+    }
+    ++i;  // the closing tag
+    answer += EncodeClosingTag(1);
+  }
+  device.Trace("ReadMultiple: " + TBACnetDevice::HexDump(answer));
   SendAnswer(device, request, answer);
   return answer;
 }
@@ -367,22 +531,46 @@ Variant WrittenValue(const Variant& list) {
 
 void AnswerWriteProperty(TBACnetDevice& device, const TBACnetPDU& request) {
   device.Trace("Write Property");
+  const Variant& list = request.Values;
+  int type = 0, instance = 0, at = 0, property = 0, index = -1;
+  if (!DecodedFully(request) || !list.IsArray() || !RequestObject(list, type, instance, at) ||
+      !ContextUnsigned(list, FindContext(list, 1, 0, Count(list)), property)) {
+    SendReject(device, request,
+               DecodedFully(request) ? kRejectMissingRequiredParameter : kRejectInvalidTag);
+    return;
+  }
+  if (!device.OnPropertyWrite) {
+    // Nothing here is writable; saying otherwise would report a change that never happens.
+    if (IsOurDevice(device, type, instance))
+      SendError(device, request, kErrorClassProperty, kErrorCodeWriteAccessDenied);
+    else
+      SendError(device, request, kErrorClassObject, kErrorCodeUnknownObject);
+    return;
+  }
   try {
-    const Variant& list = request.Values;
-    int type = 0, instance = 0, at = 0, property = 0, index = -1;
-    if (list.IsArray() && RequestObject(list, type, instance, at) &&
-        ContextUnsigned(list, FindContext(list, 1, 0, Count(list)), property)) {
-      // Only an index before the value counts; a context 2 inside the value is not one.
-      int open = 0;
-      while (open < Count(list) && ItemAt(list, open).kind != kElementOpening) ++open;
-      if (!ContextUnsigned(list, FindContext(list, 2, 0, open), index)) index = -1;
-      if (device.OnPropertyWrite)
-        device.OnPropertyWrite(&device, type, instance, property, index, WrittenValue(list), 0);
-    }
+    // Only an index before the value counts; a context 2 inside the value is not one.
+    int open = 0;
+    while (open < Count(list) && ItemAt(list, open).kind != kElementOpening) ++open;
+    if (!ContextUnsigned(list, FindContext(list, 2, 0, open), index)) index = -1;
+    device.OnPropertyWrite(&device, type, instance, property, index, WrittenValue(list), 0);
   } catch (...) {
   }
   device.Trace(TBACnetDevice::OutgoingTraceLine(request, std::string()));
   if (device.App) device.App->SendSimpleAck(request.TransactionHandle);
+}
+
+bool WhoIsIncludes(const Variant& values, int instance) {
+  const int n = Count(values);
+  if (n == 0) return true;
+  int low = 0, high = 0;
+  if (n != 2 || !IsContext(values, 0, 0) || !IsContext(values, 1, 1) ||
+      !ContextUnsigned(values, 0, low) || !ContextUnsigned(values, 1, high))
+    return false;
+  return low <= instance && instance <= high;
+}
+
+void AnswerUnrecognizedService(TBACnetDevice& device, const TBACnetPDU& request) {
+  SendReject(device, request, kRejectUnrecognizedService);
 }
 
 }  // namespace zb::bacnet

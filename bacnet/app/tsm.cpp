@@ -385,6 +385,8 @@ void TBACnetTSM::ServerReceive(const TBACnetPDU& pdu) {
 void TBACnetTSM::AnswerComplexAck(const TBACnetPDU& response) {
   if (State != tsAwaitResponse) return;
   PDU = response;
+  // Answered to the requester alone, also when the request came as a broadcast.
+  PDU.Broadcast = false;
   RequestTimer = 0;
   // Both limits count whole APDUs: a segment's header must fit beside its service data, or a
   // strict requester drops every segment as too long.
@@ -409,9 +411,10 @@ void TBACnetTSM::AnswerComplexAck(const TBACnetPDU& response) {
     return;
   }
   // The requester's code stands for a number of segments (1 → 2 … 6 → 64, 7 → more than 64);
-  // code 0 (unspecified) takes no segmented answer. Our own cap keeps what one requester can
-  // make us hold small, whatever it accepts.
-  if (MaxSegmentsFromCode(PDU.MaxSegments) < n || n > app_.MaxServerSegments) {
+  // code 0 leaves it unspecified, so the requester takes any number. Our own cap keeps what
+  // one requester can make us hold small, whatever it accepts.
+  if ((PDU.MaxSegments != 0 && MaxSegmentsFromCode(PDU.MaxSegments) < n) ||
+      n > app_.MaxServerSegments) {
     SendAbort(PDU, true, kAbortBufferOverflow);
     State = tsDone;
     return;
@@ -440,6 +443,21 @@ void TBACnetTSM::AnswerSimpleAck() {
   RequestTimer = 0;
   State = tsDone;
   app_.SendPDU(ack);
+}
+
+void TBACnetTSM::AnswerFailure(int type, int error_class, int error_code) {
+  if (State != tsAwaitResponse) return;
+  TBACnetPDU answer;
+  MakeReplyAddressInfo(PDU, answer);
+  answer.PDUType = static_cast<uint8_t>(type);
+  answer.ExpectingReply = false;
+  answer.InvokeID = static_cast<uint8_t>(InvokeID);
+  answer.ServiceChoice = PDU.ServiceChoice;
+  answer.ErrorClass = static_cast<uint8_t>(error_class);
+  answer.ErrorCode = static_cast<uint8_t>(error_code);
+  RequestTimer = 0;
+  State = tsDone;
+  app_.SendPDU(answer);
 }
 
 // ---- timers ------------------------------------------------------------------------------------

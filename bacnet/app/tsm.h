@@ -69,6 +69,8 @@ class TBACnetTSM {
   // Server, tsAwaitResponse only: answers with `response` (its ServiceData already encoded).
   void AnswerComplexAck(const TBACnetPDU& response);
   void AnswerSimpleAck();
+  // kPDUError with class and code, or kPDUReject with the reason in error_code.
+  void AnswerFailure(int type, int error_class, int error_code);
   // A received PDU that matched this transaction.
   void Receive(const TBACnetPDU& pdu);
   // One 100 ms step of the request and segment timers.

@@ -279,10 +279,10 @@ TEST_F(SegmentedResponseTest, TooManySegmentsForTheRequesterIsABufferOverflow) {
     size_t length;
     bool aborted;
   };
-  // Code 0 takes no segmented answer; code 2 takes up to 4 segments; code 7 any number. A
-  // requester's 50 octets hold 47 in one complex ACK, 45 in a segment.
-  const Case cases[] = {{0, 48, true},       {2, 45 * 4, false}, {2, 45 * 4 + 1, true},
-                        {6, 45 * 64, false}, {6, 45 * 65, true}, {7, 45 * 200, false}};
+  // Code 0 leaves the number unspecified, so it takes any; code 2 takes up to 4 segments; code
+  // 7 any number. A requester's 50 octets hold 47 in one complex ACK, 45 in a segment.
+  const Case cases[] = {{0, 45 * 200, false}, {2, 45 * 4, false}, {2, 45 * 4 + 1, true},
+                        {6, 45 * 64, false},  {6, 45 * 65, true}, {7, 45 * 200, false}};
   int invoke = 0x30;
   for (const Case& c : cases) {
     const int h = Incoming(50, c.code, true, invoke++);

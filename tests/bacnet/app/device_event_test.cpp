@@ -14,8 +14,8 @@ const std::string kDate = Bytes({126, 12, 8, 2});  // 2026-12-08, a Tuesday
 const std::string kTime = Bytes({10, 30, 15, 0});
 
 // An UnconfirmedEventNotification's service data: out-of-range by default.
-std::string Notification(const std::string& stamp, const std::string& values,
-                         int event_type = 5, int notify = 0, bool ack = true) {
+std::string Notification(const std::string& stamp, const std::string& values, int event_type = 5,
+                         int notify = 0, bool ack = true) {
   const int c = kTagClassContext, a = kTagClassApplication;
   std::string d = EncodeUnsigned(c, 0, 77);
   d += EncodeObjectIdentifier(c, 1, 8, 1234);
@@ -74,8 +74,7 @@ TEST(DeviceEvents, EventValuesByType) {
   EXPECT_EQ(n.BitStringValue, "1011");
 
   const std::string cov = EncodeOpeningTag(2) + EncodeOpeningTag(0) + EncodeReal(2, 1, 21.25) +
-                          EncodeClosingTag(0) + EncodeBitString(2, 1, "0000") +
-                          EncodeClosingTag(2);
+                          EncodeClosingTag(0) + EncodeBitString(2, 1, "0000") + EncodeClosingTag(2);
   n = DecodeEventNotification(DecodeTaggedList(Notification(DateTimeStamp(), cov, 2)));
   EXPECT_TRUE(n.HasChangedValue);
   EXPECT_DOUBLE_EQ(n.ChangedValue, 21.25);
@@ -132,11 +131,13 @@ TEST(DeviceEvents, ReceivedNotificationsReachTheOwnerUnanswered) {
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].ProcessIdentifier, 77u);
   EXPECT_TRUE(s.net.sent.empty());
-  // A confirmed notification is not handled: no event, no reply (the application layer
-  // aborts it after the APDU time-out).
+  // A confirmed notification is not handled: no event, and rejected at once as a service
+  // this device does not execute.
   s.net.Receive(Bytes({0x00, 0x05, 0x01, 0x02}) + data);
   EXPECT_EQ(got.size(), 1u);
-  EXPECT_TRUE(s.net.sent.empty());
+  ASSERT_EQ(s.net.sent.size(), 1u);
+  EXPECT_EQ(s.net.sent[0].octets, Bytes({0x60, 0x01, 0x09}));
+  s.net.sent.clear();
   // A throwing owner does not break the stack.
   s.dev.OnNotificationReceived = [](void*, const TBACnetPDU&) { throw std::runtime_error("x"); };
   EXPECT_NO_THROW(s.net.Receive(Bytes({0x10, 0x03}) + data));
@@ -150,9 +151,7 @@ TEST(DeviceEvents, AcknowledgeAlarmSucceedsOnlyOnASimpleAck) {
   int reply = 0;
   s.net.on_send = [&](const SentAPDU& a) {
     if (a.pdu.PDUType != 0) return;
-    s.AnswerLater([&](int id) {
-      return reply == 0 ? SimpleAck(id, 0) : ErrorPDU(id, 0, 5, 0);
-    });
+    s.AnswerLater([&](int id) { return reply == 0 ? SimpleAck(id, 0) : ErrorPDU(id, 0, 5, 0); });
   };
   EXPECT_TRUE(AcknowledgeAlarm(s.dev, 77, 0, 3, 3, kDate + kTime, 0, kPeerMac, "op"));
   const TBACnetPDU& p = s.net.sent[0].pdu;

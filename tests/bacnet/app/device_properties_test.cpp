@@ -134,18 +134,43 @@ TEST(DeviceBroadcasts, RouterMessagesAreNetworkLayerBroadcasts) {
   EXPECT_EQ(s.net.sent[1].octets.substr(2), Bytes({0x35, 0x79}));
 }
 
-TEST(DeviceBroadcasts, WhoIsIsAnsweredWithIAmWhateverItsRange) {
+TEST(DeviceBroadcasts, WhoIsIsAnsweredOnlyWhenTheInstanceIsInItsRange) {
   DeviceStack s;
   s.dev.SetObjectIdentifier(135);
   ASSERT_TRUE(s.Open());
+  s.net.sent.clear();
   s.net.Receive(Bytes({0x10, 0x08}), kPeerMac, 0, true);
-  s.net.Receive(Bytes({0x10, 0x08, 0x09, 0x01, 0x19, 0x05}), kPeerMac, 0, true);
-  ASSERT_EQ(s.net.sent.size(), 2u);
+  s.net.Receive(Bytes({0x10, 0x08, 0x09, 0x01, 0x19, 0x05}), kPeerMac, 0, true);        // 1..5
+  s.net.Receive(Bytes({0x10, 0x08, 0x09, 0x87, 0x19, 0x87}), kPeerMac, 0, true);        // 135..135
+  s.net.Receive(Bytes({0x10, 0x08, 0x09, 0x64, 0x1A, 0x01, 0x00}), kPeerMac, 0, true);  // 100..256
+  s.net.Receive(Bytes({0x10, 0x08, 0x09, 0x88, 0x1A, 0x01, 0x00}), kPeerMac, 0, true);  // 136..
+  s.net.Receive(Bytes({0x10, 0x08, 0x09, 0x01}), kPeerMac, 0, true);  // half a range
+  ASSERT_EQ(s.net.sent.size(), 3u);
   for (const auto& a : s.net.sent) {
     EXPECT_EQ(a.pdu.ServiceChoice, 0);
     EXPECT_EQ(a.octets.substr(2, 5), Bytes({0xC4, 0x02, 0x00, 0x00, 0x87}));
     EXPECT_TRUE(a.pdu.Broadcast);
+    EXPECT_EQ(a.pdu.SourceNetwork, 0);
   }
+}
+
+TEST(DeviceBroadcasts, WhoIsOnTheVirtualNetworkIsAnsweredFromIt) {
+  DeviceStack s;
+  s.dev.SetObjectIdentifier(135);
+  s.dev.NetworkNumber = 13689;
+  ASSERT_TRUE(s.Open());
+  s.net.sent.clear();
+  TBACnetNPDU n;
+  ClearNPDU(n);
+  n.SourceAddress = kPeerMac;
+  n.DestinationNetwork = 13689;
+  n.Broadcast = true;
+  const std::string whois = Bytes({0x10, 0x08});
+  n.Length = 2;
+  std::copy(whois.begin(), whois.end(), n.Data);
+  s.net.OnReceive(&s.net, n);
+  ASSERT_EQ(s.net.sent.size(), 1u);
+  EXPECT_EQ(s.net.sent[0].pdu.SourceNetwork, 13689);
 }
 
 }  // namespace

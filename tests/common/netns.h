@@ -36,6 +36,9 @@ class TestNetwork {
   int HostCount() const { return static_cast<int>(hosts_.size()); }
   // The namespace name, for `ip netns exec`.
   std::string Name(int host) const;
+  // The namespace of the bridge that joins the hosts; its port "p<i>" carries everything host i
+  // sends and receives.
+  std::string HubName() const { return prefix_ + "hub"; }
   // "10.47.0.<host+1>".
   std::string Address(int host) const;
   // Adds another address to the host's eth0 (for example "10.47.0.200/24").

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "tests/common/host_client.h"
 #include "tests/common/netns.h"
 #include "tests/common/peer.h"
+#include "tests/common/wire_capture.h"
 
 namespace zb::e2e {
 
@@ -99,14 +101,18 @@ class ServerProcess {
 // connected driver object.
 class CommandsTest : public ::testing::Test {
  protected:
-  // hosts: the test network's host count (host 0 is the driver).
-  void StartSite(int hosts) {
+  // hosts: the test network's host count (host 0 is the driver). referee: tshark checks every
+  // frame on the wire (off for tests that send malformed frames on purpose).
+  void StartSite(int hosts, bool referee = true) {
     if (!test::PeerInstalled()) GTEST_SKIP() << "npm peer not installed (tools/setup.sh)";
     struct stat st {};
     if (stat(ServerPath().c_str(), &st) != 0)
       GTEST_SKIP() << "build the driver server first (target zelbacnet-server)";
     net_ = std::make_unique<test::TestNetwork>(hosts);
     if (!net_->ok()) GTEST_SKIP() << net_->error();
+    if (referee && test::CaptureToolsInstalled()) {
+      ASSERT_TRUE(capture_.Start(net_->HubName(), "p0"));
+    }
     const std::string tag = std::to_string(getpid());
     socket_ = "/tmp/zbe2e-" + tag + ".sock";
     log_ = "/tmp/zbe2e-" + tag + ".log";
@@ -127,6 +133,12 @@ class CommandsTest : public ::testing::Test {
       EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
       EXPECT_EQ(log.find("runtime error"), std::string::npos) << log;
       unlink(log_.c_str());
+    }
+    if (capture_.Running()) {
+      const test::CaptureSummary s = capture_.Stop();
+      EXPECT_TRUE(s.ok) << s.Text();
+      EXPECT_EQ(s.malformed, 0) << s.Text();
+      std::cout << s.Text() << "\n";
     }
     net_.reset();
   }
@@ -206,6 +218,7 @@ class CommandsTest : public ::testing::Test {
 
   platform::MessageLoop& loop_ = platform::MessageLoop::Current();
   std::unique_ptr<test::TestNetwork> net_;
+  test::WireCapture capture_;
   ServerProcess server_;
   test::HostClient host_;
   std::string socket_;

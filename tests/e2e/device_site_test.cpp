@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iostream>
 
 #include "bacnet/app/event_notification.h"
 #include "bacnet/app/last_failure.h"
@@ -12,6 +13,7 @@
 #include "device_stack.h"
 #include "tests/common/peer.h"
 #include "tests/common/udp_probe.h"
+#include "tests/common/wire_capture.h"
 
 namespace zb::bacnet::device_e2e {
 namespace {
@@ -34,6 +36,9 @@ class SiteDevice : public ::testing::Test {
     if (!test::PeerInstalled()) GTEST_SKIP() << "npm peer not installed (tools/setup.sh)";
     net_ = std::make_unique<test::TestNetwork>(2);
     if (!net_->ok()) GTEST_SKIP() << net_->error();
+    if (test::CaptureToolsInstalled()) {
+      ASSERT_TRUE(capture_.Start(net_->HubName(), "p0"));
+    }
     stack_ = std::make_unique<BIPDeviceStack>();
     // Short time-outs keep the unanswered request quick; the peer answers within milliseconds.
     stack_->dev.SetAPDUTimeout(1000);
@@ -53,6 +58,12 @@ class SiteDevice : public ::testing::Test {
     if (peer_.Running()) peer_.Send(R"({"cmd":"quit"})");
     peer_.Kill();
     stack_.reset();
+    if (capture_.Running()) {
+      const test::CaptureSummary s = capture_.Stop();
+      EXPECT_TRUE(s.ok) << s.Text();
+      EXPECT_EQ(s.malformed, 0) << s.Text();
+      std::cout << s.Text() << "\n";
+    }
     net_.reset();
   }
   // The object address the session makes from the binding.
@@ -63,6 +74,7 @@ class SiteDevice : public ::testing::Test {
   std::unique_ptr<test::TestNetwork> net_;
   std::unique_ptr<BIPDeviceStack> stack_;
   test::PeerProcess peer_;
+  test::WireCapture capture_;
   TBACnetBinding site_;
 };
 
@@ -98,8 +110,8 @@ TEST_F(SiteDevice, ReadsValuesAndAnArrayElementAndWritesWithPriority) {
   EXPECT_NE(line.find("\"priority\":10"), std::string::npos) << line;
 
   // Pre-encoded value with priority 8, then that element of the priority array.
-  const std::string value = Bytes(0x3E) + Bytes(0x44) + Real(31) + Bytes(0x3F) + Bytes(0x49) +
-                            Bytes(0x08);
+  const std::string value =
+      Bytes(0x3E) + Bytes(0x44) + Real(31) + Bytes(0x3F) + Bytes(0x49) + Bytes(0x08);
   response = 0;
   EXPECT_EQ(stack_->dev.WriteEncodedSync(Req({av, "85"}), value, response), 2);
   ASSERT_TRUE(peer_.WaitFor("\"write\"", 5000, &line)) << peer_.TranscriptText();
@@ -113,8 +125,8 @@ TEST_F(SiteDevice, ReadsValuesAndAnArrayElementAndWritesWithPriority) {
 
 TEST_F(SiteDevice, RangeReadsALogBuffer) {
   // By position: reference index 1, count 3.
-  const std::string range = Bytes(0x3E) + Bytes(0x21) + Bytes(0x01) + Bytes(0x31) + Bytes(0x03) +
-                            Bytes(0x3F);
+  const std::string range =
+      Bytes(0x3E) + Bytes(0x21) + Bytes(0x01) + Bytes(0x31) + Bytes(0x03) + Bytes(0x3F);
   int response = 0;
   Variant values;
   stack_->dev.ReadRangeSync(Req({Object(20, 1), "131", range}), response, values);

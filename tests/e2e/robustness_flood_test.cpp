@@ -107,7 +107,7 @@ class RobustnessFlood : public CommandsTest {
 };
 
 TEST_F(RobustnessFlood, MalformedAndRandomDatagrams) {
-  StartSite(3);
+  StartSite(3, false);
   if (IsSkipped()) return;
   test::PeerProcess& site = StartDevice(1, 1001);
   int o = Connect();
@@ -140,7 +140,7 @@ TEST_F(RobustnessFlood, MalformedAndRandomDatagrams) {
 }
 
 TEST_F(RobustnessFlood, WhoIsAndIAmStorms) {
-  StartSite(3);
+  StartSite(3, false);
   if (IsSkipped()) return;
   test::PeerProcess& site = StartDevice(1, 1001);
   int o = Connect();
@@ -153,14 +153,17 @@ TEST_F(RobustnessFlood, WhoIsAndIAmStorms) {
 
   // Who-Is storm: each is answered with an I-Am and nothing accumulates.
   const std::string whois("\x81\x0A\x00\x08\x01\x00\x10\x08", 8);
-  Send(*probe, 10000, 1000, [&] { return whois; }, o);
+  Send(
+      *probe, 10000, 1000, [&] { return whois; }, o);
   if (HasFatalFailure()) return;
   const long before = RssKb(pid);
   // I-Am storm of ever new devices, far more than a site has.
   unsigned instance = 100000;
-  Send(*probe, 30000, 1000, [&] { return Flood::IAm(instance++); }, o);
+  Send(
+      *probe, 30000, 1000, [&] { return Flood::IAm(instance++); }, o);
   if (HasFatalFailure()) return;
-  Send(*probe, 10000, 1000, [&] { return whois; }, o);
+  Send(
+      *probe, 10000, 1000, [&] { return whois; }, o);
   if (HasFatalFailure()) return;
   Texts status = Results(Run(o, {"COMMAND=SITESTATUS"}));
   const long after = RssKb(pid);

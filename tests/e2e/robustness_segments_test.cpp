@@ -70,8 +70,9 @@ class SegmentingDevice {
   void Handle(const std::string& d, const std::string& from, int port) {
     const std::string a = Apdu(d);
     if (a.size() >= 2 && a[0] == 0x10 && a[1] == 0x08) {  // Who-Is
-      probe_.SendTo(from, port,
-                    Unicast(std::string("\x10\x00\xC4\x02\x00\x03\xE9\x22\x05\xC4\x91\x00\x21\x63", 14)));
+      probe_.SendTo(
+          from, port,
+          Unicast(std::string("\x10\x00\xC4\x02\x00\x03\xE9\x22\x05\xC4\x91\x00\x21\x63", 14)));
       return;
     }
     if (a.size() >= 4 && (uint8_t(a[0]) >> 4) == 0 && !(a[0] & 0x08) && a[3] == 0x0C) {
@@ -81,8 +82,9 @@ class SegmentingDevice {
           uint8_t(data[5]) == 0x19 && uint8_t(data[6]) == 77 && (a[0] & 0x02)) {
         StartTransfer(invoke, data.substr(0, 7), from, port);
       } else {
-        probe_.SendTo(from, port, Unicast(std::string("\x50", 1) + char(invoke) +
-                                          std::string("\x0C\x91\x02\x91\x20", 5)));
+        probe_.SendTo(from, port,
+                      Unicast(std::string("\x50", 1) + char(invoke) +
+                              std::string("\x0C\x91\x02\x91\x20", 5)));
       }
       return;
     }
@@ -175,7 +177,7 @@ class SegmentingDevice {
 class RobustnessSegments : public CommandsTest {
  protected:
   void Start() {
-    StartSite(2);
+    StartSite(2, false);
     if (IsSkipped()) return;
     net_->In(1, [&] { probe_ = std::make_unique<test::UdpProbe>("0.0.0.0", 47808); });
     ASSERT_TRUE(probe_->ok());
@@ -210,7 +212,8 @@ TEST_F(RobustnessSegments, DeviceVanishingMidTransferFailsTheReadThenReadsWork) 
   device_->mode = Mode::Vanish;
   auto t0 = std::chrono::steady_clock::now();
   Texts t = Read();
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+  auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
   ASSERT_FALSE(t.empty());
   EXPECT_EQ(t[0], "COMMANDSTATUS=FALSE") << Join(t);
   std::printf("vanished device: read failed after %lld ms\n", static_cast<long long>(ms.count()));

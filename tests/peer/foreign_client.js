@@ -4,9 +4,12 @@
 // Prints one JSON object per line: {"event":"listening"}, {"event":"iAm",...},
 // {"event":"read","values":[...]}, {"event":"readMultiple","values":[...]},
 // {"event":"written"}, {"event":"failed","cmd":..,"message":..}. Commands, one JSON per line:
-//   {"cmd":"whoIs"}
+//   {"cmd":"whoIs"}   (optional "lowLimit"/"highLimit"; "address"/"net" to send it there)
 //   {"cmd":"read","address":"10.47.0.1:47808","type":8,"instance":135,"property":77,"index":2}
-//   {"cmd":"readMultiple","address":..,"type":8,"instance":135,"properties":[8],"maxApdu":2}
+//   {"cmd":"readMultiple","address":..,"type":8,"instance":135,"properties":[8],"maxApdu":2,
+//    "maxSegments":0}
+//   Any request may name "net" and "adr" (octets): it then goes through the address as router.
+//   {"cmd":"readMultipleSpecs","address":..,"specs":[{"type":8,"instance":1,"properties":[77]}]}
 //   {"cmd":"write","address":..,"type":8,"instance":135,"property":28,
 //    "value":{"type":7,"value":"text"},"priority":8}
 //   {"cmd":"quit"}
@@ -34,6 +37,8 @@ client.on('iAm', (msg) => {
   out({
     event: 'iAm',
     address: msg.header && msg.header.sender && msg.header.sender.address,
+    net: msg.header && msg.header.sender && msg.header.sender.net,
+    adr: msg.header && msg.header.sender && msg.header.sender.adr,
     deviceId: p.deviceId,
     maxApdu: p.maxApdu,
     segmentation: p.segmentation,
@@ -43,26 +48,40 @@ client.on('iAm', (msg) => {
 
 async function run(c) {
   const receiver = { address: c.address };
+  if (c.net !== undefined) receiver.net = c.net;
+  if (c.adr !== undefined) receiver.adr = c.adr;
   const objectId = { type: c.type, instance: c.instance };
+  // maxApdu: the max-APDU code to announce (e.g. 2 = 206 octets, so long answers come in
+  // segments); maxSegments: the max-segments code (0 = unspecified).
+  const options = {};
+  if (c.maxApdu !== undefined) options.maxApdu = c.maxApdu;
+  if (c.maxSegments !== undefined) options.maxSegments = c.maxSegments;
   if (c.cmd === 'whoIs') {
-    client.whoIs();
+    const range = {};
+    if (c.lowLimit !== undefined) range.lowLimit = c.lowLimit;
+    if (c.highLimit !== undefined) range.highLimit = c.highLimit;
+    if (c.address !== undefined) client.whoIs(receiver, range);
+    else if (Object.keys(range).length > 0) client.whoIs(range);
+    else client.whoIs();
     out({ event: 'sent', cmd: 'whoIs' });
   } else if (c.cmd === 'read') {
-    const options = c.index === undefined ? {} : { arrayIndex: c.index };
+    if (c.index !== undefined) options.arrayIndex = c.index;
     const r = await client.readProperty(receiver, objectId, c.property, options);
     out({ event: 'read', property: c.property, values: r.values });
   } else if (c.cmd === 'readMultiple') {
-    // maxApdu: the max-APDU code to announce (e.g. 2 = 206 octets, so long answers come in
-    // segments).
-    const options = c.maxApdu === undefined ? {} : { maxApdu: c.maxApdu };
     const r = await client.readPropertyMultiple(receiver, [
       { objectId, properties: c.properties.map((id) => ({ id, index: Bacnet.ASN1_ARRAY_ALL })) },
     ], options);
     out({ event: 'readMultiple', values: r.values });
+  } else if (c.cmd === 'readMultipleSpecs') {
+    const r = await client.readPropertyMultiple(receiver, c.specs.map((s) => ({
+      objectId: { type: s.type, instance: s.instance },
+      properties: s.properties.map((id) => ({ id, index: Bacnet.ASN1_ARRAY_ALL })),
+    })), options);
+    out({ event: 'readMultiple', values: r.values });
   } else if (c.cmd === 'write') {
-    await client.writeProperty(receiver, objectId, c.property, [c.value], {
-      priority: c.priority,
-    });
+    options.priority = c.priority;
+    await client.writeProperty(receiver, objectId, c.property, [c.value], options);
     out({ event: 'written', property: c.property });
   } else if (c.cmd === 'quit') {
     client.close();

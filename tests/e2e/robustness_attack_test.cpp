@@ -114,7 +114,7 @@ class RobustnessAttack : public CommandsTest {
 
   // The site (device 1001 in host 1), the server connected to it, and the attacker in host 2.
   bool Begin(const std::string& apdu_timeout = "1000") {
-    StartSite(3);
+    StartSite(3, false);
     if (IsSkipped() || HasFatalFailure()) return false;
     test::PeerProcess& site = StartDevice(1, 1001);
     o_ = host_.Create();

@@ -1,6 +1,8 @@
 #include "platform/message_loop.h"
 
 #include <poll.h>
+#include <sys/epoll.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -24,9 +26,11 @@ int64_t SystemClock::NowMs() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-MessageLoop::MessageLoop() : clock_(&system_clock_) {}
+MessageLoop::MessageLoop() : clock_(&system_clock_), epoll_fd_(::epoll_create1(EPOLL_CLOEXEC)) {}
 
-MessageLoop::~MessageLoop() = default;
+MessageLoop::~MessageLoop() {
+  if (epoll_fd_ >= 0) ::close(epoll_fd_);
+}
 
 MessageLoop& MessageLoop::Current() {
   static MessageLoop loop;
@@ -43,23 +47,85 @@ void MessageLoop::SetClock(Clock* clock) {
 int MessageLoop::Watch(int fd, short events, FdHandler handler) {
   int id = next_watch_id_++;
   auto w = std::make_shared<WatchEntry>();
+  w->id = id;
   w->fd = fd;
   w->events = events;
   w->handler = std::move(handler);
+  FdEntry& e = fds_[fd];
+  e.synthetic = 0;
+  e.renew = true;
+  e.watches.push_back(w);
   watches_[id] = std::move(w);
+  MarkDirty(fd);
   return id;
 }
 
 void MessageLoop::SetEvents(int watch_id, short events) {
   auto it = watches_.find(watch_id);
-  if (it != watches_.end()) it->second->events = events;
+  if (it == watches_.end()) return;
+  it->second->events = events;
+  MarkDirty(it->second->fd);
 }
 
 void MessageLoop::Unwatch(int watch_id) {
   auto it = watches_.find(watch_id);
   if (it == watches_.end()) return;
   it->second->alive = false;  // a dispatch in progress holds its own reference
+  MarkDirty(it->second->fd);
   watches_.erase(it);
+}
+
+void MessageLoop::MarkDirty(int fd) { dirty_fds_.push_back(fd); }
+
+void MessageLoop::SyncInterest() {
+  std::vector<int> dirty;
+  dirty.swap(dirty_fds_);
+  for (int fd : dirty) {
+    auto it = fds_.find(fd);
+    if (it == fds_.end()) continue;
+    FdEntry& e = it->second;
+    auto& ws = e.watches;
+    ws.erase(std::remove_if(ws.begin(), ws.end(), [](const auto& w) { return !w->alive; }),
+             ws.end());
+    uint32_t want = 0;
+    for (const auto& w : ws)
+      if (!w->busy) want |= static_cast<uint16_t>(w->events);
+    if (ws.empty()) {
+      if (e.in_kernel) ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, fd, nullptr);
+      fds_.erase(it);
+      continue;
+    }
+    if (e.synthetic) continue;
+    if (!e.renew && want == e.registered && (e.in_kernel || want == 0)) continue;
+    if (e.renew) e.in_kernel = false;
+    e.renew = false;
+    if (want == 0) {
+      // Removed rather than muted: a muted descriptor would still report errors and hang-ups
+      // and wake every wait while its busy handler runs.
+      ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, fd, nullptr);
+      e.in_kernel = false;
+      e.registered = 0;
+      continue;
+    }
+    epoll_event ev{};
+    ev.events = want;
+    ev.data.fd = fd;
+    int r = ::epoll_ctl(epoll_fd_, e.in_kernel ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &ev);
+    // The kernel drops a descriptor that was closed; its number may be back as another file.
+    if (r < 0 && errno == ENOENT) r = ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev);
+    if (r < 0 && errno == EEXIST) r = ::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, fd, &ev);
+    if (r == 0) {
+      e.in_kernel = true;
+      e.registered = want;
+    } else if (errno == EPERM) {
+      // A plain file: always ready, as poll() reports it.
+      e.in_kernel = false;
+      e.synthetic = static_cast<short>(want & (POLLIN | POLLOUT));
+    } else {
+      e.in_kernel = false;
+      e.synthetic = POLLNVAL;
+    }
+  }
 }
 
 void MessageLoop::Post(Message message) { posted_.emplace_back(++post_seq_, std::move(message)); }
@@ -97,35 +163,57 @@ bool MessageLoop::DispatchPosted() {
 }
 
 bool MessageLoop::DispatchFds(int timeout_ms) {
-  std::vector<pollfd> fds;
-  std::vector<std::shared_ptr<WatchEntry>> entries;
-  std::vector<uint64_t> serials;
-  for (auto& [id, w] : watches_) {
-    if (!w->alive || w->busy || w->events == 0) continue;
-    fds.push_back({w->fd, w->events, 0});
-    entries.push_back(w);
-    serials.push_back(w->serial);
-  }
-  int r = ::poll(fds.empty() ? nullptr : fds.data(), fds.size(), timeout_ms);
+  SyncInterest();
+  struct Ready {
+    std::shared_ptr<WatchEntry> w;
+    uint64_t serial;
+    short revents;
+  };
+  std::vector<Ready> ready;
+  auto collect = [&](FdEntry& e, short revents) {
+    for (auto& w : e.watches) {
+      if (!w->alive || w->busy || w->events == 0) continue;
+      short mine = static_cast<short>(revents & (w->events | POLLERR | POLLHUP | POLLNVAL));
+      if (mine) ready.push_back({w, w->serial, mine});
+    }
+  };
+  for (auto& [fd, e] : fds_)
+    if (e.synthetic) collect(e, e.synthetic);
+  if (!ready.empty()) timeout_ms = 0;
+  epoll_event events[64];
+  int r = ::epoll_wait(epoll_fd_, events, 64, timeout_ms);
   interrupted_ = r < 0 && errno == EINTR;
-  if (r <= 0) return false;
+  for (int i = 0; i < r; ++i) {
+    auto it = fds_.find(events[i].data.fd);
+    if (it != fds_.end()) collect(it->second, static_cast<short>(events[i].events));
+  }
+  // In the order the watches were made, whatever order the kernel reports them in.
+  std::sort(ready.begin(), ready.end(),
+            [](const Ready& a, const Ready& b) { return a.w->id < b.w->id; });
   bool any = false;
-  for (size_t i = 0; i < fds.size(); ++i) {
-    short revents = fds[i].revents;
-    auto& w = entries[i];
-    // Skip watches removed, busy or already served (by a nested loop) since the poll: their
+  for (Ready& x : ready) {
+    auto& w = x.w;
+    // Skip watches removed, busy or already served (by a nested loop) since the wait: their
     // readiness is stale.
-    if (revents == 0 || !w->alive || w->busy || w->serial != serials[i]) continue;
+    if (!w->alive || w->busy || w->serial != x.serial) continue;
     // A descriptor closed without Unwatch would report POLLNVAL forever and make every wait
     // return at once: deliver it once and mute the watch.
-    if (revents & POLLNVAL) w->events = 0;
+    if (x.revents & POLLNVAL) w->events = 0;
     ++w->serial;
     any = true;
     struct Busy {
+      MessageLoop& loop;
       WatchEntry& e;
-      explicit Busy(WatchEntry& x) : e(x) { e.busy = true; }
-      ~Busy() { e.busy = false; }
-    } busy(*w);
+      Busy(MessageLoop& l, WatchEntry& x) : loop(l), e(x) {
+        e.busy = true;
+        loop.MarkDirty(e.fd);
+      }
+      ~Busy() {
+        e.busy = false;
+        loop.MarkDirty(e.fd);
+      }
+    } busy(*this, *w);
+    const short revents = x.revents;
     RunHandler([&] { w->handler(w->fd, revents); });
   }
   return any;

@@ -45,20 +45,23 @@ TWorkerOutcome TCommandWorkers::GetAlarms() {
   return o;
 }
 
-bool TCommandWorkers::DriverAckAlarm(const Variant& params, Variant& result) {
-  if (f_.Offline) return false;
+Task<bool> TCommandWorkers::DriverAckAlarm(const Variant& params, Variant& result) {
+  if (f_.Offline) co_return false;
   result = Variant::MakeList({Variant(""), Variant("")});
   try {
     std::string reference, user;
-    if (!FindParam(params, "BND", reference) || !FindParam(params, "USERNAME", user)) return false;
+    if (!FindParam(params, "BND", reference) || !FindParam(params, "USERNAME", user))
+      co_return false;
     TAckReference r;
-    if (!ParseAckReference(reference, r)) return false;
-    return bacnet::AcknowledgeAlarm(f_.BACnetDevice1, r.ProcessIdentifier, r.EventObjectType,
-                                    r.EventInstance, r.ToState, r.TimeStamp, r.Network, r.Address,
-                                    user);
+    if (!ParseAckReference(reference, r)) co_return false;
+    const bacnet::TBACnetPDU pdu = bacnet::AcknowledgeAlarmPDU(
+        f_.BACnetDevice1, r.ProcessIdentifier, r.EventObjectType, r.EventInstance, r.ToState,
+        r.TimeStamp, r.Network, r.Address, user);
+    const bacnet::TBACnetDevice::TAnswer a = co_await Answer(f_.BACnetDevice1.SendPDU(pdu));
+    co_return a.Response == bacnet::kResponseSimpleAck;
   } catch (...) {
-    return false;
   }
+  co_return false;
 }
 
 }  // namespace zb

@@ -96,6 +96,9 @@ TBACnetForm::TBACnetForm(platform::Form* parent, platform::MessageLoop& loop)
 }
 
 TBACnetForm::~TBACnetForm() {
+  // A worker suspended on this session's device goes first, while that device still exists.
+  worker_.Reset();
+  *alive_ = false;
   // Clients still holding this session forget it instead of keeping a dangling reference.
   std::vector<TSessionClient*> users = std::move(users_);
   users_.clear();
@@ -169,7 +172,51 @@ bool TBACnetForm::StartCommand(TSessionClient* driver, int kind, const Variant& 
   SetPending(kind);
   OperationState = 1;
   ErrorText.clear();
+  auto it = Workers.find(kind);
+  if (it != Workers.end() && it->second.Suspends()) {
+    // Started from the loop at once rather than on the next tick; the queue rules are the
+    // same, since only a pending command with no worker running is started.
+    loop_.Post([this, alive = std::weak_ptr<bool>(alive_)] {
+      if (alive.lock()) StartWorker();
+    });
+  }
   return true;
+}
+
+void TBACnetForm::StartWorker() {
+  // The same rule as the tick's: one worker at a time, none during a line set-up.
+  if (PendingCommand == 0 || RunningOperation != 0 || connect_operation_ != 0) return;
+  auto it = Workers.find(PendingCommand);
+  if (it == Workers.end() || !it->second.Suspends()) return;
+  const int operation = BeginCommand();
+  worker_ = it->second.Start(*this);
+  if (!worker_.Valid()) {
+    FinishCommand(false);
+    return;
+  }
+  starting_worker_ = true;
+  worker_.Start([this, operation] { WorkerEnded(operation); });
+  starting_worker_ = false;
+  if (worker_.Done() && worker_.Error()) std::rethrow_exception(worker_.Error());
+}
+
+void TBACnetForm::WorkerEnded(int operation) {
+  std::exception_ptr error = worker_.Error();
+  if (!error) return;
+  // A worker that lets an exception out still ends its command, as a plain one does.
+  try {
+    std::string text = "Unknown exception";
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      text = e.what();
+    } catch (...) {
+    }
+    if (RunningOperation == operation) FinishCommand(false, text);
+    // Resumed from the loop, the failure is shown by the loop's handler as a tick's would be.
+    if (!starting_worker_) loop_.Post([error] { std::rethrow_exception(error); });
+  } catch (...) {
+  }
 }
 
 void TBACnetForm::SetPending(int kind) {
@@ -392,13 +439,16 @@ void TBACnetForm::Tick() {
   // An uncollected result is dropped.
   if (ResultHoldTicks > 0 && --ResultHoldTicks == 0) Release(Owner);
 
+  BACnetDevice1.EndLostWaits();
   // A worker waits for a line set-up in progress: a disconnect must not close the line under it.
   if (PendingCommand != 0 && RunningOperation == 0 && connect_operation_ == 0) {
     auto it = Workers.find(PendingCommand);
-    if (it != Workers.end() && it->second) {
+    if (it != Workers.end() && it->second.Suspends()) {
+      StartWorker();
+    } else if (it != Workers.end() && it->second) {
       const int operation = BeginCommand();
       try {
-        it->second(*this);
+        it->second.Run(*this);
       } catch (const std::exception& e) {
         // A worker that lets an exception out still ends its command, so the queue never
         // repeats it on every tick; the driver window shows the message.

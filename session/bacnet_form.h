@@ -2,7 +2,7 @@
 // owns a complete BACnet stack, the bookkeeping of the host operation running on it (the command
 // queue the driver objects and the workers share), its point table and buffers, and its views.
 //
-// Workers: the session tick runs Workers[PendingCommand]. The table starts as DefaultWorkers()
+// Workers: Workers[PendingCommand] runs the queued command. The table starts as DefaultWorkers()
 // (session/command_workers.cpp); each family of commands has its own file of workers.
 #pragma once
 
@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "bacnet/app/application.h"
@@ -20,6 +21,7 @@
 #include "bacnet/link/data_link_ptp.h"
 #include "bacnet/net/network.h"
 #include "platform/message_loop.h"
+#include "platform/task.h"
 #include "platform/variant.h"
 #include "platform/window.h"
 #include "session/connection_info.h"
@@ -41,7 +43,35 @@ class TSessionClient {
   virtual void SessionGone(TBACnetForm* session) = 0;
 };
 
-using TCommandWorker = std::function<void(TBACnetForm& session)>;
+// A command's worker. A suspending worker is a coroutine: it starts as soon as its command is
+// queued (a posted message) and is resumed by its answers, so it never holds up a tick. A plain
+// one runs to its end inside the session tick, where the driver's timer keeps ticks from nesting.
+class TCommandWorker {
+ public:
+  using Runner = std::function<void(TBACnetForm& session)>;
+  using Starter = std::function<platform::Task<>(TBACnetForm& session)>;
+
+  TCommandWorker() = default;
+  TCommandWorker(std::nullptr_t) {}
+  template <typename F,
+            typename = std::enable_if_t<std::is_invocable_v<F&, TBACnetForm&> &&
+                                        !std::is_same_v<std::decay_t<F>, TCommandWorker>>>
+  TCommandWorker(F f) : run_(std::move(f)) {}
+  static TCommandWorker Suspending(Starter start) {
+    TCommandWorker w;
+    w.start_ = std::move(start);
+    return w;
+  }
+
+  explicit operator bool() const { return run_ || start_; }
+  bool Suspends() const { return bool(start_); }
+  void Run(TBACnetForm& session) const { run_(session); }
+  platform::Task<> Start(TBACnetForm& session) const { return start_(session); }
+
+ private:
+  Runner run_;
+  Starter start_;
+};
 // Kind → worker for every queued command kind (2 and the kinds with a progress text).
 std::map<int, TCommandWorker> DefaultWorkers();
 
@@ -132,8 +162,11 @@ class TBACnetForm : public platform::Form {
   // queued over a command that lost its owner stays queued.
   void EndCommand();
 
-  // The session tick (every ProcessTimer tick of the driver window).
+  // The session tick (every ProcessTimer tick of the driver window). It starts the queued
+  // command's worker when nothing has yet, and never waits for a suspending one.
   void Tick();
+  // A suspending worker has started and not yet ended.
+  bool WorkerSuspended() const { return worker_.Valid() && !worker_.Done(); }
   // The one entry through which every layer logs (channel 0 trace, 1..3 log).
   void LogLine(void* sender, const std::string& text, int channel);
   // The buttons.
@@ -163,6 +196,10 @@ class TBACnetForm : public platform::Form {
   // The PTP line is open and its connection is up (what a repeated connect may keep).
   bool PTPLineUp();
   void Discovery(const char* whoisLog);
+  // Starts the pending command's suspending worker unless one runs; a failure it ends with
+  // comes out of here when it ended at once.
+  void StartWorker();
+  void WorkerEnded(int operation);
 
   int NewOperation(TSessionClient* owner);
 
@@ -173,6 +210,9 @@ class TBACnetForm : public platform::Form {
   // The connect whose outcome a line set-up in progress reports (0: none in progress). A connect
   // arriving meanwhile takes this over instead of opening the line a second time.
   int connect_operation_ = 0;
+  platform::Task<> worker_;
+  bool starting_worker_ = false;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 // Longest line a session view keeps; longer ones are cut and end in "... (N characters)".

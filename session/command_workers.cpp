@@ -6,52 +6,59 @@ namespace zb {
 
 std::map<int, TCommandWorker> DefaultWorkers() {
   std::map<int, TCommandWorker> w;
+  // Disconnect may wait on a PTP hang-up inside the tick; it runs there to its end.
   w[kCommandDisconnect] = [](TBACnetForm& f) { f.RunDisconnect(); };
   for (int kind :
        {kCommandSiteTime, kCommandSiteStatus, kCommandPointVerify, kCommandGetData,
         kCommandSendPointsList, kCommandGetPointsList, kCommandPointModify,
         kCommandPointGetDisabled, kCommandPointGetValue, kCommandGetAlarms, kCommandGetTrendData})
-    w[kind] = [kind](TBACnetForm& f) { TCommandWorkers(f).RunAndFinish(kind); };
+    w[kind] =
+        TCommandWorker::Suspending([kind](TBACnetForm& f) { return RunCommandWorker(f, kind); });
   return w;
 }
 
-TWorkerOutcome TCommandWorkers::Run(int kind) {
+Task<> RunCommandWorker(TBACnetForm& session, int kind) {
+  TCommandWorkers workers(session);
+  co_await workers.RunAndFinish(kind);
+}
+
+Task<TWorkerOutcome> TCommandWorkers::Run(int kind) {
   const Variant params = f_.CommandParams;
   switch (kind) {
     case kCommandSiteTime:
-      return SiteTime();
+      co_return co_await SiteTime();
     case kCommandSiteStatus:
-      return SiteStatus();
+      co_return SiteStatus();
     case kCommandPointVerify:
-      return PointVerify(params);
+      co_return PointVerify(params);
     case kCommandGetData:
-      return GetData(params);
+      co_return co_await GetData(params);
     case kCommandSendPointsList: {
       TSessionClient* owner = f_.CommandOwner();
-      return SendPointsList(params, owner ? &owner->PointNames : nullptr);
+      co_return SendPointsList(params, owner ? &owner->PointNames : nullptr);
     }
     case kCommandGetPointsList:
-      return GetPointsList();
+      co_return GetPointsList();
     case kCommandPointModify:
-      return PointModify(params);
+      co_return co_await PointModify(params);
     case kCommandPointGetDisabled:
-      return PointGetDisabled(params);
+      co_return co_await PointGetDisabled(params);
     case kCommandPointGetValue:
-      return PointGetValue(params);
+      co_return co_await PointGetValue(params);
     case kCommandGetAlarms:
-      return GetAlarms();
+      co_return GetAlarms();
     case kCommandGetTrendData:
-      return GetTrendData(params);
+      co_return co_await GetTrendData(params);
     default: {
       TWorkerOutcome o;
       o.OperationState = 3;
-      return o;
+      co_return o;
     }
   }
 }
 
-void TCommandWorkers::RunAndFinish(int kind) {
-  TWorkerOutcome o = Run(kind);
+Task<> TCommandWorkers::RunAndFinish(int kind) {
+  TWorkerOutcome o = co_await Run(kind);
   if (f_.CommandCurrent()) {
     if (o.ErrorTextSet) f_.SetError(o.ErrorText);
     f_.OperationState = o.OperationState;
@@ -61,13 +68,19 @@ void TCommandWorkers::RunAndFinish(int kind) {
   f_.EndCommand();
 }
 
-int TCommandWorkers::Read(const std::string& address, int property, Variant& values, int index) {
+Task<bacnet::TBACnetDevice::TAnswer> TCommandWorkers::Answer(int handle) {
+  co_return co_await f_.BACnetDevice1.Answer(handle);
+}
+
+Task<int> TCommandWorkers::Read(const std::string& address, int property, Variant& values,
+                                int index) {
   std::vector<Variant> items{Variant(address), Variant(std::to_string(property))};
   if (index >= 0) items.emplace_back(std::to_string(index));
-  int response = 0;
   values = Variant();
-  f_.BACnetDevice1.ReadSync(Variant::MakeList(std::move(items)), response, values);
-  return response;
+  bacnet::TBACnetDevice::TAnswer a =
+      co_await Answer(f_.BACnetDevice1.RequestRead(Variant::MakeList(std::move(items))));
+  values = std::move(a.Values);
+  co_return a.Response;
 }
 
 bool InstallPointList(TBACnetForm& session, TSessionClient* caller, const Variant& params) {

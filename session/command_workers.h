@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bacnet/app/pdu.h"
+#include "platform/task.h"
 #include "platform/variant.h"
 #include "session/bacnet_form.h"
 #include "session/command_kinds.h"
@@ -31,38 +32,49 @@ struct TPointModifyPlan {
 };
 TPointModifyPlan PlanPointModify(std::string_view point);
 
-// The workers, each run to its end inside the session tick (waiting for BACnet answers there).
+template <typename T = void>
+using Task = platform::Task<T>;
+
+// The workers. Each is a coroutine that suspends while it waits for a BACnet answer, so the
+// session tick that starts it returns at once and other sessions run meanwhile. Nothing a worker
+// holds across a wait may point into the session's queue state (Owner may leave meanwhile).
 class TCommandWorkers {
  public:
   explicit TCommandWorkers(TBACnetForm& session) : f_(session) {}
 
-  TWorkerOutcome Run(int kind);
+  Task<TWorkerOutcome> Run(int kind);
   // Run, then finish the session's command with the outcome.
-  void RunAndFinish(int kind);
+  Task<> RunAndFinish(int kind);
 
   TWorkerOutcome PointVerify(const Variant& params);
   TWorkerOutcome SendPointsList(const Variant& params, std::vector<std::string>* pointNames);
   TWorkerOutcome GetPointsList();
-  TWorkerOutcome PointModify(const Variant& params);
-  TWorkerOutcome PointGetDisabled(const Variant& params);
-  TWorkerOutcome PointGetValue(const Variant& params);
-  TWorkerOutcome SiteTime();
+  Task<TWorkerOutcome> PointModify(const Variant& params);
+  Task<TWorkerOutcome> PointGetDisabled(const Variant& params);
+  Task<TWorkerOutcome> PointGetValue(const Variant& params);
+  Task<TWorkerOutcome> SiteTime();
   TWorkerOutcome SiteStatus();
-  TWorkerOutcome GetData(const Variant& params);
+  Task<TWorkerOutcome> GetData(const Variant& params);
   TWorkerOutcome GetAlarms();
-  TWorkerOutcome GetTrendData(const Variant& params);
+  Task<TWorkerOutcome> GetTrendData(const Variant& params);
 
  private:
-  // ReadSync of [address, property] (and index when >= 0); the response code.
-  int Read(const std::string& address, int property, Variant& values, int index = -1);
-  bool DriverGetPointsList(Variant& result);
-  bool DriverGetVendorInfo(const Variant& params, Variant& result);
-  bool DriverReadProperties(const Variant& params, Variant& result);
-  bool DriverWriteProperties(const Variant& params, Variant& result);
-  bool DriverAckAlarm(const Variant& params, Variant& result);
+  // A read of [address, property] (and index when >= 0); the response code, 0 when nothing
+  // could be sent.
+  Task<int> Read(const std::string& address, int property, Variant& values, int index = -1);
+  // A confirmed request already sent (handle from RequestXxx / SendPDU), answered.
+  Task<bacnet::TBACnetDevice::TAnswer> Answer(int handle);
+  Task<bool> DriverGetPointsList(Variant& result);
+  Task<bool> DriverGetVendorInfo(const Variant& params, Variant& result);
+  Task<bool> DriverReadProperties(const Variant& params, Variant& result);
+  Task<bool> DriverWriteProperties(const Variant& params, Variant& result);
+  Task<bool> DriverAckAlarm(const Variant& params, Variant& result);
 
   TBACnetForm& f_;
 };
+
+// The worker coroutine of a queued kind (what DefaultWorkers' entries start).
+Task<> RunCommandWorker(TBACnetForm& session, int kind);
 
 // SENDPOINTSLIST through ExecuteImmediate: the session's table rebuilt from the caller's list.
 bool InstallPointList(TBACnetForm& session, TSessionClient* caller, const Variant& params);

@@ -48,7 +48,7 @@ std::vector<int> PropertyList(const Variant& params) {
 
 }  // namespace
 
-TWorkerOutcome TCommandWorkers::GetData(const Variant& params) {
+Task<TWorkerOutcome> TCommandWorkers::GetData(const Variant& params) {
   TWorkerOutcome o;
   o.CommandResult = EmptyTexts(4);
   std::string command;
@@ -59,23 +59,23 @@ TWorkerOutcome TCommandWorkers::GetData(const Variant& params) {
   command = UpperCase(command);
   bool ok = false;
   if (command == "GETPOINTSLIST")
-    ok = DriverGetPointsList(o.CommandResult);
+    ok = co_await DriverGetPointsList(o.CommandResult);
   else if (command == "GETVENDORINFO")
-    ok = DriverGetVendorInfo(params, o.CommandResult);
+    ok = co_await DriverGetVendorInfo(params, o.CommandResult);
   else if (command == "READPROPERTIES")
-    ok = DriverReadProperties(params, o.CommandResult);
+    ok = co_await DriverReadProperties(params, o.CommandResult);
   else if (command == "WRITEPROPERTIES")
-    ok = DriverWriteProperties(params, o.CommandResult);
+    ok = co_await DriverWriteProperties(params, o.CommandResult);
   else if (command == "ACKALARM") {
-    ok = DriverAckAlarm(params, o.CommandResult);
+    ok = co_await DriverAckAlarm(params, o.CommandResult);
     o.ErrorTextSet = true;
     if (!ok) o.ErrorText = "Could not acknowledge the alarm.";
   }
   o.OperationState = ok ? 2 : 3;
-  return o;
+  co_return o;
 }
 
-bool TCommandWorkers::DriverGetPointsList(Variant& result) {
+Task<bool> TCommandWorkers::DriverGetPointsList(Variant& result) {
   // The trailing element with the text read last is not reproduced: a host that takes every
   // element for an object would list a bogus one.
   Variant list = Variant::MakeArray(0, -1);
@@ -86,7 +86,7 @@ bool TCommandWorkers::DriverGetPointsList(Variant& result) {
             bacnet::FormatObjectAddress(8, b.Instance, b.Network, b.Address.view());
         Variant values;
         std::string text;
-        if (Read(device, 76, values, 0) != bacnet::kResponseComplexAck ||
+        if (co_await Read(device, 76, values, 0) != bacnet::kResponseComplexAck ||
             !AnswerItemText(values, 4, text))
           continue;
         const int count = TextToInt(text);
@@ -94,7 +94,7 @@ bool TCommandWorkers::DriverGetPointsList(Variant& result) {
         // otherwise cost one failed read (up to a full retry cycle) per missing entry.
         int failed_in_a_row = 0;
         for (int j = 1; j <= count && failed_in_a_row < kObjectListFailuresToStop; ++j) {
-          if (Read(device, 76, values, j) != bacnet::kResponseComplexAck) {
+          if (co_await Read(device, 76, values, j) != bacnet::kResponseComplexAck) {
             ++failed_in_a_row;
             continue;
           }
@@ -112,12 +112,12 @@ bool TCommandWorkers::DriverGetPointsList(Variant& result) {
           a.PropertyID = -1;
           a.ShortForm = false;
           const std::string address = bacnet::FormatPointAddress(a);
-          if (Read(address, 77, values) != bacnet::kResponseComplexAck) continue;
+          if (co_await Read(address, 77, values) != bacnet::kResponseComplexAck) continue;
           const std::string name = bacnet::FindTaggedValue(values, bacnet::kElementApplication,
                                                            bacnet::kAppTagCharacterString, "\x03");
           std::string units;
           if (type >= 0 && type <= 2) {
-            if (Read(address, 117, values) == bacnet::kResponseComplexAck) {
+            if (co_await Read(address, 117, values) == bacnet::kResponseComplexAck) {
               int index = 0;
               std::string e = bacnet::FindTaggedValue(values, bacnet::kElementApplication,
                                                       bacnet::kAppTagEnumerated, "\x03", index);
@@ -125,15 +125,15 @@ bool TCommandWorkers::DriverGetPointsList(Variant& result) {
             }
           } else if (type == 12) {
             std::string e;
-            if (Read(address, 82, values) == bacnet::kResponseComplexAck &&
+            if (co_await Read(address, 82, values) == bacnet::kResponseComplexAck &&
                 AnswerItemText(values, 3, e))
               units = UnitsText(TextToInt(e));
           } else if (type >= 3 && type <= 5) {
             std::string inactive = "Off", active = "On", t;
-            if (Read(address, 46, values) == bacnet::kResponseComplexAck &&
+            if (co_await Read(address, 46, values) == bacnet::kResponseComplexAck &&
                 AnswerItemText(values, 3, t))
               inactive = t;
-            if (Read(address, 4, values) == bacnet::kResponseComplexAck &&
+            if (co_await Read(address, 4, values) == bacnet::kResponseComplexAck &&
                 AnswerItemText(values, 3, t))
               active = t;
             units = inactive + "/" + active;
@@ -145,19 +145,19 @@ bool TCommandWorkers::DriverGetPointsList(Variant& result) {
       }
     }
   } catch (...) {
-    return false;
+    co_return false;
   }
   result = list;
-  return true;
+  co_return true;
 }
 
-bool TCommandWorkers::DriverGetVendorInfo(const Variant& params, Variant& result) {
+Task<bool> TCommandWorkers::DriverGetVendorInfo(const Variant& params, Variant& result) {
   try {
     std::string text;
     FindParam(params, "POINTADDRESS", text);
     if (text.empty()) {
       result = EmptyTexts(2);
-      return true;
+      co_return true;
     }
     bacnet::TBACnetPointAddress a;
     bacnet::ParsePointAddress(text, a);
@@ -177,10 +177,10 @@ bool TCommandWorkers::DriverGetVendorInfo(const Variant& params, Variant& result
     } else {
       Variant values;
       std::string vendor;
-      if (Read(text, 120, values) == bacnet::kResponseComplexAck &&
+      if (co_await Read(text, 120, values) == bacnet::kResponseComplexAck &&
           AnswerItemText(values, 3, vendor)) {
         std::string model;
-        if (Read(text, 70, values) != bacnet::kResponseComplexAck ||
+        if (co_await Read(text, 70, values) != bacnet::kResponseComplexAck ||
             !AnswerItemText(values, 3, model))
           model.clear();
         std::replace(model.begin(), model.end(), '~', ' ');
@@ -191,7 +191,7 @@ bool TCommandWorkers::DriverGetVendorInfo(const Variant& params, Variant& result
     }
     if (entry.empty()) {
       result = EmptyTexts(2);
-      return true;
+      co_return true;
     }
     const std::string vendorId = TextBefore(entry, "~");
     const size_t first = entry.find('~');
@@ -199,14 +199,14 @@ bool TCommandWorkers::DriverGetVendorInfo(const Variant& params, Variant& result
     const std::string model = entry.substr(first + 1, second - first - 1);
     result = Variant::MakeList({Variant("VENDORID=" + std::to_string(TextToInt(vendorId))),
                                 Variant("MODELNAME=" + model)});
-    return true;
+    co_return true;
   } catch (...) {
-    return false;
   }
+  co_return false;
 }
 
-bool TCommandWorkers::DriverReadProperties(const Variant& params, Variant& result) {
-  if (f_.Offline) return true;
+Task<bool> TCommandWorkers::DriverReadProperties(const Variant& params, Variant& result) {
+  if (f_.Offline) co_return true;
   try {
     std::string point;
     FindParam(params, "POINTADDRESS", point);
@@ -214,10 +214,11 @@ bool TCommandWorkers::DriverReadProperties(const Variant& params, Variant& resul
     const std::vector<int> props = PropertyList(params);
     result = EmptyTexts(int(props.size()) + 1);
     for (size_t i = 0; i < props.size(); ++i) {
-      int response = 0;
-      std::string data;
-      f_.BACnetDevice1.ReadSyncData(
-          Variant::MakeList({Variant(address), Variant(std::to_string(props[i]))}), response, data);
+      const int handle = f_.BACnetDevice1.RequestRead(
+          Variant::MakeList({Variant(address), Variant(std::to_string(props[i]))}));
+      bacnet::TBACnetDevice::TAnswer a = co_await Answer(handle);
+      const int response = a.Response;
+      const std::string& data = a.Data;
       const std::string name = "PROP" + std::to_string(props[i]) + "=";
       result[int(i)] = response == bacnet::kResponseComplexAck
                            ? Variant(name + BytesToHex(data))
@@ -226,11 +227,11 @@ bool TCommandWorkers::DriverReadProperties(const Variant& params, Variant& resul
   } catch (...) {
     result = EmptyTexts(2);
   }
-  return true;
+  co_return true;
 }
 
-bool TCommandWorkers::DriverWriteProperties(const Variant& params, Variant& result) {
-  if (f_.Offline) return true;
+Task<bool> TCommandWorkers::DriverWriteProperties(const Variant& params, Variant& result) {
+  if (f_.Offline) co_return true;
   try {
     std::string point;
     FindParam(params, "POINTADDRESS", point);
@@ -240,10 +241,12 @@ bool TCommandWorkers::DriverWriteProperties(const Variant& params, Variant& resu
     for (size_t i = 0; i < props.size(); ++i) {
       std::string hex;
       FindParam(params, "DATA" + std::to_string(i), hex);
-      int response = 0;
-      f_.BACnetDevice1.WriteEncodedSync(
-          Variant::MakeList({Variant(address), Variant(std::to_string(props[i]))}), HexToBytes(hex),
-          response);
+      const int handle = f_.BACnetDevice1.RequestWriteEncoded(
+          Variant::MakeList({Variant(address), Variant(std::to_string(props[i]))}),
+          HexToBytes(hex));
+      // Nothing sent counts as an error answer.
+      const int response =
+          handle > 0 ? (co_await Answer(handle)).Response : int(bacnet::kResponseError);
       result[int(i)] = response == bacnet::kResponseSimpleAck
                            ? Variant("RESULT" + std::to_string(props[i]) + "=")
                            : Variant("RESULT" + std::to_string(i) + "=" + bacnet::LastErrorText());
@@ -251,7 +254,7 @@ bool TCommandWorkers::DriverWriteProperties(const Variant& params, Variant& resu
   } catch (...) {
     result = EmptyTexts(2);
   }
-  return true;
+  co_return true;
 }
 
 }  // namespace zb

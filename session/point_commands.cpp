@@ -90,67 +90,65 @@ TWorkerOutcome TCommandWorkers::GetPointsList() {
   return o;
 }
 
-TWorkerOutcome TCommandWorkers::PointGetValue(const Variant& params) {
+Task<TWorkerOutcome> TCommandWorkers::PointGetValue(const Variant& params) {
   try {
     std::string point;
-    if (f_.Offline || !FindParam(params, "POINT", point)) return Failed(kCouldNotRead);
+    if (f_.Offline || !FindParam(params, "POINT", point)) co_return Failed(kCouldNotRead);
     const std::string address = BraceGroup(point, 2);
     Variant values;
     std::string text;
-    if (Read(address, PropertyOf(address), values) == bacnet::kResponseComplexAck &&
+    if (co_await Read(address, PropertyOf(address), values) == bacnet::kResponseComplexAck &&
         AnswerItemText(values, 3, text)) {
       TWorkerOutcome o;
       o.ErrorTextSet = true;
       o.CommandResult = Variant::MakeList({Variant(MakeParam("VALUE", text)), Variant("")});
-      return o;
+      co_return o;
     }
   } catch (...) {
   }
-  return Failed(kCouldNotRead);
+  co_return Failed(kCouldNotRead);
 }
 
-TWorkerOutcome TCommandWorkers::PointGetDisabled(const Variant& params) {
+Task<TWorkerOutcome> TCommandWorkers::PointGetDisabled(const Variant& params) {
   try {
     std::string point;
-    if (f_.Offline || !FindParam(params, "POINT", point)) return Failed(kCouldNotModify);
+    if (f_.Offline || !FindParam(params, "POINT", point)) co_return Failed(kCouldNotModify);
     const std::string address = BraceGroup(point, 2);
     Variant values;
     std::string text;
-    if (Read(address, 81, values) == bacnet::kResponseComplexAck &&
+    if (co_await Read(address, 81, values) == bacnet::kResponseComplexAck &&
         AnswerItemText(values, 3, text)) {
       TWorkerOutcome o;
       o.ErrorTextSet = true;
       o.CommandResult =
           Variant::MakeList({Variant(MakeBoolParam("DISABLED", TextToBool(text))), Variant("")});
-      return o;
+      co_return o;
     }
   } catch (...) {
   }
-  return Failed(kCouldNotModify);
+  co_return Failed(kCouldNotModify);
 }
 
-TWorkerOutcome TCommandWorkers::PointModify(const Variant& params) {
+Task<TWorkerOutcome> TCommandWorkers::PointModify(const Variant& params) {
   try {
     std::string point;
-    if (f_.Offline || !FindParam(params, "POINT", point)) return Failed(kCouldNotModify);
+    if (f_.Offline || !FindParam(params, "POINT", point)) co_return Failed(kCouldNotModify);
     TPointModifyPlan plan = PlanPointModify(point);
     bool ok = false;
     if (plan.OutOfService >= 0) {
-      int response = 0;
-      f_.BACnetDevice1.WriteSync(Variant::MakeList({Variant(plan.Address), Variant("81"),
-                                                    Variant(plan.OutOfService == 1)}),
-                                 response);
+      const int handle = f_.BACnetDevice1.RequestWrite(Variant::MakeList(
+          {Variant(plan.Address), Variant("81"), Variant(plan.OutOfService == 1)}));
+      const int response = (co_await Answer(handle)).Response;
       ok = response == bacnet::kResponseSimpleAck;
     }
     if (plan.ValueRequested) {
       std::string value = plan.Value;
       if (!value.empty() && value.front() == '"') value.erase(0, 1);
       if (!value.empty() && value.back() == '"') value.pop_back();
-      int response = 0;
-      f_.BACnetDevice1.WriteSync(
+      const int handle = f_.BACnetDevice1.RequestWrite(
           Variant::MakeList({Variant(plan.Address),
-                             Variant(std::to_string(PropertyOf(plan.Address))), Variant(value)}),
-          response);
+                             Variant(std::to_string(PropertyOf(plan.Address))), Variant(value)}));
+      const int response = (co_await Answer(handle)).Response;
       if (response == bacnet::kResponseSimpleAck) {
         f_.Points.StorePointValue(plan.Address, value);
         ok = true;
@@ -159,11 +157,11 @@ TWorkerOutcome TCommandWorkers::PointModify(const Variant& params) {
     if (ok) {
       TWorkerOutcome o;
       o.ErrorTextSet = true;
-      return o;
+      co_return o;
     }
   } catch (...) {
   }
-  return Failed(kCouldNotModify);
+  co_return Failed(kCouldNotModify);
 }
 
 }  // namespace zb

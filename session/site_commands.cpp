@@ -22,7 +22,7 @@ bool AnswerOctets(const Variant& values, std::string& octets) {
 
 }  // namespace
 
-TWorkerOutcome TCommandWorkers::SiteTime() {
+Task<TWorkerOutcome> TCommandWorkers::SiteTime() {
   TWorkerOutcome o;
   try {
     double now = bacnet::LocalNow();
@@ -32,9 +32,11 @@ TWorkerOutcome TCommandWorkers::SiteTime() {
         const std::string address = BindingAddress(b);
         Variant values;
         std::string date, time;
-        if (Read(address, 56, values) != bacnet::kResponseComplexAck || !AnswerOctets(values, date))
+        if (co_await Read(address, 56, values) != bacnet::kResponseComplexAck ||
+            !AnswerOctets(values, date))
           continue;
-        if (Read(address, 57, values) != bacnet::kResponseComplexAck || !AnswerOctets(values, time))
+        if (co_await Read(address, 57, values) != bacnet::kResponseComplexAck ||
+            !AnswerOctets(values, time))
           continue;
         // The offset pairs the site's clock with our own at the moment it was read; devices
         // that kept us waiting before must not shift it.
@@ -61,7 +63,7 @@ TWorkerOutcome TCommandWorkers::SiteTime() {
     o.ErrorTextSet = true;
     o.ErrorText = kCouldNotRead;
   }
-  return o;
+  co_return o;
 }
 
 TWorkerOutcome TCommandWorkers::SiteStatus() {

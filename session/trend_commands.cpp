@@ -7,7 +7,7 @@
 
 namespace zb {
 
-TWorkerOutcome TCommandWorkers::GetTrendData(const Variant& params) {
+Task<TWorkerOutcome> TCommandWorkers::GetTrendData(const Variant& params) {
   TWorkerOutcome o;
   // The parameter list without its first element.
   Variant result = Variant::MakeArray(0, -1);
@@ -28,15 +28,13 @@ TWorkerOutcome TCommandWorkers::GetTrendData(const Variant& params) {
       Variant values;
       std::string text;
       int count = 0;
-      if (Read(address, 141, values) == 3 && AnswerItemText(values, 3, text))
+      if (co_await Read(address, 141, values) == 3 && AnswerItemText(values, 3, text))
         count = TextToInt(text);
       for (const auto& [index, n] : TrendRequestPlan(count)) {
-        int response = 0;
-        f_.BACnetDevice1.ReadRangeSync(
-            Variant::MakeList(
-                {Variant(address), Variant("131"), Variant(EncodeByPositionRange(index, n))}),
-            response, values);
-        if (response == 3) DecodeTrendRecords(values, f_.TrendBuffer);
+        const int handle = f_.BACnetDevice1.RequestReadRange(Variant::MakeList(
+            {Variant(address), Variant("131"), Variant(EncodeByPositionRange(index, n))}));
+        bacnet::TBACnetDevice::TAnswer a = co_await Answer(handle);
+        if (a.Response == 3) DecodeTrendRecords(a.Values, f_.TrendBuffer);
       }
     } catch (const std::exception& e) {
       o.ErrorTextSet = true;
@@ -48,7 +46,7 @@ TWorkerOutcome TCommandWorkers::GetTrendData(const Variant& params) {
   }
   if (f_.TrendBuffer.Count() > 0) result[0] = Variant::MakeOctets(f_.TrendBuffer.Octets());
   o.CommandResult = result;
-  return o;
+  co_return o;
 }
 
 }  // namespace zb

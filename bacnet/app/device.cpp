@@ -18,7 +18,7 @@ TBACnetDevice::TBACnetDevice(platform::MessageLoop& loop) : loop_(loop) {
   std::fill(std::begin(pending_), std::end(pending_), kFreeSlot);
 }
 
-TBACnetDevice::~TBACnetDevice() = default;
+TBACnetDevice::~TBACnetDevice() { *alive_ = false; }
 
 void TBACnetDevice::SetAPDUTimeout(int ms) { apdu_timeout_ = ms < 100 ? 100 : ms; }
 
@@ -222,6 +222,74 @@ int TBACnetDevice::SendPDU(const TBACnetPDU& pdu) {
 
 int TBACnetDevice::WaitHandle() const { return waits_.empty() ? -2 : waits_.back()->handle; }
 
+void TBACnetDevice::Complete(Wait& w, int response, const Variant& values,
+                             const std::string& data) {
+  w.response = response;
+  w.values = values;
+  w.data = data;
+  w.done = true;
+  if (!w.resumer) return;
+  Withdraw(&w);
+  // Resumed from the loop, not from inside the delivery that ended the wait: the worker then
+  // sends its next request from the top, as it would after a nested wait returned.
+  loop_.Post([alive = std::weak_ptr<bool>(w.alive), h = w.resumer] {
+    if (auto a = alive.lock(); a && *a) h.resume();
+  });
+}
+
+void TBACnetDevice::Withdraw(Wait* w) {
+  auto it = std::find(waits_.begin(), waits_.end(), w);
+  if (it != waits_.end()) waits_.erase(it);
+}
+
+TBACnetDevice::AnswerAwaiter TBACnetDevice::Answer(int handle) { return {*this, handle}; }
+
+void TBACnetDevice::EndLostWaits() {
+  std::vector<Wait*> lost;
+  for (Wait* w : waits_)
+    if (w->resumer && !w->done &&
+        (!App || !IsPending(w->handle) || !App->FindTransaction(w->handle)))
+      lost.push_back(w);
+  for (Wait* w : lost) {
+    FreeSlot(w->handle);
+    Complete(*w, kResponseAbort, Variant(), std::string());
+  }
+}
+
+TBACnetDevice::AnswerAwaiter::AnswerAwaiter(TBACnetDevice& device, int handle)
+    : device_(device), device_alive_(device.alive_) {
+  wait_.handle = handle;
+}
+
+TBACnetDevice::AnswerAwaiter::~AnswerAwaiter() {
+  if (wait_.alive) *wait_.alive = false;
+  if (wait_.resumer && !wait_.done && !device_alive_.expired()) device_.Withdraw(&wait_);
+}
+
+bool TBACnetDevice::AnswerAwaiter::await_suspend(std::coroutine_handle<> h) {
+  TBACnetDevice& d = device_;
+  if (!d.App || !d.IsPending(wait_.handle) || !d.App->FindTransaction(wait_.handle)) {
+    // Already over without a deliverable answer: nothing will resume this wait.
+    d.FreeSlot(wait_.handle);
+    wait_.response = kResponseAbort;
+    wait_.done = true;
+    return false;
+  }
+  wait_.resumer = h;
+  wait_.alive = std::make_shared<bool>(true);
+  d.waits_.push_back(&wait_);
+  return true;
+}
+
+TBACnetDevice::TAnswer TBACnetDevice::AnswerAwaiter::await_resume() {
+  TAnswer a;
+  if (wait_.handle <= 0) return a;
+  a.Response = wait_.response;
+  a.Values = std::move(wait_.values);
+  a.Data = std::move(wait_.data);
+  return a;
+}
+
 TBACnetDevice::Wait* TBACnetDevice::FindWait(int handle) {
   for (Wait* w : waits_)
     if (w->handle == handle && !w->done) return w;
@@ -306,10 +374,8 @@ void TBACnetDevice::HandleResponse(const TBACnetPDU& pdu) {
   const int handle = pdu.TransactionHandle;
   if (!IsPending(handle)) return;
   if (Wait* w = FindWait(handle)) {
-    w->response = pdu.PDUType;
-    w->values = pdu.Values;
-    w->data = pdu.ServiceData;
-    w->done = true;
+    FreeSlot(handle);
+    Complete(*w, pdu.PDUType, pdu.Values, pdu.ServiceData);
   } else if (OnResponseReceived) {
     // The slot is freed even when the owner's handler fails: the answer has been consumed and
     // the handle will not come again, so keeping the slot would only leak it.
@@ -325,10 +391,8 @@ void TBACnetDevice::HandleTransactionFailed(void* /*sender*/, int handle) {
   // A peer's request that ended unanswered is none of our requests' business.
   if (!IsPending(handle)) return;
   if (Wait* w = FindWait(handle)) {
-    w->response = kResponseAbort;
-    w->values = Variant();
-    w->data.clear();
-    w->done = true;
+    FreeSlot(handle);
+    Complete(*w, kResponseAbort, Variant(), std::string());
   } else if (OnResponseReceived) {
     try {
       OnResponseReceived(this, handle, kResponseAbort, Variant(int32_t(0)));

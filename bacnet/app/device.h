@@ -3,8 +3,10 @@
 // from I-Am, and the dispatch of everything the application layer delivers.
 #pragma once
 
+#include <coroutine>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -145,6 +147,22 @@ class TBACnetDevice {
   int ReadRangeSync(const Variant& request, int& Response, Variant& Values);
   int SendPDUSync(const TBACnetPDU& pdu, int& Response);
 
+  // What a request's answer brought. Response 0: nothing was sent (the handle was not > 0).
+  struct TAnswer {
+    int Response = 0;
+    Variant Values;
+    std::string Data;
+  };
+  class AnswerAwaiter;
+  // Suspends the awaiting coroutine, without nesting the loop, until the answer or the failure
+  // of `handle` (a RequestXxx or SendPDU result); it is resumed from a posted message, so it
+  // never runs inside the application layer's delivery. Destroying the suspended coroutine
+  // withdraws the wait; the transaction then ends unclaimed.
+  AnswerAwaiter Answer(int handle);
+  // Ends, as transaction failures, suspended waits whose transaction the application layer no
+  // longer holds without having reported it (the owner's tick calls this).
+  void EndLostWaits();
+
   // ---- handlers the device attaches to the application layer on Open ---------------------
   // Every PDU the application layer delivers: traces it, then dispatches it.
   void HandleIndication(void* sender, const TBACnetPDU& pdu);
@@ -180,7 +198,13 @@ class TBACnetDevice {
     int response = 0;
     Variant values;
     std::string data;
+    // Suspended waits only: whom to resume, and whether that coroutine still exists.
+    std::coroutine_handle<> resumer;
+    std::shared_ptr<bool> alive;
   };
+  // Records the outcome; a suspended wait leaves the table and its coroutine is resumed later.
+  void Complete(Wait& w, int response, const Variant& values, const std::string& data);
+  void Withdraw(Wait* w);
 
   int TakeFreeSlot() const;
   int Send(TBACnetPDU& pdu, int slot);
@@ -206,6 +230,24 @@ class TBACnetDevice {
   int pending_[kPendingSlots];
   std::vector<Wait*> waits_;  // innermost last
   std::vector<TBACnetBinding> bindings_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+class TBACnetDevice::AnswerAwaiter {
+ public:
+  AnswerAwaiter(TBACnetDevice& device, int handle);
+  ~AnswerAwaiter();
+  AnswerAwaiter(const AnswerAwaiter&) = delete;
+  AnswerAwaiter& operator=(const AnswerAwaiter&) = delete;
+
+  bool await_ready() const { return wait_.handle <= 0; }
+  bool await_suspend(std::coroutine_handle<> h);
+  TAnswer await_resume();
+
+ private:
+  TBACnetDevice& device_;
+  std::weak_ptr<bool> device_alive_;
+  Wait wait_;
 };
 
 }  // namespace zb::bacnet

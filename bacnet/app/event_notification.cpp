@@ -81,9 +81,10 @@ std::string EncodeAcknowledgeAlarm(uint32_t processId, int eventObjectType, int 
   return d;
 }
 
-bool AcknowledgeAlarm(TBACnetDevice& device, uint32_t processId, int eventObjectType,
-                      int eventInstance, uint32_t toState, const std::string& timeStamp,
-                      int network, const std::string& address, const std::string& userName) {
+TBACnetPDU AcknowledgeAlarmPDU(const TBACnetDevice& device, uint32_t processId, int eventObjectType,
+                               int eventInstance, uint32_t toState, const std::string& timeStamp,
+                               int network, const std::string& address,
+                               const std::string& userName) {
   TBACnetPDU pdu;
   ClearPDU(pdu);
   pdu.PDUType = kPDUConfirmedRequest;
@@ -94,6 +95,14 @@ bool AcknowledgeAlarm(TBACnetDevice& device, uint32_t processId, int eventObject
   pdu.SourceAddress = device.LocalAddress;
   pdu.ServiceData = EncodeAcknowledgeAlarm(processId, eventObjectType, eventInstance, toState,
                                            timeStamp, userName, LocalNow());
+  return pdu;
+}
+
+bool AcknowledgeAlarm(TBACnetDevice& device, uint32_t processId, int eventObjectType,
+                      int eventInstance, uint32_t toState, const std::string& timeStamp,
+                      int network, const std::string& address, const std::string& userName) {
+  const TBACnetPDU pdu = AcknowledgeAlarmPDU(device, processId, eventObjectType, eventInstance,
+                                             toState, timeStamp, network, address, userName);
   int response = 0;
   device.SendPDUSync(pdu, response);
   return response == kResponseSimpleAck;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "bacnet/app/pdu.h"
 #include "platform/variant.h"
 
 namespace zb::bacnet {
@@ -48,8 +49,13 @@ std::string EncodeAcknowledgeAlarm(uint32_t processId, int eventObjectType, int 
                                    uint32_t toState, const std::string& timeStamp,
                                    const std::string& userName, double now);
 
-// Builds the request and sends it to (network, address) with the device's SendPDUSync; true only
-// when the answer is a simple ACK.
+// The confirmed AcknowledgeAlarm request to (network, address), from the device's address.
+TBACnetPDU AcknowledgeAlarmPDU(const TBACnetDevice& device, uint32_t processId, int eventObjectType,
+                               int eventInstance, uint32_t toState, const std::string& timeStamp,
+                               int network, const std::string& address,
+                               const std::string& userName);
+
+// Sends that request with the device's SendPDUSync; true only when the answer is a simple ACK.
 bool AcknowledgeAlarm(TBACnetDevice& device, uint32_t processId, int eventObjectType,
                       int eventInstance, uint32_t toState, const std::string& timeStamp,
                       int network, const std::string& address, const std::string& userName);

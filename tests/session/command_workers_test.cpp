@@ -141,7 +141,15 @@ struct SessionRig {
 
   TWorkerOutcome Run(int kind, std::vector<Variant> params) {
     form->CommandParams = List(std::move(params));
-    return TCommandWorkers(*form).Run(kind);
+    TCommandWorkers workers(*form);
+    TWorkerOutcome out;
+    auto run = [](TCommandWorkers& w, int k, TWorkerOutcome& o) -> platform::Task<> {
+      o = co_await w.Run(k);
+    }(workers, kind, out);
+    run.Start();
+    for (int i = 0; i < 10000 && !run.Done(); ++i) loop.WaitAndProcess(1000);
+    EXPECT_TRUE(run.Done());
+    return out;
   }
   void Set(int type, int instance, int prop, const std::string& value, int index = -1) {
     site.values[{type, instance, prop, index}] = value;

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 
 #include "platform/window.h"
 
@@ -20,10 +21,13 @@ struct HostConnection::Client {
   int fd = -1;
   int watch = 0;
   std::string in;
+  std::deque<std::string> lines;  // requests read, not yet served
   std::string out;
   bool skipping = false;  // discarding the rest of an oversized line
   bool watching = false;
   bool dead = false;
+  bool serve_posted = false;
+  int serving = 0;  // requests of this host on the call stack (nested in one another's waits)
 };
 
 namespace {
@@ -99,7 +103,7 @@ HostConnection::~HostConnection() {
   Confirmation::PersonWatching = nullptr;
   OnObjectCountChanged = nullptr;  // its owner may be half gone already
   ReleaseAll();
-  while (!clients_.empty()) Drop(clients_.begin()->first);
+  while (!clients_.empty()) Drop(clients_.begin()->first, true);
   if (listen_watch_) loop_.Unwatch(listen_watch_);
   if (listen_fd_ >= 0) {
     close(listen_fd_);
@@ -208,20 +212,15 @@ bool HostConnection::PersonWatching() const {
 }
 
 void HostConnection::OnClientReady(int client_id, short revents) {
-  auto alive = alive_;
-  auto find = [&]() -> Client* {
-    if (!*alive) return nullptr;
-    auto it = clients_.find(client_id);
-    return it == clients_.end() ? nullptr : it->second.get();
-  };
-  Client* c = find();
-  if (!c) return;
+  auto it = clients_.find(client_id);
+  if (it == clients_.end()) return;
+  Client* c = it->second.get();
   if (revents & POLLOUT) Flush(*c);
   if (c->dead) {
     Drop(client_id);
     return;
   }
-  if (!(revents & (POLLIN | POLLHUP | POLLERR))) return;
+  if (!(revents & (POLLIN | POLLHUP | POLLERR)) || !c->lines.empty()) return;
 
   char buf[65536];
   ssize_t n = recv(c->fd, buf, sizeof buf, 0);
@@ -235,18 +234,7 @@ void HostConnection::OnClientReady(int client_id, short revents) {
   // Lines are taken from `from` on and the buffer is cut once at the end: erasing each line in
   // turn would move the rest of a large read once per short line.
   size_t from = 0;
-  auto keep_rest = [&] {
-    c->in.erase(0, from);
-    // A buffer that once held a long line keeps its capacity; give it back when it is idle.
-    if (c->in.empty() && c->in.capacity() > kIdleInputCapacity) std::string().swap(c->in);
-  };
   for (;;) {
-    c = find();
-    if (!c) return;
-    if (c->dead) {
-      Drop(client_id);
-      return;
-    }
     size_t nl = c->in.find('\n', from);
     if (nl == std::string::npos) {
       if (!c->skipping && c->in.size() - from > MaxLineLength) {
@@ -254,8 +242,7 @@ void HostConnection::OnClientReady(int client_id, short revents) {
         c->skipping = true;
       }
       if (c->skipping) from = c->in.size();
-      keep_rest();
-      return;
+      break;
     }
     std::string line = c->in.substr(from, nl - from);
     from = nl + 1;
@@ -269,11 +256,69 @@ void HostConnection::OnClientReady(int client_id, short revents) {
     }
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.find_first_not_of(" \t") == std::string::npos) continue;
-    std::string reply = Serve(client_id, line);
-    c = find();
-    if (!c) return;
-    Send(*c, reply);
+    c->lines.push_back(std::move(line));
   }
+  c->in.erase(0, from);
+  // A buffer that once held a long line keeps its capacity; give it back when it is idle.
+  if (c->in.empty() && c->in.capacity() > kIdleInputCapacity) std::string().swap(c->in);
+  if (c->dead) {  // an error reply it does not read
+    Drop(client_id);
+    return;
+  }
+  // Read no more until these are served: the socket holds the rest, so a host that sends
+  // faster than it is served costs no memory here.
+  UpdateEvents(*c);
+  PostServe(client_id);
+}
+
+void HostConnection::UpdateEvents(Client& c) {
+  if (!c.watch) return;
+  short events = 0;
+  if (!c.dead && c.lines.empty()) events |= POLLIN;
+  if (!c.dead && !c.out.empty()) events |= POLLOUT;
+  loop_.SetEvents(c.watch, events);
+}
+
+// Requests are served from posted messages, one each, not from the socket's handler: a request
+// whose call waits (a PTP line set-up, a BACnet answer) processes messages meanwhile, and every
+// further request, of any host and of this one too, is then served inside that wait.
+void HostConnection::PostServe(int client_id) {
+  auto it = clients_.find(client_id);
+  if (it == clients_.end() || it->second->serve_posted || it->second->lines.empty()) return;
+  it->second->serve_posted = true;
+  loop_.Post([this, alive = alive_, client_id] {
+    if (*alive) ServeNext(client_id);
+  });
+}
+
+void HostConnection::ServeNext(int client_id) {
+  auto it = clients_.find(client_id);
+  if (it == clients_.end()) return;
+  Client* c = it->second.get();
+  c->serve_posted = false;
+  if (c->dead || c->lines.empty()) return;
+  if (serve_depth_ >= MaxNestedRequests) return;  // taken up again when an outer one returns
+  std::string line = std::move(c->lines.front());
+  c->lines.pop_front();
+  PostServe(client_id);
+  UpdateEvents(*c);
+
+  ++c->serving;
+  ++serve_depth_;
+  auto alive = alive_;
+  std::string reply = Serve(client_id, line);
+  if (!*alive) return;
+  --serve_depth_;
+  it = clients_.find(client_id);
+  if (it != clients_.end()) {
+    c = it->second.get();
+    --c->serving;
+    Send(*c, reply);
+    if (c->dead && c->serving == 0) Drop(client_id);
+  }
+  // Requests held back by the nesting limit.
+  for (auto& [id, other] : clients_)
+    if (!other->serve_posted && !other->lines.empty()) PostServe(id);
 }
 
 void HostConnection::Send(Client& c, const std::string& line) {
@@ -282,6 +327,7 @@ void HostConnection::Send(Client& c, const std::string& line) {
   c.out.push_back('\n');
   Flush(c);
   if (c.out.size() > MaxPendingOutput) c.dead = true;  // a host that never reads
+  if (c.dead) UpdateEvents(c);
 }
 
 void HostConnection::Flush(Client& c) {
@@ -297,16 +343,26 @@ void HostConnection::Flush(Client& c) {
       c.dead = true;
     }
   }
-  loop_.SetEvents(c.watch, c.out.empty() || c.dead ? POLLIN : (POLLIN | POLLOUT));
+  UpdateEvents(c);
 }
 
-void HostConnection::Drop(int client_id) {
+void HostConnection::Drop(int client_id, bool now) {
   auto it = clients_.find(client_id);
   if (it == clients_.end()) return;
+  Client& gone = *it->second;
+  if (gone.watch) loop_.Unwatch(gone.watch);
+  if (gone.fd >= 0) close(gone.fd);
+  gone.watch = 0;
+  gone.fd = -1;
+  if (gone.serving > 0 && !now) {
+    // A request of this host still runs (its call waits): its objects go when it returns.
+    gone.dead = true;
+    gone.lines.clear();
+    ResumeAccepting();
+    return;
+  }
   std::unique_ptr<Client> c = std::move(it->second);
   clients_.erase(it);
-  loop_.Unwatch(c->watch);
-  close(c->fd);
   ResumeAccepting();  // a descriptor is free again
   ReleaseObjectsOf(client_id);
 }
@@ -326,7 +382,7 @@ void HostConnection::DestroyObject(int key) {
   auto it = objects_.find(key);
   if (it == objects_.end()) return;
   // Out of the table first: the destructor may process messages and reach this table again.
-  std::unique_ptr<HostObject> obj = std::move(it->second.object);
+  std::shared_ptr<HostObject> obj = std::move(it->second.object);
   objects_.erase(it);
   try {
     obj.reset();
@@ -368,11 +424,11 @@ Json HostConnection::ServeJson(int client, const Json& request) {
   Json reply = Json::Object();
   reply.Set("id", id ? *id : Json());
 
-  auto own_object = [&](int& key) -> HostObject* {
+  auto own_object = [&](int& key) -> std::shared_ptr<HostObject> {
     if (!IntMember(request, "object", key)) return nullptr;
     auto it = objects_.find(key);
     if (it == objects_.end() || it->second.client != client) return nullptr;
-    return it->second.object.get();
+    return it->second.object;
   };
 
   if (o == "create") {
@@ -400,7 +456,8 @@ Json HostConnection::ServeJson(int client, const Json& request) {
 
   if (o == "call") {
     int key = 0;
-    HostObject* obj = own_object(key);
+    // Held for the call: a release served inside its wait must not free it under it.
+    std::shared_ptr<HostObject> obj = own_object(key);
     if (!obj) return ErrorReply(id, "unknown object");
     const Json* method = request.Find("method");
     if (!method || method->kind() != Json::Kind::String) return ErrorReply(id, "missing method");

@@ -8,8 +8,9 @@
 //
 // Variants travel as json.h describes. Objects belong to the connection that created them; when it
 // goes away they are released, as the runtime does for a client that died. Every request is served
-// on the message loop, also while a handler elsewhere waits in a nested loop (a command waiting for
-// a BACnet answer), which is the re-entrance the driver relies on.
+// on the message loop, also while another request or handler waits in a nested loop (a command
+// waiting for a BACnet answer, a line set-up), whichever host sent it: the re-entrance the driver
+// relies on. Replies then leave in the order the requests finish, each with its request's id.
 //
 // Window view (separate ops, for a person watching through the host tool):
 //   {"id":N,"op":"watch"}                         -> {"id":N,"watching":true}   this connection has
@@ -87,6 +88,8 @@ class HostConnection {
   size_t MaxPendingOutput = 64u << 20;
   // Longest tail of a text view sent by "windows" when the request gives no "lines".
   int DefaultViewLines = 200;
+  // Requests served nested in one another's waits at most; further ones wait for one to return.
+  int MaxNestedRequests = 16;
 
   // Serves one request line for client `client` (public for tests and the fuzz target); returns
   // the reply line without its line break.
@@ -96,7 +99,7 @@ class HostConnection {
   struct Client;
   struct Entry {
     int client;
-    std::unique_ptr<HostObject> object;
+    std::shared_ptr<HostObject> object;
   };
 
   void OnListenReady();
@@ -105,7 +108,11 @@ class HostConnection {
   void OnClientReady(int client_id, short revents);
   void Send(Client& c, const std::string& line);
   void Flush(Client& c);
-  void Drop(int client_id);
+  void UpdateEvents(Client& c);
+  void PostServe(int client_id);
+  void ServeNext(int client_id);
+  // now: also while a request of this client is on the call stack (shut-down).
+  void Drop(int client_id, bool now = false);
   void ReleaseObjectsOf(int client_id);
   void DestroyObject(int key);
   Json ServeJson(int client, const Json& request);
@@ -123,6 +130,7 @@ class HostConnection {
   int next_client_ = 1;
   std::map<int, Entry> objects_;
   int next_object_ = 1;
+  int serve_depth_ = 0;
   std::shared_ptr<bool> alive_;
 };
 

@@ -33,8 +33,10 @@ class Probe : public HostObject {
     if (method == "Throw") throw std::runtime_error("boom");
     if (method == "WaitForFlag") {
       // Waits on the loop like a worker waiting for a BACnet answer.
+      // params: how many 10 ms rounds at most (default 500).
+      int rounds = params.type() == Variant::Type::Integer ? params.AsIntRaw() : 500;
       flag = false;
-      for (int i = 0; i < 500 && !flag; ++i) MessageLoop::Current().WaitAndProcess(10);
+      for (int i = 0; i < rounds && !flag; ++i) MessageLoop::Current().WaitAndProcess(10);
       result = Variant(flag);
       return true;
     }
@@ -128,7 +130,8 @@ TEST_F(HostConnectionTest, CreateCallRelease) {
 
 TEST_F(HostConnectionTest, BadRequestsAreAnsweredAndServingGoesOn) {
   auto h = Connect();
-  EXPECT_EQ(h->Ask("not json"), R"({"id":null,"error":"malformed JSON: at octet 2: invalid literal"})");
+  EXPECT_EQ(h->Ask("not json"),
+            R"({"id":null,"error":"malformed JSON: at octet 2: invalid literal"})");
   EXPECT_EQ(h->Ask("[1,2]"), R"({"id":null,"error":"request is not a JSON object"})");
   EXPECT_EQ(h->Ask(R"({"id":9})"), R"({"id":9,"error":"missing op"})");
   EXPECT_EQ(h->Ask(R"({"id":9,"op":"fly"})"), R"({"id":9,"error":"unknown op: fly"})");
@@ -192,6 +195,63 @@ TEST_F(HostConnectionTest, CallsAreServedInsideAnotherCallsWait) {
   b->Write("{\"id\":2,\"op\":\"call\",\"object\":2,\"method\":\"SetFlag\"}\n");
   EXPECT_EQ(b->Read(), R"({"id":2,"result":true})");
   EXPECT_EQ(a->Read(), R"({"id":2,"result":true})");
+}
+
+// The waiting host's own requests are served inside its wait too; their replies come first.
+TEST_F(HostConnectionTest, TheWaitingHostsOwnRequestsAreServedInsideItsWait) {
+  auto a = Connect();
+  a->Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})");
+  a->Ask(R"({"id":2,"op":"create","progid":"Test.Probe"})");
+  a->Write(
+      "{\"id\":3,\"op\":\"call\",\"object\":1,\"method\":\"WaitForFlag\"}\n"
+      "{\"id\":4,\"op\":\"call\",\"object\":2,\"method\":\"Echo\",\"params\":\"E\"}\n"
+      "{\"id\":5,\"op\":\"call\",\"object\":2,\"method\":\"SetFlag\"}\n");
+  EXPECT_EQ(a->Read(), R"({"id":4,"result":"E"})");
+  EXPECT_EQ(a->Read(), R"({"id":5,"result":true})");
+  EXPECT_EQ(a->Read(), R"({"id":3,"result":true})");
+
+  // Releasing the object whose call waits: released at once for the host, freed once the call
+  // has returned.
+  a->Write(
+      "{\"id\":6,\"op\":\"call\",\"object\":1,\"method\":\"WaitForFlag\"}\n"
+      "{\"id\":7,\"op\":\"release\",\"object\":1}\n"
+      "{\"id\":8,\"op\":\"call\",\"object\":1,\"method\":\"Echo\"}\n"
+      "{\"id\":9,\"op\":\"call\",\"object\":2,\"method\":\"SetFlag\"}\n");
+  EXPECT_EQ(a->Read(), R"({"id":7,"released":true})");
+  EXPECT_EQ(a->Read(), R"({"id":8,"error":"unknown object"})");
+  EXPECT_EQ(a->Read(), R"({"id":9,"result":true})");
+  EXPECT_EQ(a->Read(), R"({"id":6,"result":true})");
+  EXPECT_EQ(live_objects, 1);
+  EXPECT_EQ(server.ObjectCount(), 1);
+}
+
+TEST_F(HostConnectionTest, AHostLeavingWhileItsCallWaitsGoesWhenTheCallReturns) {
+  auto a = Connect();
+  auto b = Connect();
+  a->Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})");
+  b->Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})");
+  a->Write("{\"id\":2,\"op\":\"call\",\"object\":1,\"method\":\"WaitForFlag\"}\n");
+  a->CloseNow();
+  // Served inside a's wait, after a has gone.
+  EXPECT_EQ(b->Ask(R"({"id":2,"op":"call","object":2,"method":"SetFlag"})"),
+            R"({"id":2,"result":true})");
+  for (int i = 0; i < 100 && server.ClientCount() > 1; ++i)
+    MessageLoop::Current().ProcessMessages();
+  EXPECT_EQ(server.ClientCount(), 1);
+  EXPECT_EQ(live_objects, 1);
+}
+
+// Waits nested in waits are bounded: beyond the limit a request waits for an outer one to end.
+TEST_F(HostConnectionTest, NestingOfWaitingRequestsIsBounded) {
+  server.MaxNestedRequests = 1;
+  auto a = Connect();
+  a->Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})");
+  a->Write(
+      "{\"id\":2,\"op\":\"call\",\"object\":1,\"method\":\"WaitForFlag\",\"params\":20}\n"
+      "{\"id\":3,\"op\":\"call\",\"object\":1,\"method\":\"SetFlag\"}\n");
+  // The flag comes too late for the first call, which gives up on its own.
+  EXPECT_EQ(a->Read(), R"({"id":2,"result":false})");
+  EXPECT_EQ(a->Read(), R"({"id":3,"result":true})");
 }
 
 TEST_F(HostConnectionTest, WindowViewAndPress) {

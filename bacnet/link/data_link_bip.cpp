@@ -179,6 +179,7 @@ bool TBACnetDataLinkBIP::SetActive(bool open) {
 void TBACnetDataLinkBIP::FindBroadcastAndOwnAddresses() {
   broadcast_host_ = "255.255.255.255";
   own_hosts_.clear();
+  own_subnets_.clear();
   const std::string& bound = socket_.LocalHost();
   ifaddrs* list = nullptr;
   if (getifaddrs(&list) != 0) return;
@@ -186,11 +187,16 @@ void TBACnetDataLinkBIP::FindBroadcastAndOwnAddresses() {
     if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
     const auto* a = reinterpret_cast<const sockaddr_in*>(i->ifa_addr);
     const std::string address = DottedOf(reinterpret_cast<const unsigned char*>(&a->sin_addr));
+    if (!bound.empty() && address != bound) continue;
+    if (i->ifa_netmask && !(i->ifa_flags & IFF_LOOPBACK)) {
+      const uint32_t mask = reinterpret_cast<const sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr;
+      own_subnets_.emplace_back(a->sin_addr.s_addr & mask, mask);
+    }
     if (bound.empty()) {
       own_hosts_.push_back(address);
       continue;
     }
-    if (address != bound || !(i->ifa_flags & IFF_BROADCAST) || !i->ifa_broadaddr) continue;
+    if (!(i->ifa_flags & IFF_BROADCAST) || !i->ifa_broadaddr) continue;
     const auto* b = reinterpret_cast<const sockaddr_in*>(i->ifa_broadaddr);
     // A /32 or /31 address has no broadcast of its own.
     if (b->sin_addr.s_addr != 0 && b->sin_addr.s_addr != a->sin_addr.s_addr)
@@ -268,6 +274,12 @@ void TBACnetDataLinkBIP::GetParameter(int kind, Variant& value) {
   address += static_cast<char>(socket_.LocalPort() & 0xFF);
   LocalAddress = address;
   value = Variant(address);
+}
+
+bool TBACnetDataLinkBIP::OnOwnSubnet(uint32_t address_be) const {
+  for (const auto& [network, mask] : own_subnets_)
+    if ((address_be & mask) == network) return true;
+  return false;
 }
 
 bool TBACnetDataLinkBIP::IsOwnEcho(const std::string& host, int port) const {
@@ -367,12 +379,21 @@ void TBACnetDataLinkBIP::ReceiveDatagram(const std::string& data, const std::str
   std::memcpy(frame.Data, d + start, length);
 
   std::string source(6, '\0');
+  bool from_originator = false;
   if (frame.Forwarded) {
-    // The originator is the sender: answers go to it, not to the BBMD that forwarded it.
-    std::memcpy(source.data(), d + 4, 6);
     char dotted[16];
     std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", d[4], d[5], d[6], d[7]);
     if (IsOwnEcho(dotted, (d[8] << 8) | d[9])) return;
+    uint32_t originator = 0;
+    std::memcpy(&originator, d + 4, 4);
+    // A BBMD forwards only what comes from other subnets; an "originator" on our own subnet is
+    // made up, and answering it would park datagrams in the system's address resolution,
+    // blocking the socket for everyone: the node that sent the datagram is answered then.
+    from_originator = !OnOwnSubnet(originator);
+  }
+  if (from_originator) {
+    // The originator is the sender: answers go to it, not to the BBMD that forwarded it.
+    std::memcpy(source.data(), d + 4, 6);
   } else {
     in_addr addr{};
     if (inet_pton(AF_INET, host.c_str(), &addr) == 1) std::memcpy(source.data(), &addr, 4);

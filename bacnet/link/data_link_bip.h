@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bacnet/link/data_link.h"
@@ -58,6 +59,7 @@ class TBACnetDataLinkBIP : public TBACnetDataLink {
   void Rebind(const std::function<void()>& change);
   void FindBroadcastAndOwnAddresses();
   bool IsOwnEcho(const std::string& host, int port) const;
+  bool OnOwnSubnet(uint32_t address_be) const;
   void SendResultNAK(int function, const std::string& host, int port);
 
   TUDPSocket socket_;
@@ -68,6 +70,9 @@ class TBACnetDataLinkBIP : public TBACnetDataLink {
   // Every address of this machine while bound to the wildcard address: our own broadcasts
   // come back from one of them.
   std::vector<std::string> own_hosts_;
+  // The subnets of the bound interface (of every interface when bound to every address), as
+  // network and mask in network byte order.
+  std::vector<std::pair<uint32_t, uint32_t>> own_subnets_;
 };
 
 }  // namespace zb::bacnet

@@ -122,19 +122,28 @@ TEST_F(StandardPeers, BroadcastRequestIsAnsweredToTheRequesterAlone) {
 }
 
 TEST_F(StandardPeers, ForwardedRequestIsAnsweredToItsOriginator) {
+  // The originator sits on another subnet (reached on the same wire here).
+  ASSERT_TRUE(net_->AddAddress(2, "10.48.0.3/24"));
   ASSERT_TRUE(stack_->Open(*net_, 0));
   auto bbmd = Probe(1, "10.47.0.2");
-  auto originator = Probe(2, "10.47.0.3");
+  auto originator = Probe(2, "10.48.0.3");
+  ASSERT_TRUE(originator->ok());
   const std::string npdu = Octets({0x01, 0x04}) + kReadName;
-  ASSERT_TRUE(bbmd->SendTo(
-      "10.47.0.1", 47808,
-      Octets({0x81, 0x04, 0x00, static_cast<int>(10 + npdu.size()), 10, 47, 0, 3, 0xBA, 0xC0}) +
-          npdu));
+  auto forwarded = [&](int a, int b, int c, int d) {
+    return Octets({0x81, 0x04, 0x00, static_cast<int>(10 + npdu.size()), a, b, c, d, 0xBA, 0xC0}) +
+           npdu;
+  };
+  ASSERT_TRUE(bbmd->SendTo("10.47.0.1", 47808, forwarded(10, 48, 0, 3)));
   std::string got;
   ASSERT_TRUE(Await(*originator, got));
   EXPECT_EQ(got.substr(0, 2), Octets({0x81, 0x0A}));
   EXPECT_EQ(got.substr(6, 3), Octets({0x30, 0x07, 0x0C}));
   EXPECT_FALSE(bbmd->Receive(got, 200));
+  // No BBMD forwards what comes from our own subnet: such an originator is made up, and the
+  // node that sent the datagram is answered.
+  ASSERT_TRUE(bbmd->SendTo("10.47.0.1", 47808, forwarded(10, 47, 0, 77)));
+  ASSERT_TRUE(Await(*bbmd, got));
+  EXPECT_EQ(got.substr(6, 3), Octets({0x30, 0x07, 0x0C}));
 }
 
 TEST_F(StandardPeers, APeerOnOurOwnAddressButAnotherPortIsServed) {

@@ -181,6 +181,12 @@ std::shared_ptr<TBACnetTSM> TBACnetApplication::FindByKey(const Index& index,
   return k->second->tsm;
 }
 
+size_t TBACnetApplication::HeldOctets() const {
+  size_t n = 0;
+  for (const Entry& e : table_) n += e.tsm->PDU.ServiceData.size();
+  return n;
+}
+
 const TBACnetTSM* TBACnetApplication::FindTransaction(int handle) const {
   return FindByHandle(handle).get();
 }

@@ -87,6 +87,8 @@ class TBACnetApplication {
   // Inspection, mainly for tests and diagnostics.
   int TransactionCount() const { return static_cast<int>(table_.size()); }
   int ServerTransactionCount() const { return server_count_; }
+  // Octets the open transactions hold (requests, reassembled data, answers being sent).
+  size_t HeldOctets() const;
   // The first (oldest) live transaction with that handle, or nullptr.
   const TBACnetTSM* FindTransaction(int handle) const;
   platform::Timer& timer() { return timer_; }

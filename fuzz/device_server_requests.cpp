@@ -1,7 +1,8 @@
 // Requests from the network to the driver's own device: confirmed ReadProperty,
 // ReadPropertyMultiple and WriteProperty (and any other service) with arbitrary header limits,
 // and the unconfirmed Who-Is, I-Am and event notification, delivered through the application
-// layer so that the answers also go through its segmentation and abort rules.
+// layer so that the answers also go through its segmentation and abort rules, which bound what
+// one request can make the server send and hold.
 //
 // Input: octet 0 = APDU type and flags as on the wire, octet 1 = the requester's limits,
 // octet 2 = service choice; the rest is the service data.
@@ -24,8 +25,11 @@ using namespace zb::bacnet;
 class SinkNetwork : public TBACnetNetwork {
  public:
   bool Open(bool open) override { return open; }
+  size_t sent_octets = 0;
   bool SendNPDU(const TBACnetNPDU& npdu) override {
     if (npdu.Length < 0 || npdu.Length > kNPDUDataSize) std::abort();
+    if (npdu.Length > MaxAPDULength()) std::abort();
+    sent_octets += static_cast<size_t>(npdu.Length);
     TBACnetPDU pdu;
     if (npdu.Length > 0 && !DecodeAPDU(npdu.Data, npdu.Length, pdu)) std::abort();
     return true;
@@ -93,6 +97,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   app.ReceiveAPDU(npdu);
   // A segmented answer waits for segment ACKs that never come: let the timers end it.
   for (int i = 0; i < 8 && app.TransactionCount() > 0; ++i) app.TickTransactions();
+  // One request never gets more than the server's answer cap out of us, and what the layer
+  // holds stays within its caps.
+  if (net.sent_octets > static_cast<size_t>(app.MaxServerSegments + 2) * 206) std::abort();
+  if (app.ServerTransactionCount() > TBACnetApplication::kMaxServerTransactions) std::abort();
+  if (app.HeldOctets() > app.MaxServerRequestLength() + 206) std::abort();
   (void)writes;
   return 0;
 }

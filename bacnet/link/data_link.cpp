@@ -6,6 +6,10 @@ void TBACnetDataLink::Trace(const std::string& text) {
   if (OnTrace) OnTrace(this, text, 0);
 }
 
+void TBACnetDataLink::Log(const std::string& text) {
+  if (OnTrace) OnTrace(this, text, 3);
+}
+
 bool TBACnetDataLink::SetActive(bool open) {
   Active = open;
   return Active;

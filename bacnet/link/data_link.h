@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "bacnet/link/captured_packet.h"
 #include "bacnet/link/records.h"
 #include "platform/variant.h"
 
@@ -41,9 +42,13 @@ class TBACnetDataLink {
   bool ReadyToSend = false;
   std::string LastError;
   TraceHandler OnTrace;  // every line on channel 0
+  // Every packet sent or received, for a live capture; unassigned costs nothing.
+  CaptureHandler OnCapture;
 
   // Emits one trace line (the base passes the text unchanged).
   virtual void Trace(const std::string& text);
+  // A line for the session log (channel 3): what the user must learn about, not a trace.
+  void Log(const std::string& text);
   // Opens or closes the link; stores the resulting state in Active and returns it.
   virtual bool SetActive(bool open);
   // BACnet code of the largest APDU accepted (0 = 50, 1 = 128, 2 = 206, 3 = 480, 4 = 1024).

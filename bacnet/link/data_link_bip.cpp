@@ -52,6 +52,39 @@ std::string DottedOf(const unsigned char* o) {
          std::to_string(o[3]);
 }
 
+uint32_t IPv4Of(const std::string& dotted) {
+  in_addr addr{};
+  if (inet_pton(AF_INET, dotted.c_str(), &addr) != 1) return 0;
+  return ntohl(addr.s_addr);
+}
+
+// The first IPv4 address `host` (a name or a dotted address) resolves to; empty when none.
+std::string ResolveIPv4(const std::string& host) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* list = nullptr;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || !list) return {};
+  std::string result;
+  for (addrinfo* a = list; a; a = a->ai_next) {
+    if (a->ai_family != AF_INET) continue;
+    auto* sa = reinterpret_cast<sockaddr_in*>(a->ai_addr);
+    result = DottedOf(reinterpret_cast<const unsigned char*>(&sa->sin_addr));
+    break;
+  }
+  freeaddrinfo(list);
+  return result;
+}
+
+std::string SixOctets(const std::string& dotted, int port) {
+  std::string a(6, '\0');
+  const uint32_t ip = IPv4Of(dotted);
+  for (int i = 0; i < 4; ++i) a[i] = static_cast<char>((ip >> (24 - 8 * i)) & 0xFF);
+  a[4] = static_cast<char>((port >> 8) & 0xFF);
+  a[5] = static_cast<char>(port & 0xFF);
+  return a;
+}
+
 // The name of the interface that carries the IPv4 default route; empty when none does.
 std::string DefaultRouteInterface() {
   // The thread's own view: tests move single threads into other network namespaces.
@@ -98,7 +131,11 @@ std::string DefaultRouteAddress() {
 
 }  // namespace
 
-TBACnetDataLinkBIP::TBACnetDataLinkBIP(platform::MessageLoop& loop) : socket_(loop) {
+TBACnetDataLinkBIP::TBACnetDataLinkBIP(platform::MessageLoop& loop)
+    : socket_(loop), registration_(loop) {
+  registration_.OnSend = [this](const std::string& bvll) { SendToBBMD(bvll); };
+  registration_.OnLog = [this](const std::string& text) { Log(text); };
+  registration_.OnSettled = [this] { ReleaseHeldBroadcasts(); };
   MaxAPDULength = 1024;
   WindowLimit = 0;
   socket_.SetLocalPort(47808);
@@ -120,6 +157,9 @@ TBACnetDataLinkBIP::TBACnetDataLinkBIP(platform::MessageLoop& loop) : socket_(lo
 }
 
 TBACnetDataLinkBIP::~TBACnetDataLinkBIP() {
+  registration_.OnSend = nullptr;
+  registration_.OnLog = nullptr;
+  registration_.OnSettled = nullptr;
   socket_.OnDataIn = nullptr;
   socket_.OnReadyToSend = nullptr;
   socket_.OnError = nullptr;
@@ -153,8 +193,17 @@ void TBACnetDataLinkBIP::SetLocalHost(const std::string& host) {
   Rebind([this, &host] { socket_.SetLocalHost(host); });
 }
 
+void TBACnetDataLinkBIP::SetForeignDevice(const std::string& bbmd, int ttl_seconds) {
+  bbmd_text_ = bbmd;
+  registration_.SetTimeToLive(ttl_seconds > 0 ? ttl_seconds : kDefaultForeignDeviceTTL);
+}
+
 bool TBACnetDataLinkBIP::SetActive(bool open) {
   if (!open) {
+    held_.clear();
+    // Our entry would otherwise keep drawing the site's broadcasts until its time runs out.
+    if (registration_.Stop() && socket_.Active())
+      SendToBBMD(TForeignDeviceRegistration::DeleteMessage(OwnAddress()));
     // A closed link neither answers nor holds its port: another session may take it.
     socket_.SetActive(false);
     queue_.Clear();
@@ -173,6 +222,7 @@ bool TBACnetDataLinkBIP::SetActive(bool open) {
     return false;
   }
   Active = socket_.Active();
+  if (Active) StartRegistration();
   return Active;
 }
 
@@ -205,28 +255,88 @@ void TBACnetDataLinkBIP::FindBroadcastAndOwnAddresses() {
   freeifaddrs(list);
 }
 
+void TBACnetDataLinkBIP::StartRegistration() {
+  registration_.Stop();
+  held_.clear();
+  if (bbmd_text_.empty()) return;
+  std::string host;
+  int port = 0;
+  std::string address;
+  if (ParseBBMDAddress(bbmd_text_, host, port)) address = ResolveIPv4(host);
+  if (address.empty()) {
+    // Unicast still works; only broadcasts stay on this subnet.
+    Log("BBMD " + bbmd_text_ + ": not a usable address, no foreign-device registration");
+    return;
+  }
+  bbmd_host_ = address;
+  bbmd_port_ = port;
+  registration_.Peer = address + ":" + std::to_string(port);
+  registration_.Start();
+}
+
+void TBACnetDataLinkBIP::SendToBBMD(const std::string& bvll) {
+  TTransmitQueueEntry entry;
+  entry.Destination = SixOctets(bbmd_host_, bbmd_port_);
+  entry.Data = bvll;
+  entry.Priority = 3;
+  // A full queue loses the message as the wire would; the timer sends the next one.
+  if (queue_.Add(std::move(entry))) SendNext();
+}
+
+void TBACnetDataLinkBIP::ReleaseHeldBroadcasts() {
+  std::vector<HeldBroadcast> held = std::move(held_);
+  held_.clear();
+  for (const HeldBroadcast& h : held) {
+    const bool through_bbmd = registration_.Registered();
+    Queue(through_bbmd ? SixOctets(bbmd_host_, bbmd_port_) : BroadcastDestination(),
+          through_bbmd ? kBVLCDistributeBroadcastToNetwork : kBVLCOriginalBroadcastNPDU,
+          h.Npdu.data(), static_cast<int>(h.Npdu.size()), h.Priority);
+  }
+}
+
+std::string TBACnetDataLinkBIP::BroadcastDestination() const {
+  in_addr b{};
+  if (inet_pton(AF_INET, broadcast_host_.c_str(), &b) != 1) b.s_addr = INADDR_BROADCAST;
+  return std::string(reinterpret_cast<const char*>(&b), 4);
+}
+
+std::string TBACnetDataLinkBIP::OwnAddress() const {
+  return SixOctets(socket_.LocalHost(), socket_.LocalPort());
+}
+
 bool TBACnetDataLinkBIP::Send(const TBACnetFrame& frame) {
   if (queue_.Full()) return false;
   const int length =
       frame.Length < 0 ? 0 : (frame.Length > kFrameDataSize ? kFrameDataSize : frame.Length);
-  TTransmitQueueEntry entry;
-  if (frame.Broadcast) {
-    in_addr b{};
-    if (inet_pton(AF_INET, broadcast_host_.c_str(), &b) != 1) b.s_addr = INADDR_BROADCAST;
-    entry.Destination.assign(reinterpret_cast<const char*>(&b), 4);
-  } else {
-    entry.Destination = frame.DestinationAddress.str();
+  const char* npdu = reinterpret_cast<const char*>(frame.Data);
+  if (frame.Broadcast && registration_.Started()) {
+    if (!registration_.Settled()) {
+      if (static_cast<int>(held_.size()) >= TTransmitQueue::kCapacity) return false;
+      held_.push_back({std::string(npdu, length), frame.Priority});
+      return true;
+    }
+    if (registration_.Registered())
+      return Queue(SixOctets(bbmd_host_, bbmd_port_), kBVLCDistributeBroadcastToNetwork, npdu,
+                   length, frame.Priority);
   }
+  return Queue(frame.Broadcast ? BroadcastDestination() : frame.DestinationAddress.str(),
+               frame.Broadcast ? kBVLCOriginalBroadcastNPDU : kBVLCOriginalUnicastNPDU, npdu,
+               length, frame.Priority);
+}
+
+bool TBACnetDataLinkBIP::Queue(std::string destination, int function, const char* npdu, int length,
+                               int priority) {
+  TTransmitQueueEntry entry;
+  entry.Destination = std::move(destination);
   const int total = 4 + length;
   entry.Data.reserve(total);
   entry.Data += static_cast<char>(kBVLLTypeBIP);
-  entry.Data +=
-      static_cast<char>(frame.Broadcast ? kBVLCOriginalBroadcastNPDU : kBVLCOriginalUnicastNPDU);
+  entry.Data += static_cast<char>(function);
   entry.Data += static_cast<char>((total >> 8) & 0xFF);
   entry.Data += static_cast<char>(total & 0xFF);
-  entry.Data.append(reinterpret_cast<const char*>(frame.Data), length);
-  entry.Priority = frame.Priority;
-  queue_.Add(std::move(entry));
+  entry.Data.append(npdu, length);
+  entry.Priority = priority;
+  if (!queue_.Add(std::move(entry))) return false;
   SendNext();
   return true;
 }
@@ -258,6 +368,20 @@ void TBACnetDataLinkBIP::SendNext() {
     return;
   }
   Trace("SendPacket: " + HexDump(entry.Data));
+  if (OnCapture) Capture(true, entry.Data, socket_.RemoteHost, socket_.RemotePort);
+}
+
+void TBACnetDataLinkBIP::Capture(bool outgoing, const std::string& octets, const std::string& host,
+                                 int port) {
+  TCapturedPacket p;
+  p.Outgoing = outgoing;
+  p.Octets = octets;
+  p.LocalIP = IPv4Of(socket_.LocalHost());
+  p.LocalPort = socket_.LocalPort();
+  p.RemoteIP = IPv4Of(host);
+  p.RemotePort = static_cast<uint16_t>(port);
+  p.TimeUs = CaptureTimeNow();
+  OnCapture(p);
 }
 
 void TBACnetDataLinkBIP::GetParameter(int kind, Variant& value) {
@@ -332,11 +456,19 @@ void TBACnetDataLinkBIP::SendResultNAK(int function, const std::string& host, in
 
 void TBACnetDataLinkBIP::ReceiveDatagram(const std::string& data, const std::string& host,
                                          int port) {
-  if (!OnReceive) return;
   if (IsOwnEcho(host, port)) return;
+  Trace("ReceivePacket: " + HexDump(data.substr(0, 1500)));
+  if (OnCapture) Capture(false, data, host, port);
   const int size = static_cast<int>(data.size());
-  if (size <= 3) return;
   const auto* d = reinterpret_cast<const unsigned char*>(data.data());
+  // Our BBMD's answers count even while nobody above listens (after a disconnect).
+  if (size >= 6 && d[0] == kBVLLTypeBIP && d[1] == kBVLCResult && ((d[2] << 8) | d[3]) >= 6 &&
+      registration_.Started() && port == bbmd_port_ && host == bbmd_host_) {
+    registration_.HandleResult((d[4] << 8) | d[5]);
+    return;
+  }
+  if (!OnReceive) return;
+  if (size <= 3) return;
   if (d[0] != kBVLLTypeBIP) return;
   // The announced length must cover the header and lie within the datagram.
   const int bvll_length = (d[2] << 8) | d[3];

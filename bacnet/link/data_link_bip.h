@@ -1,6 +1,7 @@
 // The BACnet/IP data link (BACnet Virtual Link Layer over UDP): Original-Unicast-NPDU and
-// Original-Broadcast-NPDU out; those and Forwarded-NPDU in. Not a BBMD: the BBMD and
-// foreign-device functions are answered with a BVLC-Result NAK.
+// Original-Broadcast-NPDU out; those and Forwarded-NPDU in. Not a BBMD: the BBMD functions are
+// answered with a BVLC-Result NAK. Given a BBMD it registers as a foreign device and
+// broadcasts through it.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "bacnet/link/data_link.h"
+#include "bacnet/link/foreign_device.h"
 #include "bacnet/link/transmit_queue.h"
 #include "bacnet/link/udp_socket.h"
 
@@ -21,10 +23,8 @@ constexpr int kBVLCOriginalUnicastNPDU = 0x0A;
 constexpr int kBVLCOriginalBroadcastNPDU = 0x0B;
 constexpr int kBVLCWriteBDT = 0x01;
 constexpr int kBVLCReadBDT = 0x02;
-constexpr int kBVLCRegisterForeignDevice = 0x05;
 constexpr int kBVLCReadFDT = 0x06;
 constexpr int kBVLCDeleteFDTEntry = 0x08;
-constexpr int kBVLCDistributeBroadcastToNetwork = 0x09;
 
 class TBACnetDataLinkBIP : public TBACnetDataLink {
  public:
@@ -42,6 +42,12 @@ class TBACnetDataLinkBIP : public TBACnetDataLink {
   // bound to every address. Set on open.
   const std::string& BroadcastHost() const { return broadcast_host_; }
 
+  // BBMD to register with as a foreign device ("host", "host:port"; empty: none) and the
+  // time-to-live asked for (seconds). Takes effect on the next open.
+  void SetForeignDevice(const std::string& bbmd, int ttl_seconds);
+  const std::string& BBMD() const { return bbmd_text_; }
+  TForeignDeviceRegistration& Registration() { return registration_; }
+
   bool SetActive(bool open) override;
   int MaxAPDUCode() override { return 4; }
   bool Send(const TBACnetFrame& frame) override;
@@ -55,15 +61,34 @@ class TBACnetDataLinkBIP : public TBACnetDataLink {
   TTransmitQueue& TransmitQueue() { return queue_; }
 
  private:
+  struct HeldBroadcast {
+    std::string Npdu;
+    int32_t Priority;
+  };
+
   void SendNext();
   void Rebind(const std::function<void()>& change);
   void FindBroadcastAndOwnAddresses();
   bool IsOwnEcho(const std::string& host, int port) const;
   bool OnOwnSubnet(uint32_t address_be) const;
   void SendResultNAK(int function, const std::string& host, int port);
+  bool Queue(std::string destination, int function, const char* npdu, int length, int priority);
+  void StartRegistration();
+  void SendToBBMD(const std::string& bvll);
+  void ReleaseHeldBroadcasts();
+  std::string OwnAddress() const;
+  std::string BroadcastDestination() const;
+  void Capture(bool outgoing, const std::string& octets, const std::string& host, int port);
 
   TUDPSocket socket_;
   TTransmitQueue queue_;
+  std::string bbmd_text_;
+  std::string bbmd_host_;  // dotted, resolved on open
+  int bbmd_port_ = 0;
+  TForeignDeviceRegistration registration_;
+  // Broadcasts that wait for the first registration answer (so that they reach the BBMD's
+  // networks rather than being refused); bounded like the transmit queue.
+  std::vector<HeldBroadcast> held_;
   int udp_port_ = 47808;
   std::string local_host_;
   std::string broadcast_host_ = "255.255.255.255";

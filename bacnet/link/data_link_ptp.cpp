@@ -111,7 +111,17 @@ bool TBACnetDataLinkPTP::TakeTransmitEntry(std::string& data) {
   return true;
 }
 
+void TBACnetDataLinkPTP::CaptureNPDU(bool outgoing, const std::string& npdu) {
+  TCapturedPacket p;
+  p.Outgoing = outgoing;
+  p.SerialLine = true;
+  p.Octets = npdu;
+  p.TimeUs = CaptureTimeNow();
+  OnCapture(p);
+}
+
 void TBACnetDataLinkPTP::DeliverFrame(const std::string& data) {
+  if (OnCapture) CaptureNPDU(false, data);
   if (!OnReceive) return;
   auto frame = std::make_unique<TBACnetFrame>();
   ClearFrame(*frame);
@@ -258,6 +268,7 @@ void TBACnetDataLinkPTP::SendFrame(uint8_t type, const std::string& data) {
   }
   port_->WriteString(out);
   Trace("Sending: " + BytesToBracketHex(out));
+  if (OnCapture && (type == ptpData0 || type == ptpData1)) CaptureNPDU(true, data);
   std::weak_ptr<bool> alive = alive_;
   // Bounded by the time the frame needs on the line plus a margin, so that a stuck line
   // (no reader on the far end, flow stopped) cannot hold the link forever.

@@ -93,6 +93,7 @@ class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
   void Run(int ticks);
   void PostRun();
   void ClearIfFrameStarted();
+  void CaptureNPDU(bool outgoing, const std::string& npdu);
   void HandleTriggerAvail(int count);
   void HandleTriggerData(int handle);
   void HandleLineError();

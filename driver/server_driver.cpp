@@ -123,6 +123,8 @@ void TZelBACnetServerDriver::ReadConnectionInfo(const Variant& p) {
   ci.UDPPort = Int(p, "IP1");
   ci.DeviceInstance = Int(p, "IP2");
   ci.LocalHost = Text(p, "SP4");
+  ci.BBMD = Text(p, "BBMD");
+  ci.BBMDTimeToLive = Int(p, "BBMDTTL");
   double net = 0;
   FindRealParam(p, "FP1", net);
   net = std::floor(net);

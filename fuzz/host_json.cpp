@@ -1,11 +1,13 @@
 // Host connection input: every line a host may send goes through the JSON parser, the Variant
 // mapping and the request dispatcher; nothing may crash, and what parses must write back to text
-// that parses to the same value.
+// that parses to the same value. The capture operation is served too, on a live session.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
+#include "driver/main_form.h"
+#include "driver/traffic_capture.h"
 #include "platform/host_connection.h"
 #include "platform/json.h"
 
@@ -47,7 +49,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s->RegisterClass({"Fuzz.Echo", "{0}", [] { return std::make_unique<Echo>(); }});
     return s;
   }();
+  static zb::TTrafficCapture* capture = [] {
+    auto* form = new zb::TMainForm();
+    zb::TConnectionInfo info;
+    info.Description = "Plant";
+    form->FindOrCreateSession(info);
+    return new zb::TTrafficCapture(*form, *server);
+  }();
   server->Serve(1, line);
+  // Captures of a host that never goes would pile up; its leaving ends them.
+  if (capture->ActiveCount() > 64 && server->OnClientGone) server->OnClientGone(1);
   MessageLoop::Current().ProcessMessages();
   if (server->ObjectCount() > 64) server->ReleaseAll();
   return 0;

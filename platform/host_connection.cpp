@@ -365,6 +365,7 @@ void HostConnection::Drop(int client_id, bool now) {
   clients_.erase(it);
   ResumeAccepting();  // a descriptor is free again
   ReleaseObjectsOf(client_id);
+  if (OnClientGone) OnClientGone(client_id);
 }
 
 void HostConnection::ReleaseObjectsOf(int client_id) {
@@ -541,7 +542,27 @@ Json HostConnection::ServeJson(int client, const Json& request) {
     return reply;
   }
 
+  if (auto it = ops_.find(o); it != ops_.end()) {
+    Json fields = it->second(client, request);
+    if (fields.kind() != Json::Kind::Object) return ErrorReply(id, "op failed: " + o);
+    for (const auto& [name, value] : fields.Members()) reply.Set(name, value);
+    return reply;
+  }
+
   return ErrorReply(id, "unknown op: " + o);
+}
+
+void HostConnection::RegisterOp(const std::string& op, OpHandler handler) {
+  ops_[op] = std::move(handler);
+}
+
+bool HostConnection::Push(int client, const std::string& line, size_t limit) {
+  auto it = clients_.find(client);
+  if (it == clients_.end() || it->second->dead) return false;
+  Client& c = *it->second;
+  if (c.out.size() > limit) return false;
+  Send(c, line);
+  return !c.dead;
 }
 
 Json HostConnection::WindowsSnapshot(int lines) const {

@@ -73,6 +73,17 @@ class HostConnection {
   // Releases every object of every host (shut-down).
   void ReleaseAll();
 
+  // An operation served by a layer above: answers the reply's fields (the id is added; an
+  // "error" field makes it an error reply). Handlers must not throw.
+  using OpHandler = std::function<Json(int client, const Json& request)>;
+  void RegisterOp(const std::string& op, OpHandler handler);
+  // A line the client did not ask for (a stream of events). Dropped, and false returned, when
+  // more than `limit` octets already wait for the client or the client is gone: a slow reader
+  // of a stream must not make the server hold memory without bound.
+  bool Push(int client, const std::string& line, size_t limit);
+  // Fires when a client's connection has closed.
+  std::function<void(int client)> OnClientGone;
+
   // Fires after an object was created or released, with the new count.
   std::function<void(int count)> OnObjectCountChanged;
 
@@ -120,6 +131,7 @@ class HostConnection {
 
   MessageLoop& loop_;
   std::vector<HostClass> classes_;
+  std::map<std::string, OpHandler> ops_;
   std::string path_;
   int listen_fd_ = -1;
   int listen_watch_ = 0;

@@ -103,6 +103,12 @@ TBACnetForm::~TBACnetForm() {
   std::vector<TSessionClient*> users = std::move(users_);
   users_.clear();
   for (TSessionClient* u : users) u->SessionGone(this);
+  BACnetDataLinkBIP1.OnCapture = nullptr;
+  BACnetDataLinkPTP1.OnCapture = nullptr;
+  std::vector<CaptureSink> sinks = std::move(capture_sinks_);
+  capture_sinks_.clear();
+  for (CaptureSink& s : sinks)
+    if (s.Gone) s.Gone();
   Owner = nullptr;
   BACnetDevice1.OnTrace = nullptr;
   BACnetApplication1.OnTrace = nullptr;
@@ -128,6 +134,37 @@ void TBACnetForm::ApplyStoredSettings() {
 void TBACnetForm::CopyInfo(const TConnectionInfo& info) {
   Info.Assign(info);
   Hint = Info.Description;
+}
+
+int TBACnetForm::AddCaptureSink(bacnet::CaptureHandler sink, std::function<void()> gone) {
+  const int id = next_capture_sink_++;
+  capture_sinks_.push_back({id, std::move(sink), std::move(gone)});
+  auto tap = [this](const bacnet::TCapturedPacket& p) { Captured(p); };
+  BACnetDataLinkBIP1.OnCapture = tap;
+  BACnetDataLinkPTP1.OnCapture = tap;
+  return id;
+}
+
+void TBACnetForm::RemoveCaptureSink(int id) {
+  std::erase_if(capture_sinks_, [id](const CaptureSink& s) { return s.Id == id; });
+  if (capture_sinks_.empty()) {
+    // Without a capture the links do not even build the packet record.
+    BACnetDataLinkBIP1.OnCapture = nullptr;
+    BACnetDataLinkPTP1.OnCapture = nullptr;
+  }
+}
+
+void TBACnetForm::Captured(const bacnet::TCapturedPacket& packet) {
+  // A sink may remove itself (its reader went away) while the list is walked.
+  std::vector<int> ids;
+  for (const CaptureSink& s : capture_sinks_) ids.push_back(s.Id);
+  for (int id : ids) {
+    auto it = std::find_if(capture_sinks_.begin(), capture_sinks_.end(),
+                           [id](const CaptureSink& s) { return s.Id == id; });
+    if (it == capture_sinks_.end() || !it->Sink) continue;
+    bacnet::CaptureHandler sink = it->Sink;
+    sink(packet);
+  }
 }
 
 void TBACnetForm::AddUser(TSessionClient* client) {
@@ -319,6 +356,7 @@ bool TBACnetForm::ConnectFor(TSessionClient* driver) {
       BACnetNetwork1.DataLink = &BACnetDataLinkBIP1;
       BACnetDataLinkBIP1.SetUDPPort(Info.UDPPort != 0 ? Info.UDPPort : kDefaultUDPPort);
       if (!Info.LocalHost.empty()) BACnetDataLinkBIP1.SetLocalHost(Info.LocalHost);
+      BACnetDataLinkBIP1.SetForeignDevice(Info.BBMD, Info.BBMDTimeToLive);
       ok = BACnetDevice1.Open(true);
       if (ok) {
         const std::string& host = BACnetDataLinkBIP1.Socket().LocalHost();

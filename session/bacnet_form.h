@@ -173,6 +173,13 @@ class TBACnetForm : public platform::Form {
   void WhoIsClick();
   void WhoIsRouterClick();
 
+  // ---- live captures of the session's traffic ------------------------------------------------
+  // Every packet either link sends or receives goes to each sink; `gone` runs when the session
+  // goes away first. Returns the sink's number for RemoveCaptureSink.
+  int AddCaptureSink(bacnet::CaptureHandler sink, std::function<void()> gone);
+  void RemoveCaptureSink(int id);
+  int CaptureSinkCount() const { return static_cast<int>(capture_sinks_.size()); }
+
   // ---- users (the driver objects that hold this session) -----------------------------------
   void AddUser(TSessionClient* client);
   void RemoveUser(TSessionClient* client);
@@ -202,8 +209,16 @@ class TBACnetForm : public platform::Form {
   void WorkerEnded(int operation);
 
   int NewOperation(TSessionClient* owner);
+  struct CaptureSink {
+    int Id;
+    bacnet::CaptureHandler Sink;
+    std::function<void()> Gone;
+  };
+  void Captured(const bacnet::TCapturedPacket& packet);
 
   platform::MessageLoop& loop_;
+  std::vector<CaptureSink> capture_sinks_;
+  int next_capture_sink_ = 1;
   std::vector<TSessionClient*> users_;
   int busy_ = 0;
   int last_operation_ = 0;

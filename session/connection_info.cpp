@@ -31,6 +31,8 @@ void TConnectionInfo::Assign(const TConnectionInfo& source) {
   DeviceInstance = source.DeviceInstance;
   LocalHost = source.LocalHost;
   VirtualNetwork = source.VirtualNetwork;
+  BBMD = source.BBMD;
+  BBMDTimeToLive = source.BBMDTimeToLive;
 }
 
 namespace {

@@ -37,6 +37,8 @@ class TConnectionInfo {
   int32_t DeviceInstance = 0;
   std::string LocalHost;
   int32_t VirtualNetwork = 0;
+  std::string BBMD;            // BACnet/IP: register as a foreign device here ("host[:port]")
+  int32_t BBMDTimeToLive = 0;  // seconds; 0 means 300
 
   // Copies every field of `source`; does nothing when it is of another class.
   void Assign(const TConnectionInfo& source);

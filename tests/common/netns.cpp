@@ -103,6 +103,7 @@ TestNetwork::TestNetwork(int hosts) {
       break;
     }
     hosts_.push_back(fd);
+    subnet_.push_back(0);
     const std::string port = "p" + std::to_string(i);
     run("ip -n " + hub + " link add " + port + " type veth peer name eth0 netns " + name);
     run("ip -n " + hub + " link set " + port + " master br0 up");
@@ -123,7 +124,42 @@ TestNetwork::~TestNetwork() {
 
 std::string TestNetwork::Name(int host) const { return prefix_ + "h" + std::to_string(host); }
 
-std::string TestNetwork::Address(int host) const { return "10.47.0." + std::to_string(host + 1); }
+std::string TestNetwork::Address(int host) const {
+  const int subnet = host >= 0 && host < static_cast<int>(subnet_.size()) ? subnet_[host] : 0;
+  return "10.47." + std::to_string(subnet) + "." + std::to_string(host + 1);
+}
+
+bool TestNetwork::Route(int router, const std::vector<int>& hosts) {
+  const std::string hub = prefix_ + "hub";
+  const std::string r = Name(router);
+  const std::string gw0 = "10.47.0." + std::to_string(router + 1);
+  const std::string gw1 = "10.47.1." + std::to_string(router + 1);
+  std::string out;
+  bool ok = true;
+  auto run = [&](const std::string& c) { ok = ok && RunCommand(c, &out); };
+  run("ip -n " + hub + " link add br1 type bridge");
+  run("ip -n " + hub + " link set br1 up");
+  run("ip -n " + hub + " link add r" + std::to_string(router) + " type veth peer name eth1 netns " +
+      r);
+  run("ip -n " + hub + " link set r" + std::to_string(router) + " master br1 up");
+  run("ip -n " + r + " addr add " + gw1 + "/24 brd + dev eth1");
+  run("ip -n " + r + " link set eth1 up");
+  run("ip netns exec " + r + " sysctl -qw net.ipv4.ip_forward=1");
+  for (int h : hosts) {
+    if (h < 0 || h >= HostCount() || h == router) return false;
+    subnet_[h] = 1;
+    const std::string n = Name(h);
+    run("ip -n " + hub + " link set p" + std::to_string(h) + " master br1");
+    run("ip -n " + n + " addr flush dev eth0");
+    run("ip -n " + n + " addr add " + Address(h) + "/24 brd + dev eth0");
+    run("ip -n " + n + " route replace default via " + gw1);
+  }
+  for (int h = 0; h < HostCount(); ++h)
+    if (h != router && subnet_[h] == 0)
+      run("ip -n " + Name(h) + " route replace default via " + gw0);
+  if (!ok) error_ = out;
+  return ok;
+}
 
 bool TestNetwork::AddAddress(int host, const std::string& cidr) {
   return RunCommand("ip -n " + Name(host) + " addr add " + cidr + " brd + dev eth0");

@@ -43,6 +43,11 @@ class TestNetwork {
   std::string Address(int host) const;
   // Adds another address to the host's eth0 (for example "10.47.0.200/24").
   bool AddAddress(int host, const std::string& cidr);
+  // Two routed subnets: moves `hosts` onto a second bridge as 10.47.1.<i+1>/24, gives `router`
+  // a second interface eth1 at 10.47.1.<router+1> with forwarding on, and points every other
+  // host's default route at the router. Broadcasts of either subnet stay on it. Address()
+  // follows the move; the router keeps its first address.
+  bool Route(int router, const std::vector<int>& hosts);
 
   // Runs fn with the calling thread inside the host's namespace, then returns to the
   // namespace it was in. Sockets created inside stay in the host's namespace for good.
@@ -50,7 +55,8 @@ class TestNetwork {
 
  private:
   std::string prefix_;
-  std::vector<int> hosts_;  // open namespace descriptors
+  std::vector<int> hosts_;   // open namespace descriptors
+  std::vector<int> subnet_;  // per host: 0 or 1 (the routed second subnet)
   bool hub_ = false;
   std::string error_;
 };

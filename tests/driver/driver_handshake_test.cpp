@@ -294,13 +294,29 @@ TEST_F(DriverTest, MalformedParameterListsNeverRaise) {
 TEST_F(DriverTest, ConnectionParametersAreReadOnceAndKeptBySession) {
   TZelBACnetServerDriver d(*main);
   d.Configure(Variant("VERSIONCHECK=1.7"));
-  ASSERT_TRUE(d.Connect(Variant::MakeList(
-      {Variant("DESCRIPTION=Site"), Variant("PANELTYPE=1"), Variant("OFFLINE=TRUE"),
-       Variant("CONNECTIONTYPE=modem"), Variant("COMPORT=3"), Variant("BAUDRATE=19200"),
-       Variant("SP1=hello"), Variant("SP2=bye"), Variant("SP3=ATZ"), Variant("SP4=10.0.0.9"),
-       Variant("PHONENUMBER=555"), Variant("PASSWORD="), Variant("IP1=47809"), Variant("IP2=77"),
-       Variant("IP3=4000"), Variant("FP1=2.9"), Variant("LOGON=me"), Variant("DEVICETYPE=dt")})));
+  ASSERT_TRUE(d.Connect(Variant::MakeList({Variant("DESCRIPTION=Site"),
+                                           Variant("PANELTYPE=1"),
+                                           Variant("OFFLINE=TRUE"),
+                                           Variant("CONNECTIONTYPE=modem"),
+                                           Variant("COMPORT=3"),
+                                           Variant("BAUDRATE=19200"),
+                                           Variant("SP1=hello"),
+                                           Variant("SP2=bye"),
+                                           Variant("SP3=ATZ"),
+                                           Variant("SP4=10.0.0.9"),
+                                           Variant("PHONENUMBER=555"),
+                                           Variant("PASSWORD="),
+                                           Variant("IP1=47809"),
+                                           Variant("IP2=77"),
+                                           Variant("IP3=4000"),
+                                           Variant("FP1=2.9"),
+                                           Variant("LOGON=me"),
+                                           Variant("DEVICETYPE=dt"),
+                                           Variant("BBMD=bbmd.site:47809"),
+                                           Variant("BBMDTTL=600")})));
   const TConnectionInfo& ci = d.ConnectionInfo;
+  EXPECT_EQ(ci.BBMD, "bbmd.site:47809");
+  EXPECT_EQ(ci.BBMDTimeToLive, 600);
   EXPECT_TRUE(ci.DirectConnect);  // only MODEM in capitals selects the modem
   EXPECT_TRUE(ci.Offline);
   EXPECT_EQ(ci.ComPort, 3);

@@ -119,9 +119,12 @@ client.on('listening', () => out({ event: 'listening' }));
 client.on('error', (err) => out({ event: 'error', message: String(err && err.message) }));
 
 client.on('whoIs', (msg) => {
-  out({ event: 'whoIs', address: msg.header.sender.address });
-  // Answered to the asker, so that a device behind a router answers through it.
-  const answer = () => client.iAmResponse(msg.header.sender, deviceId, 3, 260);
+  const forwardedFrom = msg.header.sender.forwardedFrom || undefined;
+  out({ event: 'whoIs', address: msg.header.sender.address, forwardedFrom });
+  // Answered to the asker, so that a device behind a router answers through it. A Who-Is a
+  // BBMD passed on is answered with a broadcast, which the BBMD passes to its foreign devices.
+  const answer = () =>
+    client.iAmResponse(forwardedFrom ? undefined : msg.header.sender, deviceId, 3, 260);
   if (options.iAmDelayMs) setTimeout(answer, options.iAmDelayMs);
   else answer();
 });

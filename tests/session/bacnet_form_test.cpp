@@ -451,6 +451,8 @@ TEST(ConnectionInfo, AssignCopiesEveryFieldOfTheSameClassOnly) {
   a.DeviceInstance = 77;
   a.LocalHost = "10.0.0.1";
   a.VirtualNetwork = 5;
+  a.BBMD = "10.0.1.4";
+  a.BBMDTimeToLive = 60;
   TConnectionInfo b;
   b.Assign(a);
   EXPECT_TRUE(b.SpareFlag && b.Offline && !b.DirectConnect);
@@ -465,6 +467,7 @@ TEST(ConnectionInfo, AssignCopiesEveryFieldOfTheSameClassOnly) {
   EXPECT_EQ(b.ApduRetries + b.ApduTimeoutMs + b.UDPPort + b.DeviceInstance + b.VirtualNetwork,
             1 + 4000 + 47809 + 77 + 5);
   EXPECT_EQ(b.LocalHost, "10.0.0.1");
+  EXPECT_EQ(b.BBMD + ":" + std::to_string(b.BBMDTimeToLive), "10.0.1.4:60");
 
   struct Other : TConnectionInfo {};
   Other o;

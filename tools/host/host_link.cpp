@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -118,7 +119,11 @@ bool HostLink::ReadLine(std::string& line, int timeout_ms) {
     if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
     char b[65536];
     ssize_t n = read(fd_, b, sizeof b);
-    if (n <= 0) return false;
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      closed_ = true;
+      return false;
+    }
     buf_.append(b, static_cast<size_t>(n));
   }
 }

@@ -29,6 +29,11 @@ class HostLink {
   platform::Json Await(int id, std::string& error, int timeout_ms);
   bool Answered(int id) const { return early_.count(id) != 0; }
 
+  // The next line the server sends, asked for or not; false on time-out or a closed connection.
+  bool NextLine(std::string& line, int timeout_ms) { return ReadLine(line, timeout_ms); }
+  // The connection has ended (the server closed it).
+  bool Closed() const { return closed_; }
+
   int Create(std::string& error);
   bool Release(int object, std::string& error);
   // The result of a call; Null (error set) when the call itself failed.
@@ -45,6 +50,7 @@ class HostLink {
   int next_id_ = 1;
   std::string buf_;
   std::map<int, platform::Json> early_;  // only replies to this link's own requests
+  bool closed_ = false;
 };
 
 // Element texts of a result list (non-strings as JSON).

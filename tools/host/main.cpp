@@ -18,6 +18,7 @@
 #include "driver/registration.h"
 #include "platform/host_connection.h"
 #include "session/command_kinds.h"
+#include "tools/host/capture.h"
 #include "tools/host/host_link.h"
 #include "tools/host/window_view.h"
 
@@ -46,6 +47,10 @@ const char kUsage[] =
     "      Commands (upper case, as written): SITETIME SITESTATUS POINTVERIFY GETDATA\n"
     "      SENDPOINTSLIST GETPOINTSLIST POINTMODIFY POINTGETDISABLED POINTGETVALUE GETALARMS\n"
     "      GETTRENDDATA; immediate:SENDPOINTSLIST.\n"
+    "      A BACnet/IP site on another subnet: BBMD=HOST[:PORT] (default port 47808)\n"
+    "      registers the session there as a foreign device, BBMDTTL=SECONDS its\n"
+    "      time-to-live (default 300); discovery then goes through that BBMD, and a\n"
+    "      refusal or silence of the BBMD shows in the session's log.\n"
     "  view [--once] [--lines N]\n"
     "      Shows the driver window and its session windows live: status panels, connections,\n"
     "      each session's log and trace. Keys: w WhoIs, r WhoIsRouter, l Log Enabled,\n"
@@ -54,6 +59,15 @@ const char kUsage[] =
     "  press WINDOW CONTROL\n"
     "      Presses a control: WINDOW is main, a session's Description or a window number;\n"
     "      CONTROL e.g. Button1 (WhoIs), Button2 (WhoIsRouter), LogChk, HideBtn, Exit1.\n"
+    "  capture SITE FILE\n"
+    "      Streams the traffic of the session whose Description is SITE, both directions, as\n"
+    "      a pcap file while it happens; FILE - is standard output, so that\n"
+    "      `zelbacnet capture Plant - | wireshark -k -i -` watches it live. BACnet/IP as\n"
+    "      Ethernet/IPv4/UDP frames with the real addresses and ports; PTP as the NPDUs the\n"
+    "      line carried, in 802.2 LLC frames between 02:50:54:50:00:01 (the driver) and\n"
+    "      02:50:54:50:00:02 (the far end of the serial line). Ends on Ctrl-C, when the\n"
+    "      session goes or the reader stops; frames a slow reader could not take are\n"
+    "      dropped by the server and counted.\n"
     "  raw JSON...\n"
     "      Sends each argument as one request line and prints each reply line.\n"
     "\n"
@@ -531,6 +545,20 @@ int ViewOrPress(const Options& o, const std::string& cmd, std::vector<std::strin
   return zb::host::View(link, once, lines);
 }
 
+int CaptureCommand(const Options& o, const std::vector<std::string>& args) {
+  if (args.size() != 3) {
+    std::fprintf(stderr, "zelbacnet capture: needs SITE and FILE\n%s", kTryHelp);
+    return 2;
+  }
+  zb::host::HostLink link;
+  std::string error;
+  if (!link.Open(ResolveSocket(o), false, error)) {
+    std::fprintf(stderr, "zelbacnet: %s\n", error.c_str());
+    return 2;
+  }
+  return zb::host::Capture(link, args[1], args[2]);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -584,7 +612,8 @@ int main(int argc, char** argv) {
   if (cmd == "run") return Run(o, rest);
   if (cmd == "raw") return Raw(o, {rest.begin() + 1, rest.end()});
   if (cmd == "view" || cmd == "press") return ViewOrPress(o, cmd, rest);
-  std::fprintf(stderr, "zelbacnet: unknown command %s (run, view, press, raw)\n%s", cmd.c_str(),
-               kTryHelp);
+  if (cmd == "capture") return CaptureCommand(o, rest);
+  std::fprintf(stderr, "zelbacnet: unknown command %s (run, view, press, capture, raw)\n%s",
+               cmd.c_str(), kTryHelp);
   return 2;
 }

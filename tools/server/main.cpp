@@ -18,6 +18,7 @@
 #include "driver/main_form.h"
 #include "driver/registration.h"
 #include "driver/server_driver.h"
+#include "driver/traffic_capture.h"
 #include "platform/host_connection.h"
 #include "platform/message_loop.h"
 
@@ -148,6 +149,7 @@ int main(int argc, char** argv) {
     zb::TMainForm* form = main_form.get();
     host->RegisterClass({zb::kDriverProgId, zb::kDriverClassId,
                          [form] { return std::make_unique<zb::TZelBACnetServerDriver>(*form); }});
+    auto capture = std::make_unique<zb::TTrafficCapture>(*form, *host);
 
     bool had_object = false;
     zb::platform::Timer idle_guard(loop);
@@ -184,6 +186,7 @@ int main(int argc, char** argv) {
     }
     loop.Unwatch(watch);
     // The host's objects go first, then the window and its sessions.
+    capture.reset();
     host->ReleaseAll();
     host.reset();
     main_form.reset();

@@ -458,8 +458,11 @@ void TBACnetDataLinkBIP::SendResultNAK(int function, const std::string& host, in
 void TBACnetDataLinkBIP::ReceiveDatagram(const std::string& data, const std::string& host,
                                          int port) {
   if (IsOwnEcho(host, port)) return;
-  Trace("ReceivePacket: " + HexDump(data.substr(0, 1500)));
-  if (OnCapture) Capture(false, data, host, port);
+  // Traced only while captured: a flood must not cost a hex dump per datagram otherwise.
+  if (OnCapture) {
+    Trace("ReceivePacket: " + HexDump(data.substr(0, 1500)));
+    Capture(false, data, host, port);
+  }
   const int size = static_cast<int>(data.size());
   const auto* d = reinterpret_cast<const unsigned char*>(data.data());
   // Our BBMD's answers count even while nobody above listens (after a disconnect).

@@ -46,7 +46,7 @@ class CaptureBIP : public CommandsTest {};
 
 TEST_F(CaptureBIP, ReadsWriteAndSegmentsAllDecodeAndMatchTheTrace) {
   if (!test::RunCommand("tshark --version")) GTEST_SKIP() << "tshark not installed";
-  StartSite(3);
+  ZB_START_SITE(3);
   test::PeerProcess& site = StartDevice(1, 1001);
   test::PeerProcess& client =
       StartPeer(2, "foreign_client.js", {"0.0.0.0", "47808", "255.255.255.255"});

@@ -14,7 +14,7 @@ namespace {
 class AlarmTrendCommands : public CommandsTest {};
 
 TEST_F(AlarmTrendCommands, AlarmFetchedOnceAndAcknowledged) {
-  StartSite(2);
+  ZB_START_SITE(2);
   test::PeerProcess& site = StartDevice(1, 1001);
   int o = Connect();
   ASSERT_TRUE(WaitForDevices(o, 1)) << site.TranscriptText();
@@ -101,7 +101,7 @@ std::vector<int> Positions(int from, int to) {
 
 // The peer counts log positions from 1 and refuses position 0, as a standard device does.
 TEST_F(AlarmTrendCommands, TrendLogsShortLongAndFailing) {
-  StartSite(2);
+  ZB_START_SITE(2);
   test::PeerProcess& site = StartDevice(1, 1001);
   int o = Connect();
   ASSERT_TRUE(WaitForDevices(o, 1)) << site.TranscriptText();

@@ -97,6 +97,13 @@ class ServerProcess {
   std::string log_;
 };
 
+// A skip or fatal failure inside StartSite returns from StartSite alone; the test must end too.
+#define ZB_START_SITE(...)                        \
+  do {                                            \
+    StartSite(__VA_ARGS__);                       \
+    if (IsSkipped() || HasFatalFailure()) return; \
+  } while (0)
+
 // A site: the test network, the server in host 0, the host connection and one armed,
 // connected driver object.
 class CommandsTest : public ::testing::Test {

@@ -27,7 +27,7 @@ void Drain(test::PeerProcess& p, int ms) {
 class PointCommands : public CommandsTest {};
 
 TEST_F(PointCommands, ReadModifyAndVerify) {
-  StartSite(2);
+  ZB_START_SITE(2);
   test::PeerProcess& site = StartDevice(1, 1001);
   int o = Connect();
   ASSERT_TRUE(WaitForDevices(o, 1)) << site.TranscriptText();
@@ -67,7 +67,7 @@ TEST_F(PointCommands, ReadModifyAndVerify) {
 }
 
 TEST_F(PointCommands, PointListScanDropsAFailingPointUntilItIsWritten) {
-  StartSite(2);
+  ZB_START_SITE(2);
   test::PeerProcess& site = StartDevice(1, 1001);
   int o = Connect();
   ASSERT_TRUE(WaitForDevices(o, 1)) << site.TranscriptText();
@@ -120,7 +120,7 @@ TEST_F(PointCommands, PointListScanDropsAFailingPointUntilItIsWritten) {
 // Present-value and relinquish-default named without a data type are written in the object
 // type's own type.
 TEST_F(PointCommands, RealValuesAndWritesOfNamedValueProperties) {
-  StartSite(2);
+  ZB_START_SITE(2);
   test::PeerProcess& site = StartDevice(1, 1001, R"({"valueKinds":true})");
   int o = Connect();
   ASSERT_TRUE(WaitForDevices(o, 1)) << site.TranscriptText();

@@ -33,7 +33,7 @@ const std::string kRemoteMac("\x7f\x00\x00\x01\xba\xc2", 6);
 class SiteCommands : public CommandsTest {};
 
 TEST_F(SiteCommands, ClockStatusObjectListVendorAndRawProperties) {
-  StartSite(2);
+  ZB_START_SITE(2);
   test::PeerProcess& site = StartDevice(1, 1001);
   int o = Connect();
   ASSERT_TRUE(WaitForDevices(o, 1)) << site.TranscriptText();
@@ -101,7 +101,7 @@ TEST_F(SiteCommands, ClockStatusObjectListVendorAndRawProperties) {
 }
 
 TEST_F(SiteCommands, AnObjectListShorterThanItsClaimedLengthEndsAfterThreeFailedEntries) {
-  StartSite(2);
+  ZB_START_SITE(2);
   test::PeerProcess& site =
       StartDevice(1, 1001, R"({"remote":true,"claimObjects":1000000,"name":"Liar"})");
   int o = Connect();
@@ -117,7 +117,7 @@ TEST_F(SiteCommands, AnObjectListShorterThanItsClaimedLengthEndsAfterThreeFailed
 }
 
 TEST_F(SiteCommands, TwoDevicesOnDifferentNetworksBehindARouter) {
-  StartSite(3);
+  ZB_START_SITE(3);
   // Device 1001 on the driver's network, without a clock; device 2002 on network 5, reached
   // through the router in host 2.
   test::PeerProcess& local = StartDevice(1, 1001, R"({"clock":false})");
@@ -201,7 +201,7 @@ bool StatusClock(const Texts& status, double& value) {
 // The first device found never answers its clock; SITETIME waits for it, then takes the second
 // device's clock, and SITESTATUS keeps showing that clock, not one ahead by the wait.
 TEST_F(SiteCommands, ASilentFirstDeviceDoesNotShiftTheSiteClock) {
-  StartSite(3);
+  ZB_START_SITE(3);
   constexpr double kMsPerDay = 86400000.0;
   constexpr double kAheadMs = 5025678;  // the clock device runs 1 h 23 min 45.678 s ahead
   test::PeerProcess& silent = StartDevice(1, 1001, R"({"silent":true})");

@@ -23,7 +23,8 @@ inline int ChildPid(const std::string& name) {
     std::string line;
     if (!std::getline(stat, line)) continue;
     size_t open = line.find('('), close = line.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close + 2 > line.size()) continue;
+    if (open == std::string::npos || close == std::string::npos || close + 2 > line.size())
+      continue;
     std::istringstream rest(line.substr(close + 2));
     char state;
     int ppid = 0;

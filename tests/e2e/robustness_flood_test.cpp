@@ -107,7 +107,7 @@ class RobustnessFlood : public CommandsTest {
 };
 
 TEST_F(RobustnessFlood, MalformedAndRandomDatagrams) {
-  StartSite(3, false);
+  ZB_START_SITE(3, false);
   if (IsSkipped()) return;
   test::PeerProcess& site = StartDevice(1, 1001);
   int o = Connect();
@@ -140,7 +140,7 @@ TEST_F(RobustnessFlood, MalformedAndRandomDatagrams) {
 }
 
 TEST_F(RobustnessFlood, WhoIsAndIAmStorms) {
-  StartSite(3, false);
+  ZB_START_SITE(3, false);
   if (IsSkipped()) return;
   test::PeerProcess& site = StartDevice(1, 1001);
   int o = Connect();

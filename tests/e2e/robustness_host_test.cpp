@@ -22,7 +22,8 @@ class RobustnessHost : public ::testing::Test {
  protected:
   void SetUp() override {
     ZB_REQUIRE_PRIVATE_NETWORK();
-    if (access(test::ServerBinary().c_str(), X_OK) != 0) GTEST_SKIP() << "build zelbacnet-server first";
+    if (access(test::ServerBinary().c_str(), X_OK) != 0)
+      GTEST_SKIP() << "build zelbacnet-server first";
     SmallAsanQuarantine();
     ASSERT_TRUE(server.Start({})) << server.Log();
     pid = ChildPid("zelbacnet-serv");
@@ -31,7 +32,8 @@ class RobustnessHost : public ::testing::Test {
     watched = other.Create();
     ASSERT_GT(watched, 0);
     ASSERT_TRUE(other.CallBool(watched, "Configure", {"VERSIONCHECK=1.7"}));
-    ASSERT_TRUE(other.CallBool(watched, "Connect", {"DESCRIPTION=Other", "PANELTYPE=1", "OFFLINE=TRUE"}));
+    ASSERT_TRUE(
+        other.CallBool(watched, "Connect", {"DESCRIPTION=Other", "PANELTYPE=1", "OFFLINE=TRUE"}));
   }
   void Open(test::HostClient& h) {
     h.loop = nullptr;
@@ -69,9 +71,10 @@ TEST_F(RobustnessHost, HugeLinesAndInvalidUtf8) {
   // Broken UTF-8: a lone continuation octet, a truncated sequence, overlong forms, a surrogate,
   // code points above U+10FFFF, and an invalid octet inside an otherwise good call.
   int n = 0;
-  for (const char* bad : {"\"\x80\"", "\"\xC3\"", "\"\xE2\x82\"", "\"\xC0\xAF\"", "\"\xE0\x80\xAF\"",
-                          "\"\xED\xA0\x80\"", "\"\xF4\x90\x80\x80\"", "\"\xF8\x88\x80\x80\x80\"",
-                          "\xFF\xFE{}", "{\"id\":\"\xC3\x28\",\"op\":\"create\"}"}) {
+  for (const char* bad :
+       {"\"\x80\"", "\"\xC3\"", "\"\xE2\x82\"", "\"\xC0\xAF\"", "\"\xE0\x80\xAF\"",
+        "\"\xED\xA0\x80\"", "\"\xF4\x90\x80\x80\"", "\"\xF8\x88\x80\x80\x80\"", "\xFF\xFE{}",
+        "{\"id\":\"\xC3\x28\",\"op\":\"create\"}"}) {
     std::string reply = h.Ask(bad);
     EXPECT_NE(reply.find("\"error\""), std::string::npos) << "case " << n << ": " << reply;
     ++n;
@@ -79,7 +82,10 @@ TEST_F(RobustnessHost, HugeLinesAndInvalidUtf8) {
   int o = h.Create();
   ASSERT_GT(o, 0);
   platform::Json r = h.AskJson(R"({"id":7,"op":"call","object":)" + std::to_string(o) +
-                               "," R"("method":"Configure","params":[")" "VERSIONCHECK=\xE9\xFF" R"("]})");
+                               ","
+                               R"("method":"Configure","params":[")"
+                               "VERSIONCHECK=\xE9\xFF"
+                               R"("]})");
   EXPECT_NE(r.Find("error"), nullptr);
   EXPECT_TRUE(h.CallBool(o, "Configure", {"VERSIONCHECK=1.7"}));
   OtherAnswered();

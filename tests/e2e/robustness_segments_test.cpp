@@ -178,7 +178,7 @@ class RobustnessSegments : public CommandsTest {
  protected:
   void Start() {
     StartSite(2, false);
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     net_->In(1, [&] { probe_ = std::make_unique<test::UdpProbe>("0.0.0.0", 47808); });
     ASSERT_TRUE(probe_->ok());
     device_ = std::make_unique<SegmentingDevice>(*probe_, name_);

@@ -93,9 +93,10 @@ void BM_ReassembleSegmentedAck(benchmark::State& state) {
   std::string data(1400, '\x21');
   const uint32_t content = static_cast<uint32_t>(segments) * 1400 - 6;
   std::string first = data;
-  first.replace(0, 6, std::string{'\x65', '\xFF', static_cast<char>(content >> 24),
-                                  static_cast<char>(content >> 16), static_cast<char>(content >> 8),
-                                  static_cast<char>(content)});
+  first.replace(0, 6,
+                std::string{'\x65', '\xFF', static_cast<char>(content >> 24),
+                            static_cast<char>(content >> 16), static_cast<char>(content >> 8),
+                            static_cast<char>(content)});
   for (auto _ : state) {
     const int h = s.app.SendRequest(s.Request());
     TBACnetPDU seg;

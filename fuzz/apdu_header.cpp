@@ -1,10 +1,11 @@
 // APDU header decoding alone, on arbitrary octets: never out of bounds; what decodes re-encodes
 // to a header that decodes to the same fields and the same service data.
+#include "bacnet/app/apdu_header.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
-#include "bacnet/app/apdu_header.h"
 #include "bacnet/app/pdu.h"
 
 using namespace zb::bacnet;
@@ -16,10 +17,10 @@ bool SameHeader(const TBACnetPDU& a, const TBACnetPDU& b) {
   switch (a.PDUType) {
     case kPDUConfirmedRequest:
       return a.SegmentedMessage == b.SegmentedMessage && a.MoreFollows == b.MoreFollows &&
-             a.SegmentedResponseAccepted == b.SegmentedResponseAccepted && a.InvokeID == b.InvokeID &&
-             a.ServiceChoice == b.ServiceChoice &&
-             (!a.SegmentedMessage ||
-              (a.SequenceNumber == b.SequenceNumber && a.ProposedWindowSize == b.ProposedWindowSize));
+             a.SegmentedResponseAccepted == b.SegmentedResponseAccepted &&
+             a.InvokeID == b.InvokeID && a.ServiceChoice == b.ServiceChoice &&
+             (!a.SegmentedMessage || (a.SequenceNumber == b.SequenceNumber &&
+                                      a.ProposedWindowSize == b.ProposedWindowSize));
     case kPDUUnconfirmedRequest:
       return a.ServiceChoice == b.ServiceChoice;
     case kPDUSimpleAck:
@@ -27,8 +28,8 @@ bool SameHeader(const TBACnetPDU& a, const TBACnetPDU& b) {
     case kPDUComplexAck:
       return a.SegmentedMessage == b.SegmentedMessage && a.MoreFollows == b.MoreFollows &&
              a.InvokeID == b.InvokeID && a.ServiceChoice == b.ServiceChoice &&
-             (!a.SegmentedMessage ||
-              (a.SequenceNumber == b.SequenceNumber && a.ProposedWindowSize == b.ProposedWindowSize));
+             (!a.SegmentedMessage || (a.SequenceNumber == b.SequenceNumber &&
+                                      a.ProposedWindowSize == b.ProposedWindowSize));
     case kPDUSegmentAck:
       return a.NegativeAck == b.NegativeAck && a.Server == b.Server && a.InvokeID == b.InvokeID &&
              a.SequenceNumber == b.SequenceNumber && a.ActualWindowSize == b.ActualWindowSize;
@@ -58,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::abort();
   }
   TBACnetPDU again;
-  if (!DecodeAPDU(reinterpret_cast<const uint8_t*>(out.data()), int(out.size()), again)) std::abort();
+  if (!DecodeAPDU(reinterpret_cast<const uint8_t*>(out.data()), int(out.size()), again))
+    std::abort();
   if (!SameHeader(pdu, again)) std::abort();
   return 0;
 }

@@ -1,5 +1,7 @@
 // Unconfirmed event notifications from the network: the device's dispatch and the location and
 // conversion of every parameter in the decoded tagged values.
+#include "bacnet/app/event_notification.h"
+
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -8,7 +10,6 @@
 #include <string_view>
 
 #include "bacnet/app/device.h"
-#include "bacnet/app/event_notification.h"
 #include "bacnet/app/tagged_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,13 +1,13 @@
 // Parameter-list readers on arbitrary lists: elements are the input's lines; a line's first
 // octet may turn it into another Variant type (integer, real, empty, octets, nested array).
 // The readers must never crash, and the typed ones must never throw.
+#include "support/param_list.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "support/param_list.h"
 
 namespace {
 
@@ -15,13 +15,20 @@ zb::Variant Element(std::string_view line) {
   if (line.empty()) return zb::Variant(std::string());
   std::string rest(line.substr(1));
   switch (static_cast<unsigned char>(line[0])) {
-    case 0x01: return zb::Variant(static_cast<int32_t>(rest.size()));
-    case 0x02: return zb::Variant(static_cast<double>(rest.size()) / 3);
-    case 0x03: return zb::Variant();
-    case 0x04: return zb::Variant::MakeOctets(rest);
-    case 0x05: return zb::Variant::MakeList({zb::Variant(rest)});
-    case 0x06: return zb::Variant(!rest.empty());
-    default: return zb::Variant(std::string(line));
+    case 0x01:
+      return zb::Variant(static_cast<int32_t>(rest.size()));
+    case 0x02:
+      return zb::Variant(static_cast<double>(rest.size()) / 3);
+    case 0x03:
+      return zb::Variant();
+    case 0x04:
+      return zb::Variant::MakeOctets(rest);
+    case 0x05:
+      return zb::Variant::MakeList({zb::Variant(rest)});
+    case 0x06:
+      return zb::Variant(!rest.empty());
+    default:
+      return zb::Variant(std::string(line));
   }
 }
 

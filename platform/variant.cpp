@@ -1,10 +1,10 @@
 #include "platform/variant.h"
 
-#include "support/number_text.h"
-
 #include <charconv>
 #include <cmath>
 #include <limits>
+
+#include "support/number_text.h"
 
 namespace zb {
 namespace {
@@ -87,9 +87,7 @@ int Variant::HighBound() const {
   return static_cast<int>(int64_t{low_} + static_cast<int64_t>(items_->size()) - 1);
 }
 
-int Variant::Count() const {
-  return type_ == Type::Array ? static_cast<int>(items_->size()) : 0;
-}
+int Variant::Count() const { return type_ == Type::Array ? static_cast<int>(items_->size()) : 0; }
 
 Variant& Variant::At(int index) {
   if (type_ != Type::Array) throw VariantError("not an array");
@@ -132,52 +130,89 @@ const std::vector<Variant>& Variant::Elements() const {
 
 bool Variant::TryToText(std::string& out) const {
   switch (type_) {
-    case Type::Empty: out.clear(); return true;
-    case Type::Integer: out = std::to_string(int_); return true;
-    case Type::Real: out = RealToText(real_); return true;
-    case Type::Boolean: out = bool_ ? "True" : "False"; return true;
-    case Type::Text: out = text_; return true;
+    case Type::Empty:
+      out.clear();
+      return true;
+    case Type::Integer:
+      out = std::to_string(int_);
+      return true;
+    case Type::Real:
+      out = RealToText(real_);
+      return true;
+    case Type::Boolean:
+      out = bool_ ? "True" : "False";
+      return true;
+    case Type::Text:
+      out = text_;
+      return true;
     case Type::Array:
-    case Type::Octets: return false;
+    case Type::Octets:
+      return false;
   }
   return false;
 }
 
 bool Variant::TryToInt(int32_t& out) const {
   switch (type_) {
-    case Type::Empty: out = 0; return true;
-    case Type::Integer: out = int_; return true;
-    case Type::Real: return RealToInt(real_, out);
-    case Type::Boolean: out = bool_ ? -1 : 0; return true;
+    case Type::Empty:
+      out = 0;
+      return true;
+    case Type::Integer:
+      out = int_;
+      return true;
+    case Type::Real:
+      return RealToInt(real_, out);
+    case Type::Boolean:
+      out = bool_ ? -1 : 0;
+      return true;
     case Type::Text: {
       double d;
       return ParseNumberText(text_, d) && RealToInt(d, out);
     }
     case Type::Array:
-    case Type::Octets: return false;
+    case Type::Octets:
+      return false;
   }
   return false;
 }
 
 bool Variant::TryToReal(double& out) const {
   switch (type_) {
-    case Type::Empty: out = 0; return true;
-    case Type::Integer: out = int_; return true;
-    case Type::Real: out = real_; return true;
-    case Type::Boolean: out = bool_ ? -1 : 0; return true;
-    case Type::Text: return ParseNumberText(text_, out);
+    case Type::Empty:
+      out = 0;
+      return true;
+    case Type::Integer:
+      out = int_;
+      return true;
+    case Type::Real:
+      out = real_;
+      return true;
+    case Type::Boolean:
+      out = bool_ ? -1 : 0;
+      return true;
+    case Type::Text:
+      return ParseNumberText(text_, out);
     case Type::Array:
-    case Type::Octets: return false;
+    case Type::Octets:
+      return false;
   }
   return false;
 }
 
 bool Variant::TryToBool(bool& out) const {
   switch (type_) {
-    case Type::Empty: out = false; return true;
-    case Type::Integer: out = int_ != 0; return true;
-    case Type::Real: out = real_ != 0; return true;
-    case Type::Boolean: out = bool_; return true;
+    case Type::Empty:
+      out = false;
+      return true;
+    case Type::Integer:
+      out = int_ != 0;
+      return true;
+    case Type::Real:
+      out = real_ != 0;
+      return true;
+    case Type::Boolean:
+      out = bool_;
+      return true;
     case Type::Text: {
       size_t b = 0, e = text_.size();
       while (b < e && IsBlank(text_[b])) ++b;
@@ -185,7 +220,7 @@ bool Variant::TryToBool(bool& out) const {
       std::string w;
       for (size_t i = b; i < e; ++i)
         w.push_back(text_[i] >= 'a' && text_[i] <= 'z' ? static_cast<char>(text_[i] - 32)
-                                                        : text_[i]);
+                                                       : text_[i]);
       if (w == "TRUE") return out = true, true;
       if (w == "FALSE") return out = false, true;
       double d;
@@ -194,7 +229,8 @@ bool Variant::TryToBool(bool& out) const {
       return true;
     }
     case Type::Array:
-    case Type::Octets: return false;
+    case Type::Octets:
+      return false;
   }
   return false;
 }
@@ -226,13 +262,19 @@ bool Variant::ToBool() const {
 bool Variant::operator==(const Variant& o) const {
   if (type_ != o.type_) return false;
   switch (type_) {
-    case Type::Empty: return true;
-    case Type::Integer: return int_ == o.int_;
-    case Type::Real: return real_ == o.real_;
-    case Type::Boolean: return bool_ == o.bool_;
+    case Type::Empty:
+      return true;
+    case Type::Integer:
+      return int_ == o.int_;
+    case Type::Real:
+      return real_ == o.real_;
+    case Type::Boolean:
+      return bool_ == o.bool_;
     case Type::Text:
-    case Type::Octets: return text_ == o.text_;
-    case Type::Array: return low_ == o.low_ && (items_ == o.items_ || *items_ == *o.items_);
+    case Type::Octets:
+      return text_ == o.text_;
+    case Type::Array:
+      return low_ == o.low_ && (items_ == o.items_ || *items_ == *o.items_);
   }
   return false;
 }
@@ -240,10 +282,14 @@ bool Variant::operator==(const Variant& o) const {
 std::string Variant::Describe() const {
   static const char* hex = "0123456789ABCDEF";
   switch (type_) {
-    case Type::Empty: return "Empty";
-    case Type::Integer: return std::to_string(int_);
-    case Type::Real: return RealToText(real_);
-    case Type::Boolean: return bool_ ? "True" : "False";
+    case Type::Empty:
+      return "Empty";
+    case Type::Integer:
+      return std::to_string(int_);
+    case Type::Real:
+      return RealToText(real_);
+    case Type::Boolean:
+      return bool_ ? "True" : "False";
     case Type::Text: {
       std::string s = "\"";
       for (unsigned char c : text_) {

@@ -22,6 +22,6 @@ bool FindBoolParam(const Variant& list, std::string_view name, bool& value);
 bool FindRealParam(const Variant& list, std::string_view name, double& value);
 
 std::string MakeParam(std::string_view name, std::string_view value);  // NAME=value
-std::string MakeBoolParam(std::string_view name, bool flag);          // NAME=TRUE / NAME=FALSE
+std::string MakeBoolParam(std::string_view name, bool flag);           // NAME=TRUE / NAME=FALSE
 
 }  // namespace zb

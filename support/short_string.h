@@ -37,7 +37,9 @@ class ShortString {
   operator std::string_view() const { return view(); }
   bool operator==(std::string_view s) const { return view() == s; }
   template <int M>
-  bool operator==(const ShortString<M>& o) const { return view() == o.view(); }
+  bool operator==(const ShortString<M>& o) const {
+    return view() == o.view();
+  }
 
  private:
   uint8_t len_ = 0;

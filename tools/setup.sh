@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 need=()
 for p in cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev iproute2 util-linux \
-  tshark nlohmann-json3-dev ccache; do
+  tshark nlohmann-json3-dev ccache clang-format; do
   dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
 done
 # Node.js from another source (e.g. a vendor package) brings its own npm; Debian's npm would

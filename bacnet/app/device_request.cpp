@@ -23,8 +23,8 @@ bool ElementInt(const Variant& request, int i, int32_t& out) {
 }
 
 // Addressing and the object/property tags every request starts with.
-bool Begin(const Variant& request, int minCount, const std::string& localAddress,
-           TBACnetPDU& pdu, TBACnetPointAddress& address, int32_t& propertyId) {
+bool Begin(const Variant& request, int minCount, const std::string& localAddress, TBACnetPDU& pdu,
+           TBACnetPointAddress& address, int32_t& propertyId) {
   if (!request.IsArray() || request.Count() < minCount) return false;
   std::string text;
   if (!ElementText(request, 0, text) || !ParsePointAddress(text, address)) return false;
@@ -89,10 +89,20 @@ int WriteDataType(int objectType, int addressPropertyId, int qualifier, int prop
       qualifier == kNoDataType && (addressPropertyId == 85 || addressPropertyId == 104);
   if (addressPropertyId != -1 && !ownValueType) return qualifier;
   switch (objectType) {
-    case 0: case 1: case 2: return kAppTagReal;
-    case 3: case 4: case 5: return kAppTagEnumerated;
-    case 13: case 14: case 19: return kAppTagUnsigned;
-    default: return kNoDataType;
+    case 0:
+    case 1:
+    case 2:
+      return kAppTagReal;
+    case 3:
+    case 4:
+    case 5:
+      return kAppTagEnumerated;
+    case 13:
+    case 14:
+    case 19:
+      return kAppTagUnsigned;
+    default:
+      return kNoDataType;
   }
 }
 
@@ -100,12 +110,23 @@ namespace {
 
 bool NumberOf(const Variant& v, double& out) {
   switch (v.type()) {
-    case Variant::Type::Integer: out = v.AsIntRaw(); return true;
-    case Variant::Type::Real: out = v.AsRealRaw(); return true;
-    case Variant::Type::Boolean: out = v.AsBoolRaw() ? 1 : 0; return true;
-    case Variant::Type::Empty: out = 0; return true;
-    case Variant::Type::Text: out = TextToDouble(v.AsTextRaw()); return true;
-    default: return false;
+    case Variant::Type::Integer:
+      out = v.AsIntRaw();
+      return true;
+    case Variant::Type::Real:
+      out = v.AsRealRaw();
+      return true;
+    case Variant::Type::Boolean:
+      out = v.AsBoolRaw() ? 1 : 0;
+      return true;
+    case Variant::Type::Empty:
+      out = 0;
+      return true;
+    case Variant::Type::Text:
+      out = TextToDouble(v.AsTextRaw());
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -127,10 +148,12 @@ bool EncodeWriteValue(int dataType, const Variant& value, std::string& out) {
   if (value.IsArray() || !value.TryToText(text)) return false;
   const int c = kTagClassApplication;
   switch (dataType) {
-    case kAppTagNull: out = EncodeNull(c, 0); return true;
+    case kAppTagNull:
+      out = EncodeNull(c, 0);
+      return true;
     case kAppTagBoolean:
-      out = EncodeBoolean(c, 0, value.type() == Variant::Type::Boolean ? value.AsBoolRaw()
-                                                                        : TextToBool(text));
+      out = EncodeBoolean(
+          c, 0, value.type() == Variant::Type::Boolean ? value.AsBoolRaw() : TextToBool(text));
       return true;
     case kAppTagUnsigned:
     case kAppTagEnumerated: {
@@ -153,11 +176,21 @@ bool EncodeWriteValue(int dataType, const Variant& value, std::string& out) {
       out = dataType == kAppTagReal ? EncodeReal(c, 0, d) : EncodeDouble(c, 0, d);
       return true;
     }
-    case kAppTagOctetString: out = EncodeOctetString(c, 0, text); return true;
-    case kAppTagCharacterString: out = EncodeCharacterString(c, 0, text); return true;
-    case kAppTagBitString: out = EncodeBitString(c, 0, text); return true;
-    case kAppTagDate: out = EncodeDate(c, 0, text); return true;
-    case kAppTagTime: out = EncodeTime(c, 0, text); return true;
+    case kAppTagOctetString:
+      out = EncodeOctetString(c, 0, text);
+      return true;
+    case kAppTagCharacterString:
+      out = EncodeCharacterString(c, 0, text);
+      return true;
+    case kAppTagBitString:
+      out = EncodeBitString(c, 0, text);
+      return true;
+    case kAppTagDate:
+      out = EncodeDate(c, 0, text);
+      return true;
+    case kAppTagTime:
+      out = EncodeTime(c, 0, text);
+      return true;
     case kAppTagObjectIdentifier: {
       // "type:instance" or "type,instance" names both parts; a single number is used for both,
       // as a one-element value always was.
@@ -175,12 +208,13 @@ bool EncodeWriteValue(int dataType, const Variant& value, std::string& out) {
                                    static_cast<uint32_t>(instance));
       return true;
     }
-    default: out.clear(); return true;  // no data type: nothing is encoded
+    default:
+      out.clear();
+      return true;  // no data type: nothing is encoded
   }
 }
 
-bool BuildWriteRequest(const Variant& request, const std::string& localAddress,
-                       TBACnetPDU& pdu) {
+bool BuildWriteRequest(const Variant& request, const std::string& localAddress, TBACnetPDU& pdu) {
   try {
     if (!request.IsArray() || request.Count() != 3) return false;
     TBACnetPointAddress a;
@@ -190,10 +224,9 @@ bool BuildWriteRequest(const Variant& request, const std::string& localAddress,
     std::string value;
     if (!EncodeWriteValue(type, request[request.LowBound() + 2], value)) return false;
     pdu.ServiceChoice = 15;
-    pdu.ServiceData = ObjectTag(a) +
-                      EncodeUnsigned(kTagClassContext, 1, static_cast<uint32_t>(prop)) +
-                      EncodeOpeningTag(3) + value + EncodeClosingTag(3) +
-                      EncodeUnsigned(kTagClassContext, 4, 10);
+    pdu.ServiceData =
+        ObjectTag(a) + EncodeUnsigned(kTagClassContext, 1, static_cast<uint32_t>(prop)) +
+        EncodeOpeningTag(3) + value + EncodeClosingTag(3) + EncodeUnsigned(kTagClassContext, 4, 10);
     return true;
   } catch (...) {
     return false;

@@ -1,13 +1,12 @@
 #include "platform/message_loop.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/time.h>
 #include <sys/resource.h>
+#include <sys/time.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <memory>
 #include <stdexcept>
@@ -353,7 +352,8 @@ TEST(MessageLoopSystemClock, IdleWaitBlocksWithoutSpinning) {
 
 TEST(MessageLoopSystemClock, SignalEndsAWaitEarly) {
   MessageLoop loop;
-  struct sigaction sa {}, old {};
+  struct sigaction sa {
+  }, old{};
   sa.sa_handler = [](int) {};
   ASSERT_EQ(sigaction(SIGALRM, &sa, &old), 0);
   itimerval it{};

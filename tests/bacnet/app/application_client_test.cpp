@@ -85,7 +85,7 @@ TEST_F(ClientTest, OnlyTheRightPeerAndInvokeIDMatch) {
   TBACnetPDU ack = Answer(kPDUComplexAck, h);
   ack.ServiceData = Octets("0C 00 00 00 05");
 
-  net.Receive(Answer(kPDUComplexAck, h + 1));  // other invoke ID: dropped
+  net.Receive(Answer(kPDUComplexAck, h + 1));                    // other invoke ID: dropped
   net.Receive(ack, std::string("\x0A\x00\x00\x09\xBA\xC0", 6));  // other peer: dropped
   EXPECT_TRUE(up.empty());
   EXPECT_TRUE(net.sent.empty());
@@ -175,7 +175,9 @@ class SegmentedConfirmationTest : public AppTest {
     handle = app.SendRequest(Request(4));
     net.Take();
   }
-  void Send(int k, int window = 3) { net.Receive(Segment(kPDUComplexAck, handle, data, 100, k, window)); }
+  void Send(int k, int window = 3) {
+    net.Receive(Segment(kPDUComplexAck, handle, data, 100, k, window));
+  }
   std::vector<int> AckedSequences(bool* negative = nullptr) {
     std::vector<int> out;
     for (const SentAPDU& s : net.Take()) {
@@ -235,8 +237,7 @@ TEST_F(SegmentedConfirmationTest, LostAndDuplicatedSegmentsAreNegativelyAcknowle
 
 TEST_F(SegmentedConfirmationTest, SequenceNumbersWrapPastTwoFiftyFive) {
   data = Pattern(300 * 10, 5);
-  for (int k = 0; k < 300; ++k)
-    net.Receive(Segment(kPDUComplexAck, handle, data, 10, k, 127));
+  for (int k = 0; k < 300; ++k) net.Receive(Segment(kPDUComplexAck, handle, data, 10, k, 127));
   // Windows of 127 end at absolute 127, 254, 381 (past the last), so the ACKs read 0, 127,
   // 254 and the final segment's 299 mod 256.
   EXPECT_EQ(AckedSequences(), (std::vector<int>{0, 127, 254, 43}));

@@ -19,8 +19,8 @@ std::string Encode(const TBACnetPDU& pdu, int code = 5) {
 
 TBACnetPDU Decode(const std::string& apdu) {
   TBACnetPDU pdu;
-  EXPECT_TRUE(DecodeAPDU(reinterpret_cast<const uint8_t*>(apdu.data()),
-                         static_cast<int>(apdu.size()), pdu))
+  EXPECT_TRUE(
+      DecodeAPDU(reinterpret_cast<const uint8_t*>(apdu.data()), static_cast<int>(apdu.size()), pdu))
       << ToHex(apdu);
   return pdu;
 }
@@ -171,14 +171,22 @@ TEST(ApduHeader, DecodesBothErrorForms) {
 }
 
 TEST(ApduHeader, EveryTruncatedHeaderFailsCleanly) {
-  const char* full[] = {"0E 75 02 07 10 0C", "00 05 02 0C", "10 08", "20 09 0F", "30 03 0C",
-                        "3C 03 FF 04 0C", "43 01 05 03", "50 04 0C 91 02 91 20",
-                        "50 04 0C 0E 91 02 91 20", "60 06 09", "71 06 04"};
+  const char* full[] = {"0E 75 02 07 10 0C",
+                        "00 05 02 0C",
+                        "10 08",
+                        "20 09 0F",
+                        "30 03 0C",
+                        "3C 03 FF 04 0C",
+                        "43 01 05 03",
+                        "50 04 0C 91 02 91 20",
+                        "50 04 0C 0E 91 02 91 20",
+                        "60 06 09",
+                        "71 06 04"};
   for (const char* hex : full) {
     const std::string apdu = Octets(hex);
     TBACnetPDU p;
-    EXPECT_TRUE(DecodeAPDU(reinterpret_cast<const uint8_t*>(apdu.data()),
-                           static_cast<int>(apdu.size()), p))
+    EXPECT_TRUE(
+        DecodeAPDU(reinterpret_cast<const uint8_t*>(apdu.data()), static_cast<int>(apdu.size()), p))
         << hex;
     for (size_t n = 0; n < apdu.size(); ++n) {
       // A fresh copy of just n octets, so that ASan sees any read past them.

@@ -22,8 +22,8 @@ inline const std::string kOurMac("\x0a\x00\x00\x01\xba\xc0", 6);
 inline const char kPeerAvalText[] = "10.0.0.2-AVAL#1";
 
 struct SentAPDU {
-  TBACnetPDU pdu;       // header decoded; addressing and NetworkMessage from the NPDU
-  std::string octets;   // the whole APDU
+  TBACnetPDU pdu;      // header decoded; addressing and NetworkMessage from the NPDU
+  std::string octets;  // the whole APDU
 };
 
 class ScriptedNetwork : public TBACnetNetwork {

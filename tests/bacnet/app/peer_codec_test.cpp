@@ -137,7 +137,8 @@ TEST_F(PeerCodec, EncodingsMatchThePeerLibrary) {
     // The peer writes -2^23 in four octets; ours is the shortest form. Both must read the same.
     bool longerSigned = false;
     if (tokens[0] == "signed" && Compact(ours) != expected && ours.size() < expected.size()) {
-      const Variant item = DecodeTaggedList(Octets(expected))[0][2];  // copied: the list is temporary
+      const Variant item =
+          DecodeTaggedList(Octets(expected))[0][2];  // copied: the list is temporary
       longerSigned =
           tokens[1] == "C" ? Variant(DecodeSigned(item.AsTextRaw())) == value : item == value;
     }

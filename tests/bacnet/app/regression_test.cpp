@@ -74,15 +74,15 @@ TEST(DecoderRegressions, ObjectIdentifierOneOctetShort) {
 
 TEST(DecoderRegressions, DeclaredLengthBeyondTheInputOrWrappingTheRest) {
   const char* cases[] = {
-      "75 10 00 61 62",             // character string of 16 with 3 present
-      "65 FE 01 00 00",             // two-octet length 256
-      "65 FF 00 01 00 00 00",       // four-octet length 65536
-      "65 FF FF FF FF FF 00 00",    // 0xFFFFFFFF: remaining minus length wraps if unchecked
-      "65 FF FF FF FF FE 00",       // 0xFFFFFFFE
-      "0D FF FF FF FF FF 00",       // the same on a context tag
-      "FD 30 FF FF FF FF FF",       // and on an extended context tag
-      "21 05 44 42",                // real of four with one present, after a good element
-      "3E 65 FF 80 00 00 00 3F",    // inside an opening tag
+      "75 10 00 61 62",           // character string of 16 with 3 present
+      "65 FE 01 00 00",           // two-octet length 256
+      "65 FF 00 01 00 00 00",     // four-octet length 65536
+      "65 FF FF FF FF FF 00 00",  // 0xFFFFFFFF: remaining minus length wraps if unchecked
+      "65 FF FF FF FF FE 00",     // 0xFFFFFFFE
+      "0D FF FF FF FF FF 00",     // the same on a context tag
+      "FD 30 FF FF FF FF FF",     // and on an extended context tag
+      "21 05 44 42",              // real of four with one present, after a good element
+      "3E 65 FF 80 00 00 00 3F",  // inside an opening tag
   };
   for (const char* hex : cases) {
     bool complete = true;
@@ -209,7 +209,6 @@ TEST_F(DeviceRegressions, EveryValidRequestCutShortOctetByOctet) {
   s.loop.AdvanceClock(60000);
   StillServes();
 }
-
 
 // Who-Is and I-Am storms: every Who-Is gets its one I-Am and nothing piles up; I-Ams for ever new
 // made-up devices stop being bound at the table's limit, while known ones keep their binding.

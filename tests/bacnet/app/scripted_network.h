@@ -3,14 +3,14 @@
 // came from a peer. An optional responder runs on each send, inside the send call.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "bacnet/app/apdu_header.h"
 #include "bacnet/app/application.h"
@@ -51,8 +51,8 @@ class ScriptedNetwork : public TBACnetNetwork {
     CopyAddressInfo(npdu, s.pdu);
     s.pdu.ExpectingReply = npdu.ExpectingReply;
     EXPECT_TRUE(DecodeAPDU(npdu.Data, npdu.Length, s.pdu)) << "undecodable APDU sent";
-    const int limit = s.pdu.PDUType == kPDUComplexAck ? std::min(max_apdu, requester_max_apdu)
-                                                      : max_apdu;
+    const int limit =
+        s.pdu.PDUType == kPDUComplexAck ? std::min(max_apdu, requester_max_apdu) : max_apdu;
     EXPECT_LE(npdu.Length, limit) << "APDU of type " << int{s.pdu.PDUType}
                                   << " is longer than the maximum APDU length";
     sent.push_back(s);

@@ -50,20 +50,21 @@ inline long RssKb(int pid) {
   return -1;
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAsan = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kAsan = true;
+#else
+inline constexpr bool kAsan = false;
+#endif
+#else
+inline constexpr bool kAsan = false;
+#endif
+
 // Under ASan, freed memory parked in the quarantine would read as growth of a child started
 // after this call.
 inline void SmallAsanQuarantine() {
-#if defined(__SANITIZE_ADDRESS__)
-  constexpr bool kAsan = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-  constexpr bool kAsan = true;
-#else
-  constexpr bool kAsan = false;
-#endif
-#else
-  constexpr bool kAsan = false;
-#endif
   if (!kAsan) return;
   std::string opts = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
   if (opts.find("quarantine_size_mb") != std::string::npos) return;

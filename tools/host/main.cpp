@@ -488,13 +488,17 @@ int Run(const Options& o, std::vector<std::string> args) {
   return all_ok ? 0 : 1;
 }
 
+// Connects to a server that already runs (these commands never start one); says why not.
+bool OpenRunningServer(const Options& o, zb::host::HostLink& link) {
+  std::string error;
+  if (link.Open(ResolveSocket(o), false, error)) return true;
+  std::fprintf(stderr, "zelbacnet: %s\n", error.c_str());
+  return false;
+}
+
 int Raw(const Options& o, const std::vector<std::string>& args) {
   zb::host::HostLink link;
-  std::string error;
-  if (!link.Open(ResolveSocket(o), false, error)) {
-    std::fprintf(stderr, "zelbacnet: %s\n", error.c_str());
-    return 2;
-  }
+  if (!OpenRunningServer(o, link)) return 2;
   for (const std::string& a : args) {
     ssize_t n = write(link.fd(), (a + "\n").data(), a.size() + 1);
     (void)n;
@@ -536,11 +540,7 @@ int ViewOrPress(const Options& o, const std::string& cmd, std::vector<std::strin
     return 2;
   }
   zb::host::HostLink link;
-  std::string error;
-  if (!link.Open(ResolveSocket(o), false, error)) {
-    std::fprintf(stderr, "zelbacnet: %s\n", error.c_str());
-    return 2;
-  }
+  if (!OpenRunningServer(o, link)) return 2;
   if (cmd == "press") return zb::host::Press(link, args[1], args[2]);
   return zb::host::View(link, once, lines);
 }
@@ -551,11 +551,7 @@ int CaptureCommand(const Options& o, const std::vector<std::string>& args) {
     return 2;
   }
   zb::host::HostLink link;
-  std::string error;
-  if (!link.Open(ResolveSocket(o), false, error)) {
-    std::fprintf(stderr, "zelbacnet: %s\n", error.c_str());
-    return 2;
-  }
+  if (!OpenRunningServer(o, link)) return 2;
   return zb::host::Capture(link, args[1], args[2]);
 }
 

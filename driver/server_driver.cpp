@@ -6,7 +6,7 @@
 
 #include "driver/main_form.h"
 #include "session/command_kinds.h"
-#include "support/param_list.h"
+#include "session/param_list.h"
 #include "support/strings.h"
 
 namespace zb {

@@ -1,7 +1,7 @@
 // Parameter-list readers on arbitrary lists: elements are the input's lines; a line's first
 // octet may turn it into another Variant type (integer, real, empty, octets, nested array).
 // The readers must never crash, and the typed ones must never throw.
-#include "support/param_list.h"
+#include "session/param_list.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 #include "bacnet/app/event_notification.h"
 #include "session/alarm_lines.h"
 #include "session/command_workers.h"
-#include "support/param_list.h"
+#include "session/param_list.h"
 
 namespace zb {
 

@@ -7,8 +7,8 @@
 #include "bacnet/app/tag_codec.h"
 #include "bacnet/app/tagged_list.h"
 #include "session/command_workers.h"
+#include "session/param_list.h"
 #include "session/site_texts.h"
-#include "support/param_list.h"
 #include "support/strings.h"
 
 namespace zb {

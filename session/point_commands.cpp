@@ -2,7 +2,7 @@
 // POINTGETDISABLED and POINTGETVALUE.
 #include "bacnet/app/point_address.h"
 #include "session/command_workers.h"
-#include "support/param_list.h"
+#include "session/param_list.h"
 #include "support/strings.h"
 
 namespace zb {

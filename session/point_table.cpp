@@ -5,8 +5,8 @@
 #include "bacnet/app/point_address.h"
 #include "bacnet/app/tag_codec.h"
 #include "bacnet/app/tagged_list.h"
+#include "session/param_list.h"
 #include "support/number_text.h"
-#include "support/param_list.h"
 
 namespace zb {
 

@@ -2,8 +2,8 @@
 #include "bacnet/app/bacnet_date.h"
 #include "bacnet/app/point_address.h"
 #include "session/command_workers.h"
+#include "session/param_list.h"
 #include "session/site_texts.h"
-#include "support/param_list.h"
 
 namespace zb {
 

@@ -1,4 +1,4 @@
-#include "support/param_list.h"
+#include "session/param_list.h"
 
 #include "support/number_text.h"
 

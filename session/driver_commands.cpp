@@ -4,6 +4,7 @@
 
 #include "bacnet/app/last_failure.h"
 #include "bacnet/app/point_address.h"
+#include "bacnet/app/property_id.h"
 #include "bacnet/app/tag_codec.h"
 #include "bacnet/app/tagged_list.h"
 #include "session/command_workers.h"
@@ -82,11 +83,12 @@ Task<bool> TCommandWorkers::DriverGetPointsList(Variant& result) {
   try {
     for (const bacnet::TBACnetBinding& b : std::vector(f_.BACnetDevice1.Bindings())) {
       try {
-        const std::string device =
-            bacnet::FormatObjectAddress(8, b.Instance, b.Network, b.Address.view());
+        const std::string device = bacnet::FormatObjectAddress(bacnet::kObjectDevice, b.Instance,
+                                                               b.Network, b.Address.view());
         Variant values;
         std::string text;
-        if (co_await Read(device, 76, values, 0) != bacnet::kResponseComplexAck ||
+        if (co_await Read(device, bacnet::kPropObjectList, values, 0) !=
+                bacnet::kResponseComplexAck ||
             !AnswerItemText(values, 4, text))
           continue;
         const int count = TextToInt(text);
@@ -94,7 +96,8 @@ Task<bool> TCommandWorkers::DriverGetPointsList(Variant& result) {
         // otherwise cost one failed read (up to a full retry cycle) per missing entry.
         int failed_in_a_row = 0;
         for (int j = 1; j <= count && failed_in_a_row < kObjectListFailuresToStop; ++j) {
-          if (co_await Read(device, 76, values, j) != bacnet::kResponseComplexAck) {
+          if (co_await Read(device, bacnet::kPropObjectList, values, j) !=
+              bacnet::kResponseComplexAck) {
             ++failed_in_a_row;
             continue;
           }
@@ -112,28 +115,33 @@ Task<bool> TCommandWorkers::DriverGetPointsList(Variant& result) {
           a.PropertyID = -1;
           a.ShortForm = false;
           const std::string address = bacnet::FormatPointAddress(a);
-          if (co_await Read(address, 77, values) != bacnet::kResponseComplexAck) continue;
+          if (co_await Read(address, bacnet::kPropObjectName, values) !=
+              bacnet::kResponseComplexAck)
+            continue;
           const std::string name = bacnet::FindTaggedValue(values, bacnet::kElementApplication,
                                                            bacnet::kAppTagCharacterString, "\x03");
           std::string units;
-          if (type >= 0 && type <= 2) {
-            if (co_await Read(address, 117, values) == bacnet::kResponseComplexAck) {
+          if (type >= bacnet::kObjectAnalogInput && type <= bacnet::kObjectAnalogValue) {
+            if (co_await Read(address, bacnet::kPropUnits, values) == bacnet::kResponseComplexAck) {
               int index = 0;
               std::string e = bacnet::FindTaggedValue(values, bacnet::kElementApplication,
                                                       bacnet::kAppTagEnumerated, "\x03", index);
               if (index >= 0) units = UnitsText(TextToInt(e));
             }
-          } else if (type == 12) {
+          } else if (type == bacnet::kObjectLoop) {
             std::string e;
-            if (co_await Read(address, 82, values) == bacnet::kResponseComplexAck &&
+            if (co_await Read(address, bacnet::kPropOutputUnits, values) ==
+                    bacnet::kResponseComplexAck &&
                 AnswerItemText(values, 3, e))
               units = UnitsText(TextToInt(e));
-          } else if (type >= 3 && type <= 5) {
+          } else if (type >= bacnet::kObjectBinaryInput && type <= bacnet::kObjectBinaryValue) {
             std::string inactive = "Off", active = "On", t;
-            if (co_await Read(address, 46, values) == bacnet::kResponseComplexAck &&
+            if (co_await Read(address, bacnet::kPropInactiveText, values) ==
+                    bacnet::kResponseComplexAck &&
                 AnswerItemText(values, 3, t))
               inactive = t;
-            if (co_await Read(address, 4, values) == bacnet::kResponseComplexAck &&
+            if (co_await Read(address, bacnet::kPropActiveText, values) ==
+                    bacnet::kResponseComplexAck &&
                 AnswerItemText(values, 3, t))
               active = t;
             units = inactive + "/" + active;
@@ -177,10 +185,11 @@ Task<bool> TCommandWorkers::DriverGetVendorInfo(const Variant& params, Variant& 
     } else {
       Variant values;
       std::string vendor;
-      if (co_await Read(text, 120, values) == bacnet::kResponseComplexAck &&
+      if (co_await Read(text, bacnet::kPropVendorIdentifier, values) ==
+              bacnet::kResponseComplexAck &&
           AnswerItemText(values, 3, vendor)) {
         std::string model;
-        if (co_await Read(text, 70, values) != bacnet::kResponseComplexAck ||
+        if (co_await Read(text, bacnet::kPropModelName, values) != bacnet::kResponseComplexAck ||
             !AnswerItemText(values, 3, model))
           model.clear();
         std::replace(model.begin(), model.end(), '~', ' ');

@@ -1,6 +1,7 @@
 // Workers of the point commands: POINTVERIFY, SENDPOINTSLIST, GETPOINTSLIST, POINTMODIFY,
 // POINTGETDISABLED and POINTGETVALUE.
 #include "bacnet/app/point_address.h"
+#include "bacnet/app/property_id.h"
 #include "session/command_workers.h"
 #include "session/param_list.h"
 #include "support/strings.h"
@@ -24,7 +25,7 @@ TWorkerOutcome Failed(const char* error) {
 int PropertyOf(const std::string& address) {
   bacnet::TBACnetPointAddress a;
   bacnet::ParsePointAddress(address, a);
-  return a.PropertyID == -1 ? 85 : a.PropertyID;
+  return a.PropertyID == -1 ? bacnet::kPropPresentValue : a.PropertyID;
 }
 
 }  // namespace
@@ -116,7 +117,7 @@ Task<TWorkerOutcome> TCommandWorkers::PointGetDisabled(const Variant& params) {
     const std::string address = BraceGroup(point, 2);
     Variant values;
     std::string text;
-    if (co_await Read(address, 81, values) == bacnet::kResponseComplexAck &&
+    if (co_await Read(address, bacnet::kPropOutOfService, values) == bacnet::kResponseComplexAck &&
         AnswerItemText(values, 3, text)) {
       TWorkerOutcome o;
       o.ErrorTextSet = true;
@@ -137,7 +138,8 @@ Task<TWorkerOutcome> TCommandWorkers::PointModify(const Variant& params) {
     bool ok = false;
     if (plan.OutOfService >= 0) {
       const int handle = f_.BACnetDevice1.RequestWrite(Variant::MakeList(
-          {Variant(plan.Address), Variant("81"), Variant(plan.OutOfService == 1)}));
+          {Variant(plan.Address), Variant(std::to_string(bacnet::kPropOutOfService)),
+           Variant(plan.OutOfService == 1)}));
       const int response = (co_await Answer(handle)).Response;
       ok = response == bacnet::kResponseSimpleAck;
     }

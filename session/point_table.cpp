@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "bacnet/app/point_address.h"
+#include "bacnet/app/property_id.h"
 #include "bacnet/app/tag_codec.h"
 #include "bacnet/app/tagged_list.h"
 #include "session/param_list.h"
@@ -138,7 +139,7 @@ void TPointCache::ScanStep(bool offline, const TRequestRead& requestRead, int ti
       const std::string& text = PointTable.Address(ScanIndex);
       bacnet::TBACnetPointAddress address;
       bacnet::ParsePointAddress(text, address);
-      int property = address.PropertyID == -1 ? 85 : address.PropertyID;
+      int property = address.PropertyID == -1 ? bacnet::kPropPresentValue : address.PropertyID;
       int handle = -1;
       try {
         handle =

@@ -1,6 +1,7 @@
 // Workers of SITETIME and SITESTATUS.
 #include "bacnet/app/bacnet_date.h"
 #include "bacnet/app/point_address.h"
+#include "bacnet/app/property_id.h"
 #include "session/command_workers.h"
 #include "session/param_list.h"
 #include "session/site_texts.h"
@@ -12,7 +13,8 @@ namespace {
 const char kCouldNotRead[] = "Could not read data from panel.";
 
 std::string BindingAddress(const bacnet::TBACnetBinding& b) {
-  return bacnet::FormatObjectAddress(8, b.Instance, b.Network, b.Address.view());
+  return bacnet::FormatObjectAddress(bacnet::kObjectDevice, b.Instance, b.Network,
+                                     b.Address.view());
 }
 
 // The raw octets of a date or time answer (item 2 of element 3).
@@ -32,10 +34,10 @@ Task<TWorkerOutcome> TCommandWorkers::SiteTime() {
         const std::string address = BindingAddress(b);
         Variant values;
         std::string date, time;
-        if (co_await Read(address, 56, values) != bacnet::kResponseComplexAck ||
+        if (co_await Read(address, bacnet::kPropLocalDate, values) != bacnet::kResponseComplexAck ||
             !AnswerOctets(values, date))
           continue;
-        if (co_await Read(address, 57, values) != bacnet::kResponseComplexAck ||
+        if (co_await Read(address, bacnet::kPropLocalTime, values) != bacnet::kResponseComplexAck ||
             !AnswerOctets(values, time))
           continue;
         // The offset pairs the site's clock with our own at the moment it was read; devices

@@ -1,6 +1,7 @@
 // GETTRENDDATA: the records of a trend log, read by position in requests of twelve.
 #include <stdexcept>
 
+#include "bacnet/app/property_id.h"
 #include "session/command_workers.h"
 #include "session/point_table.h"
 #include "support/strings.h"
@@ -28,13 +29,15 @@ Task<TWorkerOutcome> TCommandWorkers::GetTrendData(const Variant& params) {
       Variant values;
       std::string text;
       int count = 0;
-      if (co_await Read(address, 141, values) == 3 && AnswerItemText(values, 3, text))
+      if (co_await Read(address, bacnet::kPropRecordCount, values) == bacnet::kResponseComplexAck &&
+          AnswerItemText(values, 3, text))
         count = TextToInt(text);
       for (const auto& [index, n] : TrendRequestPlan(count)) {
-        const int handle = f_.BACnetDevice1.RequestReadRange(Variant::MakeList(
-            {Variant(address), Variant("131"), Variant(EncodeByPositionRange(index, n))}));
+        const int handle = f_.BACnetDevice1.RequestReadRange(
+            Variant::MakeList({Variant(address), Variant(std::to_string(bacnet::kPropLogBuffer)),
+                               Variant(EncodeByPositionRange(index, n))}));
         bacnet::TBACnetDevice::TAnswer a = co_await Answer(handle);
-        if (a.Response == 3) DecodeTrendRecords(a.Values, f_.TrendBuffer);
+        if (a.Response == bacnet::kResponseComplexAck) DecodeTrendRecords(a.Values, f_.TrendBuffer);
       }
     } catch (const std::exception& e) {
       o.ErrorTextSet = true;

@@ -8,6 +8,7 @@
 #include "bacnet/app/device_request.h"
 #include "bacnet/app/device_server.h"
 #include "bacnet/app/last_failure.h"
+#include "bacnet/app/property_id.h"
 #include "bacnet/app/tag_codec.h"
 #include "bacnet/app/text_tables.h"
 #include "bacnet/link/data_link.h"
@@ -119,14 +120,15 @@ void TBACnetDevice::SendNetworkMessage(int type, const std::string& data) {
 
 void TBACnetDevice::SendIAm(bool from_virtual_network) {
   if (!App) return;
-  std::string data = EncodeObjectIdentifier(kTagClassApplication, 0, 8, object_identifier_);
+  std::string data =
+      EncodeObjectIdentifier(kTagClassApplication, 0, kObjectDevice, object_identifier_);
   data += EncodeUnsigned(kTagClassApplication, 0, static_cast<uint32_t>(App->MaxAPDULength()));
   data += EncodeEnumerated(kTagClassApplication, 0, 0);  // segmented both
   data += EncodeUnsigned(kTagClassApplication, 0, static_cast<uint32_t>(vendor_identifier_));
-  SendUnconfirmedBroadcast(0, data, from_virtual_network);
+  SendUnconfirmedBroadcast(kServiceIAm, data, from_virtual_network);
 }
 
-void TBACnetDevice::SendWhoIs() { SendUnconfirmedBroadcast(8, std::string()); }
+void TBACnetDevice::SendWhoIs() { SendUnconfirmedBroadcast(kServiceWhoIs, std::string()); }
 
 void TBACnetDevice::SendWhoIsRouterToNetwork() { SendNetworkMessage(0, std::string()); }
 
@@ -447,22 +449,22 @@ void TBACnetDevice::HandleIndication(void* /*sender*/, const TBACnetPDU& pdu) {
   try {
     switch (pdu.PDUType) {
       case kPDUUnconfirmedRequest:
-        if (pdu.ServiceChoice == 8) {
+        if (pdu.ServiceChoice == kServiceWhoIs) {
           // Asked on the virtual network, the I-Am says that it comes from there.
           if (WhoIsIncludes(pdu.Values, object_identifier_))
             SendIAm(NetworkNumber != 0 && pdu.DestinationNetwork == NetworkNumber);
-        } else if (pdu.ServiceChoice == 3) {
+        } else if (pdu.ServiceChoice == kServiceUnconfirmedEventNotification) {
           if (OnNotificationReceived) OnNotificationReceived(this, pdu);
-        } else if (pdu.ServiceChoice == 0) {
+        } else if (pdu.ServiceChoice == kServiceIAm) {
           UpdateBindings(pdu);
         }
         break;
       case kPDUConfirmedRequest:
-        if (pdu.ServiceChoice == 12)
+        if (pdu.ServiceChoice == kServiceReadProperty)
           AnswerReadProperty(*this, pdu);
-        else if (pdu.ServiceChoice == 14)
+        else if (pdu.ServiceChoice == kServiceReadPropertyMultiple)
           AnswerReadPropertyMultiple(*this, pdu);
-        else if (pdu.ServiceChoice == 15)
+        else if (pdu.ServiceChoice == kServiceWriteProperty)
           AnswerWriteProperty(*this, pdu);
         else
           AnswerUnrecognizedService(*this, pdu);

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "bacnet/app/point_address.h"
+#include "bacnet/app/property_id.h"
 #include "bacnet/app/tag_codec.h"
 #include "support/strings.h"
 
@@ -57,7 +58,7 @@ bool BuildReadRequest(const Variant& request, const std::string& localAddress, T
     const int n = request.Count();
     std::string data = ObjectTag(a);
     if (n <= 3) {
-      pdu.ServiceChoice = 12;
+      pdu.ServiceChoice = kServiceReadProperty;
       data += EncodeUnsigned(kTagClassContext, 1, static_cast<uint32_t>(prop));
       if (n == 3) {
         int32_t index = 0;
@@ -65,7 +66,7 @@ bool BuildReadRequest(const Variant& request, const std::string& localAddress, T
         data += EncodeUnsigned(kTagClassContext, 2, static_cast<uint32_t>(index));
       }
     } else {
-      pdu.ServiceChoice = 14;
+      pdu.ServiceChoice = kServiceReadPropertyMultiple;
       data += EncodeOpeningTag(1);
       for (int i = 1; i < n; ++i) {
         int32_t p = 0;
@@ -82,24 +83,25 @@ bool BuildReadRequest(const Variant& request, const std::string& localAddress, T
 }
 
 int WriteDataType(int objectType, int addressPropertyId, int qualifier, int propertyId) {
-  if (propertyId == 81) return kAppTagBoolean;
+  if (propertyId == kPropOutOfService) return kAppTagBoolean;
   // Present-value and relinquish-default hold the object's own value type, so an address naming
   // them without a data type means that type; any other property needs its type spelled out.
   const bool ownValueType =
-      qualifier == kNoDataType && (addressPropertyId == 85 || addressPropertyId == 104);
+      qualifier == kNoDataType &&
+      (addressPropertyId == kPropPresentValue || addressPropertyId == kPropRelinquishDefault);
   if (addressPropertyId != -1 && !ownValueType) return qualifier;
   switch (objectType) {
-    case 0:
-    case 1:
-    case 2:
+    case kObjectAnalogInput:
+    case kObjectAnalogOutput:
+    case kObjectAnalogValue:
       return kAppTagReal;
-    case 3:
-    case 4:
-    case 5:
+    case kObjectBinaryInput:
+    case kObjectBinaryOutput:
+    case kObjectBinaryValue:
       return kAppTagEnumerated;
-    case 13:
-    case 14:
-    case 19:
+    case kObjectMultiStateInput:
+    case kObjectMultiStateOutput:
+    case kObjectMultiStateValue:
       return kAppTagUnsigned;
     default:
       return kNoDataType;
@@ -223,7 +225,7 @@ bool BuildWriteRequest(const Variant& request, const std::string& localAddress, 
     const int type = WriteDataType(a.ObjectType, a.PropertyID, a.Qualifier, prop);
     std::string value;
     if (!EncodeWriteValue(type, request[request.LowBound() + 2], value)) return false;
-    pdu.ServiceChoice = 15;
+    pdu.ServiceChoice = kServiceWriteProperty;
     pdu.ServiceData =
         ObjectTag(a) + EncodeUnsigned(kTagClassContext, 1, static_cast<uint32_t>(prop)) +
         EncodeOpeningTag(3) + value + EncodeClosingTag(3) + EncodeUnsigned(kTagClassContext, 4, 10);
@@ -239,7 +241,7 @@ bool BuildWriteEncodedRequest(const Variant& request, const std::string& encoded
     TBACnetPointAddress a;
     int32_t prop = 0;
     if (!Begin(request, 2, localAddress, pdu, a, prop)) return false;
-    pdu.ServiceChoice = 15;
+    pdu.ServiceChoice = kServiceWriteProperty;
     pdu.ServiceData =
         ObjectTag(a) + EncodeUnsigned(kTagClassContext, 1, static_cast<uint32_t>(prop)) + encoded;
     return true;
@@ -256,7 +258,7 @@ bool BuildReadRangeRequest(const Variant& request, const std::string& localAddre
     if (!Begin(request, 3, localAddress, pdu, a, prop)) return false;
     std::string range;
     if (!ElementText(request, 2, range)) return false;
-    pdu.ServiceChoice = 26;
+    pdu.ServiceChoice = kServiceReadRange;
     pdu.ServiceData =
         ObjectTag(a) + EncodeUnsigned(kTagClassContext, 1, static_cast<uint32_t>(prop)) + range;
     return true;

@@ -14,14 +14,61 @@ namespace zb::bacnet {
 
 namespace {
 
-constexpr int kPropertyIds[] = {10, 11, 12, 28, 30, 44, 56, 57,  58,  62,  63,  64,  70,  73,  75,
-                                76, 77, 79, 95, 96, 97, 98, 107, 112, 120, 121, 139, 155, 167, 168};
+constexpr int kPropertyIds[] = {kPropAPDUSegmentTimeout,
+                                kPropAPDUTimeout,
+                                kPropApplicationSoftwareVersion,
+                                kPropDescription,
+                                kPropDeviceAddressBinding,
+                                kPropFirmwareRevision,
+                                kPropLocalDate,
+                                kPropLocalTime,
+                                kPropLocation,
+                                kPropMaxAPDULengthAccepted,
+                                kPropMaxInfoFrames,
+                                kPropMaxMaster,
+                                kPropModelName,
+                                kPropNumberOfAPDURetries,
+                                kPropObjectIdentifier,
+                                kPropObjectList,
+                                kPropObjectName,
+                                kPropObjectType,
+                                kPropProtocolConformanceClass,
+                                kPropProtocolObjectTypesSupported,
+                                kPropProtocolServicesSupported,
+                                kPropProtocolVersion,
+                                kPropSegmentationSupported,
+                                kPropSystemStatus,
+                                kPropVendorIdentifier,
+                                kPropVendorName,
+                                kPropProtocolRevision,
+                                kPropDatabaseRevision,
+                                kPropMaxSegmentsAccepted,
+                                kPropProfileName};
 // Required of a device that segments: the table less Description, Local_Date, Local_Time,
 // Location, Max_Info_Frames, Max_Master, Protocol_Conformance_Class and Profile_Name.
-constexpr int kRequiredIds[] = {10, 11, 12, 30, 44,  62,  70,  73,  75,  76,  77,
-                                79, 96, 97, 98, 107, 112, 120, 121, 139, 155, 167};
+constexpr int kRequiredIds[] = {kPropAPDUSegmentTimeout,
+                                kPropAPDUTimeout,
+                                kPropApplicationSoftwareVersion,
+                                kPropDeviceAddressBinding,
+                                kPropFirmwareRevision,
+                                kPropMaxAPDULengthAccepted,
+                                kPropModelName,
+                                kPropNumberOfAPDURetries,
+                                kPropObjectIdentifier,
+                                kPropObjectList,
+                                kPropObjectName,
+                                kPropObjectType,
+                                kPropProtocolObjectTypesSupported,
+                                kPropProtocolServicesSupported,
+                                kPropProtocolVersion,
+                                kPropSegmentationSupported,
+                                kPropSystemStatus,
+                                kPropVendorIdentifier,
+                                kPropVendorName,
+                                kPropProtocolRevision,
+                                kPropDatabaseRevision,
+                                kPropMaxSegmentsAccepted};
 
-constexpr int kObjectList = 76;
 // An owner whose OnObjectListRead never reports the end must not hang the answer.
 constexpr int kMaxObjectListLength = 10000;
 
@@ -146,91 +193,91 @@ std::string Unsigned(uint32_t v) { return EncodeUnsigned(kTagClassApplication, 0
 bool PropertyValue(TBACnetDevice& d, int id, std::string& v) {
   const int c = kTagClassApplication;
   switch (id) {
-    case 10:
+    case kPropAPDUSegmentTimeout:
       v = Unsigned(d.APDUSegmentTimeout());
       break;
-    case 11:
+    case kPropAPDUTimeout:
       v = Unsigned(d.APDUTimeout());
       break;
-    case 12:
+    case kPropApplicationSoftwareVersion:
       v = Text(d.ApplicationSoftwareVersion);
       break;
-    case 28:
+    case kPropDescription:
       v = Text(d.Description);
       break;
-    case 30:
+    case kPropDeviceAddressBinding:
       v.clear();
       break;  // a list of bindings; this device keeps none for others
-    case 44:
+    case kPropFirmwareRevision:
       v = Text(d.FirmwareRevision);
       break;
-    case 56:
+    case kPropLocalDate:
       v = EncodeDate(c, 0, DateToBACnetDate(LocalNow()));
       break;
-    case 57:
+    case kPropLocalTime:
       v = EncodeTime(c, 0, TimeToBACnetTime(LocalNow()));
       break;
-    case 58:
+    case kPropLocation:
       v = Text(d.Location);
       break;
-    case 62:
+    case kPropMaxAPDULengthAccepted:
       v = Unsigned(d.App ? static_cast<uint32_t>(d.App->MaxAPDULength()) : 0);
       break;
-    case 63:
+    case kPropMaxInfoFrames:
       v = Unsigned(d.MaxInfoFrames());
       break;
-    case 64:
+    case kPropMaxMaster:
       v = Unsigned(d.MaxMaster());
       break;
-    case 70:
+    case kPropModelName:
       v = Text(d.ModelName);
       break;
-    case 73:
+    case kPropNumberOfAPDURetries:
       v = Unsigned(static_cast<uint32_t>(d.NumberOfAPDURetries));
       break;
-    case 75:
-      v = EncodeObjectIdentifier(c, 0, kObjectTypeDevice, d.ObjectIdentifier());
+    case kPropObjectIdentifier:
+      v = EncodeObjectIdentifier(c, 0, kObjectDevice, d.ObjectIdentifier());
       break;
-    case 77:
+    case kPropObjectName:
       v = Text(d.ObjectName);
       break;
-    case 79:
-      v = EncodeEnumerated(c, 0, kObjectTypeDevice);
+    case kPropObjectType:
+      v = EncodeEnumerated(c, 0, kObjectDevice);
       break;
-    case 95:
+    case kPropProtocolConformanceClass:
       v = Unsigned(2);
       break;
-    case 96:
+    case kPropProtocolObjectTypesSupported:
       v = EncodeBitString(c, 0, kObjectTypesSupported);
       break;
-    case 97:
+    case kPropProtocolServicesSupported:
       v = EncodeBitString(c, 0, kServicesSupported);
       break;
-    case 98:
+    case kPropProtocolVersion:
       v = Unsigned(1);
       break;
-    case 107:
+    case kPropSegmentationSupported:
       v = EncodeEnumerated(c, 0, 0);
       break;
-    case 112:
+    case kPropSystemStatus:
       v = EncodeEnumerated(c, 0, static_cast<uint32_t>(d.SystemStatus));
       break;
-    case 120:
+    case kPropVendorIdentifier:
       v = Unsigned(d.VendorIdentifier());
       break;
-    case 121:
+    case kPropVendorName:
       v = Text(d.VendorName);
       break;
-    case 139:
+    case kPropProtocolRevision:
       v = Unsigned(1);
       break;
-    case 155:
+    case kPropDatabaseRevision:
       v = Unsigned(1);
       break;
-    case 167:
+    case kPropMaxSegmentsAccepted:
       v = Unsigned(127);
       break;
-    case 168:
+    case kPropProfileName:
       v = Text(std::to_string(d.VendorIdentifier()) + "-" + d.ProfileName);
       break;
     default:
@@ -264,7 +311,7 @@ Reading Value(std::string v) {
 // Object_List: the Device object itself first, then what the owner reports.
 Reading ObjectList(TBACnetDevice& d, int index) {
   const std::string self =
-      EncodeObjectIdentifier(kTagClassApplication, 0, kObjectTypeDevice, d.ObjectIdentifier());
+      EncodeObjectIdentifier(kTagClassApplication, 0, kObjectDevice, d.ObjectIdentifier());
   int ot = 0, oi = 0;
   auto ask = [&](int i) {
     ot = 0;
@@ -303,7 +350,7 @@ Reading ObjectList(TBACnetDevice& d, int index) {
 }
 
 Reading ReadOne(TBACnetDevice& d, int id, int index) {
-  if (id == kObjectList) return ObjectList(d, index);
+  if (id == kPropObjectList) return ObjectList(d, index);
   std::string v;
   if (!PropertyValue(d, id, v)) return Failed(kErrorClassProperty, kErrorCodeUnknownProperty);
   if (index >= 0) return Failed(kErrorClassProperty, kErrorCodePropertyIsNotAnArray);
@@ -311,15 +358,15 @@ Reading ReadOne(TBACnetDevice& d, int id, int index) {
 }
 
 bool IsOurDevice(TBACnetDevice& d, int type, int instance) {
-  return type == kObjectTypeDevice &&
+  return type == kObjectDevice &&
          (instance == d.ObjectIdentifier() || instance == kWildcardDeviceInstance);
 }
 
 // The properties ALL, REQUIRED or OPTIONAL stand for; any other identifier stands for itself.
 std::vector<int> Expand(int id) {
-  if (id == kPropertyAll) return {std::begin(kPropertyIds), std::end(kPropertyIds)};
-  if (id == kPropertyRequired) return {std::begin(kRequiredIds), std::end(kRequiredIds)};
-  if (id == kPropertyOptional) {
+  if (id == kPropAll) return {std::begin(kPropertyIds), std::end(kPropertyIds)};
+  if (id == kPropRequired) return {std::begin(kRequiredIds), std::end(kRequiredIds)};
+  if (id == kPropOptional) {
     std::vector<int> ids;
     for (int p : kPropertyIds)
       if (std::find(std::begin(kRequiredIds), std::end(kRequiredIds), p) == std::end(kRequiredIds))
@@ -394,7 +441,7 @@ std::string AnswerReadProperty(TBACnetDevice& device, const TBACnetPDU& request)
     SendError(device, request, kErrorClassObject, kErrorCodeUnknownObject);
     return {};
   }
-  if (property == kPropertyAll || property == kPropertyRequired || property == kPropertyOptional) {
+  if (property == kPropAll || property == kPropRequired || property == kPropOptional) {
     // These stand for several properties: only ReadPropertyMultiple can carry them.
     SendError(device, request, kErrorClassProperty, kErrorCodeReadAccessDenied);
     return {};
@@ -410,8 +457,7 @@ std::string AnswerReadProperty(TBACnetDevice& device, const TBACnetPDU& request)
   device.Trace("ReadOne: " + TBACnetDevice::HexDump(body));
   // The wildcard instance is answered with the instance it stands for.
   const std::string answer =
-      EncodeObjectIdentifier(kTagClassContext, 0, kObjectTypeDevice, device.ObjectIdentifier()) +
-      body;
+      EncodeObjectIdentifier(kTagClassContext, 0, kObjectDevice, device.ObjectIdentifier()) + body;
   SendAnswer(device, request, answer);
   return answer;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "bacnet/app/pdu.h"
+#include "bacnet/app/property_id.h"
 
 namespace zb::bacnet {
 
@@ -14,11 +15,7 @@ class TBACnetDevice;
 constexpr int kReadPropertyLayout = 3;          // [1] property, [2] index, [3] ... [3]
 constexpr int kReadPropertyMultipleLayout = 4;  // [2] property, [3] index, [4] ... [4]
 
-constexpr int kObjectTypeDevice = 8;
 constexpr int kWildcardDeviceInstance = 4194303;
-constexpr int kPropertyAll = 8;
-constexpr int kPropertyOptional = 80;
-constexpr int kPropertyRequired = 105;
 
 constexpr int kErrorClassObject = 1;
 constexpr int kErrorClassProperty = 2;

@@ -3,6 +3,7 @@
 #include "bacnet/app/bacnet_date.h"
 #include "bacnet/app/device.h"
 #include "bacnet/app/pdu.h"
+#include "bacnet/app/property_id.h"
 #include "bacnet/app/tag_codec.h"
 #include "bacnet/app/tagged_list.h"
 
@@ -88,7 +89,7 @@ TBACnetPDU AcknowledgeAlarmPDU(const TBACnetDevice& device, uint32_t processId, 
   TBACnetPDU pdu;
   ClearPDU(pdu);
   pdu.PDUType = kPDUConfirmedRequest;
-  pdu.ServiceChoice = 0;
+  pdu.ServiceChoice = kServiceAcknowledgeAlarm;
   pdu.Broadcast = false;
   pdu.DestinationNetwork = network;
   pdu.DestinationAddress = address;

@@ -155,7 +155,7 @@ std::shared_ptr<TBACnetTSM> TBACnetApplication::CreateTransaction(const std::str
                                                                   int handle,
                                                                   const std::string& peer) {
   Purge();  // bounded: the caps and the 255 invoke IDs keep the table short
-  auto tsm = std::make_shared<TBACnetTSM>(*this);
+  auto tsm = std::make_shared<TBACnetTSM>(static_cast<TTransactionHost&>(*this));
   tsm->Handle = handle;
   const bool server = handle >= kFirstServerHandle;
   auto it = table_.insert(table_.end(), Entry{key, peer, tsm});

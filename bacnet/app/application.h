@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bacnet/app/pdu.h"
+#include "bacnet/app/transaction_host.h"
 #include "bacnet/link/records.h"
 #include "platform/message_loop.h"
 #include "platform/variant.h"
@@ -21,7 +22,7 @@ namespace zb::bacnet {
 class TBACnetNetwork;
 class TBACnetTSM;
 
-class TBACnetApplication {
+class TBACnetApplication : private TTransactionHost {
  public:
   using IndicationHandler = std::function<void(void* sender, const TBACnetPDU& pdu)>;
   using TransactionFailedHandler = std::function<void(void* sender, int handle)>;
@@ -61,7 +62,7 @@ class TBACnetApplication {
   void SendReject(int handle, int reason);
 
   // The data link's maximum APDU length; 0 without network layer or data link.
-  int MaxAPDULength();
+  int MaxAPDULength() override;
   // Numbered parameters of the network layer and the data link (kind 3 = local address text).
   void SetParameter(int kind, const Variant& value);
   bool GetParameter(int kind, Variant& value);
@@ -82,7 +83,7 @@ class TBACnetApplication {
   // requests (ReadProperty, ReadPropertyMultiple, WriteProperty of one object) need far fewer.
   int MaxServerSegments = 32;
   // Octets a server transaction reassembles at most; an answer longer than this is refused.
-  size_t MaxServerRequestLength();
+  size_t MaxServerRequestLength() override;
 
   // Inspection, mainly for tests and diagnostics.
   int TransactionCount() const { return static_cast<int>(table_.size()); }
@@ -100,7 +101,6 @@ class TBACnetApplication {
   static std::string TransactionKey(std::string_view a, std::string_view b, int invoke_id);
 
  private:
-  friend class TBACnetTSM;
   struct Entry {
     std::string key;
     std::string peer;                 // server transactions: the requester (network and address)
@@ -126,7 +126,14 @@ class TBACnetApplication {
   bool SendPDU(const TBACnetPDU& pdu);
   void Deliver(TBACnetPDU& pdu, int handle);
   void ReportFailure(int handle);
-  int WindowRule(int w);
+  int WindowRule(int w) override;
+  bool SendTransactionPDU(const TBACnetPDU& pdu) override { return SendPDU(pdu); }
+  void DeliverTransactionPDU(TBACnetPDU& pdu, int handle) override { Deliver(pdu, handle); }
+  void ReportTransactionFailure(int handle) override { ReportFailure(handle); }
+  int MaxServerSegmentCount() const override { return MaxServerSegments; }
+  int RequestTimeout() const override { return APDUTimeout; }
+  int SegmentTimeout() const override { return APDUSegmentTimeout; }
+  int RequestRetries() const override { return APDURetries; }
   void Trace(const std::string& text, int channel);
 
   platform::Timer timer_;

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "bacnet/app/apdu_header.h"
-#include "bacnet/app/application.h"
 
 namespace zb::bacnet {
 
@@ -54,7 +53,7 @@ bool TBACnetTSM::SendSegment(int index) {
   if (from < PDU.ServiceData.size()) seg.ServiceData = PDU.ServiceData.substr(from, SegmentSize);
   if (!seg.MoreFollows) SentLastSegment = true;
   SendPosition = (index + 1) * SegmentSize + 1;
-  return app_.SendPDU(seg);
+  return app_.SendTransactionPDU(seg);
 }
 
 void TBACnetTSM::SendWindow() {
@@ -72,7 +71,7 @@ bool TBACnetTSM::SendSegmentAck(const TBACnetPDU& to, bool negative, bool server
   ack.InvokeID = static_cast<uint8_t>(InvokeID);
   ack.SequenceNumber = static_cast<uint8_t>(sequence & 0xFF);
   ack.ActualWindowSize = static_cast<uint8_t>(ActualWindowSize);
-  return app_.SendPDU(ack);
+  return app_.SendTransactionPDU(ack);
 }
 
 bool TBACnetTSM::SendAbort(const TBACnetAddressInfo& addressing, bool server, int reason) {
@@ -82,7 +81,7 @@ bool TBACnetTSM::SendAbort(const TBACnetAddressInfo& addressing, bool server, in
   abort.Server = server;
   abort.InvokeID = static_cast<uint8_t>(InvokeID);
   abort.ErrorCode = static_cast<uint8_t>(reason);
-  return app_.SendPDU(abort);
+  return app_.SendTransactionPDU(abort);
 }
 
 bool TBACnetTSM::StartRequest() {
@@ -99,7 +98,7 @@ bool TBACnetTSM::StartRequest() {
   if (length + kRequestHeader <= max) {
     RequestTimer = 1;
     State = tsAwaitConfirmation;
-    return app_.SendPDU(PDU);
+    return app_.SendTransactionPDU(PDU);
   }
   // No data link to size segments by, or one whose limit leaves no room beside the header.
   if (max <= kSegmentedRequestHeader) return false;
@@ -135,12 +134,12 @@ void TBACnetTSM::Deliver(const TBACnetPDU& pdu) {
   RequestTimer = 0;
   State = tsDone;
   TBACnetPDU up = pdu;
-  app_.Deliver(up, Handle);
+  app_.DeliverTransactionPDU(up, Handle);
 }
 
 void TBACnetTSM::Fail() {
   State = tsDone;
-  app_.ReportFailure(Handle);
+  app_.ReportTransactionFailure(Handle);
 }
 
 void TBACnetTSM::DeliverLocalError() {
@@ -152,7 +151,7 @@ void TBACnetTSM::DeliverLocalError() {
   err.ErrorClass = 0;
   err.ErrorCode = 0;
   State = tsDone;
-  app_.Deliver(err, Handle);
+  app_.DeliverTransactionPDU(err, Handle);
 }
 
 void TBACnetTSM::AbortAndReport(const TBACnetPDU& from, int reason) {
@@ -257,7 +256,7 @@ void TBACnetTSM::ReceiveSegment(const TBACnetPDU& seg) {
     State = tsAwaitResponse;
     RequestTimer = 1;
     TBACnetPDU up = PDU;
-    app_.Deliver(up, Handle);
+    app_.DeliverTransactionPDU(up, Handle);
   } else {
     Deliver(PDU);
   }
@@ -323,7 +322,7 @@ void TBACnetTSM::ServerReceive(const TBACnetPDU& pdu) {
         State = tsAwaitResponse;
         RequestTimer = 1;
         TBACnetPDU up = pdu;
-        app_.Deliver(up, Handle);
+        app_.DeliverTransactionPDU(up, Handle);
       } else if (request && pdu.SequenceNumber == 0) {
         ActualWindowSize = app_.WindowRule(pdu.ProposedWindowSize);
         SendSegmentAck(pdu, false, true, 0);
@@ -402,7 +401,7 @@ void TBACnetTSM::AnswerComplexAck(const TBACnetPDU& response) {
     PDU.MoreFollows = false;
     PDU.InvokeID = static_cast<uint8_t>(InvokeID);
     State = tsDone;
-    app_.SendPDU(PDU);
+    app_.SendTransactionPDU(PDU);
     return;
   }
   if (!PDU.SegmentedResponseAccepted) {
@@ -414,7 +413,7 @@ void TBACnetTSM::AnswerComplexAck(const TBACnetPDU& response) {
   // code 0 leaves it unspecified, so the requester takes any number. Our own cap keeps what
   // one requester can make us hold small, whatever it accepts.
   if ((PDU.MaxSegments != 0 && MaxSegmentsFromCode(PDU.MaxSegments) < n) ||
-      n > app_.MaxServerSegments) {
+      n > app_.MaxServerSegmentCount()) {
     SendAbort(PDU, true, kAbortBufferOverflow);
     State = tsDone;
     return;
@@ -442,7 +441,7 @@ void TBACnetTSM::AnswerSimpleAck() {
   ack.ServiceChoice = PDU.ServiceChoice;
   RequestTimer = 0;
   State = tsDone;
-  app_.SendPDU(ack);
+  app_.SendTransactionPDU(ack);
 }
 
 void TBACnetTSM::AnswerFailure(int type, int error_class, int error_code) {
@@ -457,16 +456,16 @@ void TBACnetTSM::AnswerFailure(int type, int error_class, int error_code) {
   answer.ErrorCode = static_cast<uint8_t>(error_code);
   RequestTimer = 0;
   State = tsDone;
-  app_.SendPDU(answer);
+  app_.SendTransactionPDU(answer);
 }
 
 // ---- timers ------------------------------------------------------------------------------------
 
 void TBACnetTSM::Tick() {
   if (State == tsDone || State == tsServerIdle) return;
-  const int timeout = app_.APDUTimeout;
-  const int segment_timeout = app_.APDUSegmentTimeout;
-  const int retries = app_.APDURetries;
+  const int timeout = app_.RequestTimeout();
+  const int segment_timeout = app_.SegmentTimeout();
+  const int retries = app_.RequestRetries();
 
   if (RequestTimer > 0) RequestTimer += 100;
   if (State == tsAwaitResponse && RequestTimer > timeout + 100) {
@@ -490,7 +489,7 @@ void TBACnetTSM::Tick() {
       PDU.MoreFollows = false;
       PDU.InvokeID = static_cast<uint8_t>(InvokeID);
       RequestTimer = 1;
-      app_.SendPDU(PDU);
+      app_.SendTransactionPDU(PDU);
     } else {
       RequestTimer = 0;
       DeliverLocalError();
@@ -510,7 +509,7 @@ void TBACnetTSM::Tick() {
       SegmentTimer = 0;
       const bool client = State == tsSegmentingRequest;
       State = tsDone;
-      if (client) app_.ReportFailure(Handle);
+      if (client) app_.ReportTransactionFailure(Handle);
     }
   } else if (State == tsSegmentedConfirmation && SegmentTimer > 4 * segment_timeout + 100) {
     SegmentTimer = 0;

@@ -6,10 +6,9 @@
 #include <cstddef>
 
 #include "bacnet/app/pdu.h"
+#include "bacnet/app/transaction_host.h"
 
 namespace zb::bacnet {
-
-class TBACnetApplication;
 
 // States of a transaction (stored as integers).
 enum : int {
@@ -38,7 +37,7 @@ constexpr size_t kMaxReassembledLength = 1u << 20;
 
 class TBACnetTSM {
  public:
-  explicit TBACnetTSM(TBACnetApplication& app) : app_(app) {}
+  explicit TBACnetTSM(TTransactionHost& app) : app_(app) {}
   TBACnetTSM(const TBACnetTSM&) = delete;
   TBACnetTSM& operator=(const TBACnetTSM&) = delete;
 
@@ -95,7 +94,7 @@ class TBACnetTSM {
   bool SendAbort(const TBACnetAddressInfo& addressing, bool server, int reason);
   bool InWindow(int sequence) const;
 
-  TBACnetApplication& app_;
+  TTransactionHost& app_;
   // Sending side: absolute index of the segment that carries InitialSequenceNumber, so that
   // windows keep their place when sequence numbers wrap past 255.
   int window_base_ = 0;

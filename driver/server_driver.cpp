@@ -168,48 +168,49 @@ Variant TZelBACnetServerDriver::ExecuteChecked(const Variant& params) {
   if (!Session) throw std::runtime_error("no session");
   TBACnetForm& s = *Session;
   Variant reply = Variant::MakeList({Variant("COMMANDSTATUS=FALSE"), Variant("")});
-  if (s.Owner && s.Owner != this) {
+  if (s.Queue.Owner && s.Queue.Owner != this) {
     reply[0] = Variant("COMMANDSTATUS=Waiting for driver...");
     return reply;
   }
   std::string command;
   FindParam(params, "COMMAND", command);
 
-  if (s.Owner == this) {
+  if (s.Queue.Owner == this) {
     if (command != "COMMANDSTATUS") {
       reply[0] = Variant("COMMANDSTATUS=Waiting for driver...");
-    } else if (s.OperationState == 0 || s.OperationState == 1) {
-      reply[0] = Variant("COMMANDSTATUS=" + s.StatusText);
-    } else if (s.OperationState == 2) {
+    } else if (s.Queue.OperationState == 0 || s.Queue.OperationState == 1) {
+      reply[0] = Variant("COMMANDSTATUS=" + s.Queue.StatusText);
+    } else if (s.Queue.OperationState == 2) {
       std::vector<Variant> items;
       items.emplace_back("COMMANDSTATUS=TRUE");
       items.emplace_back("COMMAND=" + command);
-      items.emplace_back(s.ErrorText.empty() ? std::string() : "COMMANDERROR=" + s.ErrorText);
-      if (s.CommandResult.IsArray()) {
-        for (const Variant& e : s.CommandResult.Elements()) items.push_back(e);
+      items.emplace_back(s.Queue.ErrorText.empty() ? std::string()
+                                                   : "COMMANDERROR=" + s.Queue.ErrorText);
+      if (s.Queue.CommandResult.IsArray()) {
+        for (const Variant& e : s.Queue.CommandResult.Elements()) items.push_back(e);
       } else {
         items.emplace_back("");
       }
       reply = Variant::MakeList(std::move(items));
-      s.Release(this);
+      s.Queue.Release(this);
     } else {
       reply[0] = Variant("COMMANDSTATUS=FALSE");
-      if (!s.ErrorText.empty()) reply[1] = Variant("COMMANDERROR=" + s.ErrorText);
-      s.Release(this);
+      if (!s.Queue.ErrorText.empty()) reply[1] = Variant("COMMANDERROR=" + s.Queue.ErrorText);
+      s.Queue.Release(this);
     }
     return reply;
   }
 
   const TCommandKind* kind = FindCommand(command);
-  if (kind && kind->Progress && s.CommandBusy()) {
+  if (kind && kind->Progress && s.Queue.CommandBusy()) {
     // No Owner, yet a worker still runs (its owner left): nothing may start before it has
     // ended, or its outcome would be taken for the new command's.
     reply[0] = Variant("COMMANDSTATUS=Waiting for driver...");
   } else if (kind) {
     if (kind->Progress) s.StartCommand(this, kind->Kind, params);
-    reply[0] = Variant("COMMANDSTATUS=" + s.StatusText);
-  } else if (!s.ErrorText.empty()) {
-    reply[1] = Variant("COMMANDERROR=" + s.ErrorText);
+    reply[0] = Variant("COMMANDSTATUS=" + s.Queue.StatusText);
+  } else if (!s.Queue.ErrorText.empty()) {
+    reply[1] = Variant("COMMANDERROR=" + s.Queue.ErrorText);
   }
   return reply;
 }

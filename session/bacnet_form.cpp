@@ -13,7 +13,6 @@ constexpr int kDefaultUDPPort = 47808;
 constexpr int kDefaultDeviceInstance = 135;
 constexpr int kDefaultApduTimeout = 3000;
 constexpr int kDefaultVirtualNetwork = 13689;
-constexpr int kResultHoldTicks = 150;
 constexpr int kViewLineLimit = 1000;
 // A view is also emptied past this many characters, and one line keeps at most
 // kLogLineLimit of them: a peer's large request must not turn into megabytes of view text.
@@ -69,6 +68,7 @@ TBACnetForm::TBACnetForm(platform::Form* parent, platform::MessageLoop& loop)
       Workers(DefaultWorkers()),
       loop_(loop) {
   Caption = "BACnet Connection";
+  Queue.OnPanel = [this](const std::string& text) { MessagePnl.Caption = text; };
   ApplyStoredSettings();
   auto log = [this](void* sender, const std::string& text, int channel) {
     LogLine(sender, text, channel);
@@ -109,7 +109,7 @@ TBACnetForm::~TBACnetForm() {
   capture_sinks_.clear();
   for (CaptureSink& s : sinks)
     if (s.Gone) s.Gone();
-  Owner = nullptr;
+  Queue.Owner = nullptr;
   BACnetDevice1.OnTrace = nullptr;
   BACnetApplication1.OnTrace = nullptr;
   BACnetNetwork1.OnTrace = nullptr;
@@ -174,26 +174,7 @@ void TBACnetForm::AddUser(TSessionClient* client) {
 
 void TBACnetForm::RemoveUser(TSessionClient* client) {
   users_.erase(std::remove(users_.begin(), users_.end(), client), users_.end());
-  if (Owner == client) Release(client);
-}
-
-void TBACnetForm::ResetOperation() {
-  OperationState = 0;
-  StatusText.clear();
-  ErrorText.clear();
-}
-
-void TBACnetForm::SetStatus(const std::string& text) {
-  StatusText = text;
-  MessagePnl.Caption = text;
-}
-
-void TBACnetForm::SetError(const std::string& text) { ErrorText = text; }
-
-int TBACnetForm::NewOperation(TSessionClient* owner) {
-  Owner = owner;
-  OwnerOperation = ++last_operation_;
-  return OwnerOperation;
+  if (Queue.Owner == client) Queue.Release(client);
 }
 
 bool TBACnetForm::StartCommand(TSessionClient* driver, int kind, const Variant& params) {
@@ -201,14 +182,7 @@ bool TBACnetForm::StartCommand(TSessionClient* driver, int kind, const Variant& 
   if (!progress) return true;
   // One command at a time: a worker still running (even for an owner that has gone) would
   // otherwise end the new command with its own outcome.
-  if (CommandBusy()) return false;
-  SetStatus(progress);
-  CommandResult = Variant(std::string());
-  CommandParams = params;
-  QueuedOperation = NewOperation(driver);
-  SetPending(kind);
-  OperationState = 1;
-  ErrorText.clear();
+  if (!Queue.Enqueue(driver, kind, params, progress)) return false;
   auto it = Workers.find(kind);
   if (it != Workers.end() && it->second.Suspends()) {
     // Started from the loop at once rather than on the next tick; the queue rules are the
@@ -222,13 +196,13 @@ bool TBACnetForm::StartCommand(TSessionClient* driver, int kind, const Variant& 
 
 void TBACnetForm::StartWorker() {
   // The same rule as the tick's: one worker at a time, none during a line set-up.
-  if (PendingCommand == 0 || RunningOperation != 0 || connect_operation_ != 0) return;
-  auto it = Workers.find(PendingCommand);
+  if (!Queue.WaitingToStart() || connect_operation_ != 0) return;
+  auto it = Workers.find(Queue.PendingCommand);
   if (it == Workers.end() || !it->second.Suspends()) return;
-  const int operation = BeginCommand();
+  const int operation = Queue.BeginCommand();
   worker_ = it->second.Start(*this);
   if (!worker_.Valid()) {
-    FinishCommand(false);
+    Queue.FinishCommand(false);
     return;
   }
   starting_worker_ = true;
@@ -249,85 +223,19 @@ void TBACnetForm::WorkerEnded(int operation) {
       text = e.what();
     } catch (...) {
     }
-    if (RunningOperation == operation) FinishCommand(false, text);
+    if (Queue.RunningOperation == operation) Queue.FinishCommand(false, text);
     // Resumed from the loop, the failure is shown by the loop's handler as a tick's would be.
     if (!starting_worker_) loop_.Post([error] { std::rethrow_exception(error); });
   } catch (...) {
   }
 }
 
-void TBACnetForm::SetPending(int kind) {
-  PendingCommand = kind;
-  if (kind != 0) {
-    CommandActive = true;
-  } else {
-    MessagePnl.Caption = "Idle";
-    CommandActive = false;
-    ResultHoldTicks = kResultHoldTicks;
-  }
-}
-
-int TBACnetForm::StateFor(const TSessionClient* driver) const {
-  return Owner == nullptr || Owner == driver ? OperationState : -1;
-}
-
-void TBACnetForm::Release(TSessionClient* driver) {
-  if (Owner != driver || driver == nullptr) return;
-  Owner = nullptr;
-  ResultHoldTicks = 0;
-  OperationState = 0;
-}
-
-void TBACnetForm::FinishCommand(bool ok, const std::string& error, const Variant* result) {
-  if (CommandCurrent()) {
-    OperationState = ok ? 2 : 3;
-    SetStatus("");
-    if (!ok && !error.empty()) SetError(error);
-    if (result) CommandResult = *result;
-  }
-  EndCommand();
-}
-
-bool TBACnetForm::CommandCurrent() const {
-  return Owner != nullptr && RunningOperation != 0 && RunningOperation == OwnerOperation;
-}
-
-int TBACnetForm::BeginCommand() {
-  RunningOperation = QueuedOperation;
-  return RunningOperation;
-}
-
-void TBACnetForm::EndCommand() {
-  const bool delivered = CommandCurrent();
-  const bool queuedOver = PendingCommand != 0 && QueuedOperation != RunningOperation;
-  RunningOperation = 0;
-  if (delivered) {
-    SetPending(0);
-    return;
-  }
-  if (queuedOver) return;
-  // Nobody waits for this outcome: back to idle without a result to hold.
-  PendingCommand = 0;
-  CommandActive = false;
-  if (!Owner) {
-    SetStatus("");
-    MessagePnl.Caption = "Idle";
-  }
-}
-
 bool TBACnetForm::ConnectFor(TSessionClient* driver) {
   BusyScope busy(*this);
-  CommandResult = Variant(std::string());
-  // A connect takes the session over, whatever it was doing; its outcome is kept until the
-  // connecting object collects it, so no hold left by an earlier result may drop it.
-  const int operation = NewOperation(driver);
-  ResultHoldTicks = 0;
-  // A command queued but not started would run for nobody (and a queued disconnect would close
-  // the network this connect reports open).
-  if (PendingCommand != 0 && RunningOperation == 0) {
-    PendingCommand = 0;
-    CommandActive = false;
-  }
+  // A connect takes the session over, whatever it was doing. A command queued but not started
+  // would run for nobody (and a queued disconnect would close the network this connect reports
+  // open).
+  const int operation = Queue.TakeOver(driver);
   if (connect_operation_ != 0) {
     // The line set-up in progress reports to this connect instead.
     connect_operation_ = operation;
@@ -335,9 +243,9 @@ bool TBACnetForm::ConnectFor(TSessionClient* driver) {
   }
   Offline = Info.PanelType == 1 && Info.Offline;
   if (Offline) {
-    ResetOperation();
-    OperationState = 2;
-    SetStatus("");
+    Queue.ResetOperation();
+    Queue.OperationState = 2;
+    Queue.SetStatus("");
     Connected = true;
     return true;
   }
@@ -381,9 +289,9 @@ bool TBACnetForm::ConnectFor(TSessionClient* driver) {
         BACnetDataLinkPTP1.DirectConnect = Info.DirectConnect;
         BACnetDataLinkPTP1.Password = Info.Password;
         BACnetDataLinkPTP1.SetComport(Info.ComPort);
-        ResetOperation();
-        OperationState = 1;
-        SetStatus("Connecting...");
+        Queue.ResetOperation();
+        Queue.OperationState = 1;
+        Queue.SetStatus("Connecting...");
         connect_operation_ = operation;
         struct SetUpEnds {  // also when Open throws
           int& inProgress;
@@ -410,10 +318,7 @@ bool TBACnetForm::ConnectFor(TSessionClient* driver) {
   }
   // While the line was set up the session may have been taken over (a disconnect, a release):
   // then nobody waits for this outcome.
-  if (Owner == nullptr || OwnerOperation != reportTo) return true;
-  OperationState = ok ? 2 : 3;
-  SetStatus("");
-  if (!ok) SetError("Could not connect to BACnet network.");
+  Queue.ConnectEnded(reportTo, ok, "Could not connect to BACnet network.");
   return true;
 }
 
@@ -423,20 +328,8 @@ bool TBACnetForm::PTPLineUp() {
 }
 
 bool TBACnetForm::DisconnectFor(TSessionClient* driver) {
-  CommandResult = Variant(std::string());
-  const int operation = NewOperation(driver);
-  ResultHoldTicks = 0;
-  ResetOperation();
-  if (Offline) {
-    OperationState = 2;
-    SetStatus("");
-    Connected = false;
-    return true;
-  }
-  OperationState = 1;
-  SetStatus("Disconnecting...");
-  QueuedOperation = operation;
-  SetPending(kCommandDisconnect);
+  Queue.QueueDisconnect(driver, kCommandDisconnect, !Offline);
+  if (Offline) Connected = false;
   return true;
 }
 
@@ -450,12 +343,12 @@ void TBACnetForm::RunDisconnect() {
     closed = false;
   }
   if (closed) Connected = false;
-  if (CommandCurrent()) {
-    if (!closed) SetError("Could not disconnect from BACnet network.");
-    OperationState = 2;
-    SetStatus("");
+  if (Queue.CommandCurrent()) {
+    if (!closed) Queue.SetError("Could not disconnect from BACnet network.");
+    Queue.OperationState = 2;
+    Queue.SetStatus("");
   }
-  EndCommand();
+  Queue.EndCommand();
 }
 
 void TBACnetForm::Discovery(const char* whoisLog) {
@@ -475,28 +368,28 @@ void TBACnetForm::Tick() {
     }
   }
   // An uncollected result is dropped.
-  if (ResultHoldTicks > 0 && --ResultHoldTicks == 0) Release(Owner);
+  Queue.HoldTick();
 
   BACnetDevice1.EndLostWaits();
   // A worker waits for a line set-up in progress: a disconnect must not close the line under it.
-  if (PendingCommand != 0 && RunningOperation == 0 && connect_operation_ == 0) {
-    auto it = Workers.find(PendingCommand);
+  if (Queue.WaitingToStart() && connect_operation_ == 0) {
+    auto it = Workers.find(Queue.PendingCommand);
     if (it != Workers.end() && it->second.Suspends()) {
       StartWorker();
     } else if (it != Workers.end() && it->second) {
-      const int operation = BeginCommand();
+      const int operation = Queue.BeginCommand();
       try {
         it->second.Run(*this);
       } catch (const std::exception& e) {
         // A worker that lets an exception out still ends its command, so the queue never
         // repeats it on every tick; the driver window shows the message.
-        if (RunningOperation == operation) FinishCommand(false, e.what());
+        if (Queue.RunningOperation == operation) Queue.FinishCommand(false, e.what());
         throw;
       }
     }
   }
 
-  if (PendingCommand != 0) {
+  if (Queue.PendingCommand != 0) {
     Points.ScanState = 0;
   } else {
     Points.ScanStep(

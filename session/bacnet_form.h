@@ -1,8 +1,8 @@
 // A connection session: one site connection, shown as a child window of the driver window. It
-// owns a complete BACnet stack, the bookkeeping of the host operation running on it (the command
-// queue the driver objects and the workers share), its point table and buffers, and its views.
+// owns a complete BACnet stack, the command queue the driver objects and the workers share
+// (session/command_queue.h), its point table and buffers, and its views.
 //
-// Workers: Workers[PendingCommand] runs the queued command. The table starts as DefaultWorkers()
+// Workers: Workers[Queue.PendingCommand] runs the queued command. The table starts as DefaultWorkers()
 // (session/command_workers.cpp); each family of commands has its own file of workers.
 #pragma once
 
@@ -24,24 +24,15 @@
 #include "platform/task.h"
 #include "platform/variant.h"
 #include "platform/window.h"
+#include "session/command_queue.h"
 #include "session/connection_info.h"
 #include "session/point_table.h"
+#include "session/session_client.h"
 #include "session/trend_records.h"
 
 namespace zb {
 
 class TBACnetForm;
-
-// Whoever runs operations on a session (the driver object). Sessions refer to their clients
-// without owning them; a session that goes away first tells every client that uses it.
-class TSessionClient {
- public:
-  virtual ~TSessionClient() = default;
-  // Scratch list of SENDPOINTSLIST (the point texts last installed by this client).
-  std::vector<std::string> PointNames;
-  // The session is being destroyed; forget it.
-  virtual void SessionGone(TBACnetForm* session) = 0;
-};
 
 // A command's worker. A suspending worker is a coroutine: it starts as soon as its command is
 // queued (a posted message) and is resumed by its answers, so it never holds up a tick. A plain
@@ -98,7 +89,7 @@ class TBACnetForm : public platform::Form {
 
   // ---- bookkeeping ---------------------------------------------------------------------------
   TConnectionInfo Info;
-  int PendingCommand = 0;
+  TCommandQueue Queue;
   bool Offline = false;
   TPointCache Points;  // PointTable, PointsReplaced and the scan state
   double SiteClockOffset = 0;
@@ -106,23 +97,7 @@ class TBACnetForm : public platform::Form {
   std::vector<std::string> VendorCache;  // kept sorted
   std::deque<std::string> AlarmBuffer;   // oldest first
   int64_t AlarmsDropped = 0;             // pushed out unfetched by a full buffer
-  TSessionClient* Owner = nullptr;
-  std::string StatusText;
-  int OperationState = 0;  // 0 idle, 1 busy, 2 done, 3 failed
-  std::string ErrorText;
-  Variant CommandParams;
-  int ResultHoldTicks = 0;
   bool Connected = false;
-  bool CommandActive = false;
-  Variant CommandResult{std::string()};
-  // Which operation an outcome belongs to. Every operation begun for an owner (command, connect,
-  // disconnect) gets a new number: OwnerOperation is the one the Owner waits for, QueuedOperation
-  // the one PendingCommand carries out, RunningOperation the one a worker carries out now (0: no
-  // worker runs, whether it waits nested or suspended). A worker's outcome is stored only while
-  // its operation is still the Owner's; one whose owner left or was taken over is dropped.
-  int OwnerOperation = 0;
-  int QueuedOperation = 0;
-  int RunningOperation = 0;
   TTrendBuffer TrendBuffer;
   int TrendCount() const { return TrendBuffer.Count(); }
 
@@ -137,30 +112,9 @@ class TBACnetForm : public platform::Form {
   void CopyInfo(const TConnectionInfo& info);
   bool ConnectFor(TSessionClient* driver);
   bool DisconnectFor(TSessionClient* driver);
+  // Queues a command kind for `driver` (kinds without a progress text change nothing); false
+  // while another is queued or running.
   bool StartCommand(TSessionClient* driver, int kind, const Variant& params);
-  void SetPending(int kind);
-  int StateFor(const TSessionClient* driver) const;
-  void Release(TSessionClient* driver);
-  void ResetOperation();
-  void SetStatus(const std::string& text);
-  void SetError(const std::string& text);
-  // Finishes the running command the way every worker does: state 2 or 3, status cleared, the
-  // error text on failure, the result stored, the queue back to idle. A command that lost its
-  // owner ends without storing anything.
-  void FinishCommand(bool ok, const std::string& error = {}, const Variant* result = nullptr);
-
-  // A command is queued or a worker is still carrying one out: nothing new may start.
-  bool CommandBusy() const { return PendingCommand != 0 || RunningOperation != 0; }
-  // The running command is still its Owner's operation, so its outcome may be stored.
-  bool CommandCurrent() const;
-  // The Owner the running command works for; nullptr once the command has lost it.
-  TSessionClient* CommandOwner() const { return CommandCurrent() ? Owner : nullptr; }
-  // Marks the queued command as running (before its worker starts); its operation number.
-  int BeginCommand();
-  // Ends the running command after its outcome was stored (or dropped by CommandCurrent): the
-  // queue goes back to idle, holding the result only when it reached its owner. A disconnect
-  // queued over a command that lost its owner stays queued.
-  void EndCommand();
 
   // The session tick (every ProcessTimer tick of the driver window). It starts the queued
   // command's worker when nothing has yet, and never waits for a suspending one.
@@ -208,7 +162,6 @@ class TBACnetForm : public platform::Form {
   void StartWorker();
   void WorkerEnded(int operation);
 
-  int NewOperation(TSessionClient* owner);
   struct CaptureSink {
     int Id;
     bacnet::CaptureHandler Sink;
@@ -221,7 +174,6 @@ class TBACnetForm : public platform::Form {
   int next_capture_sink_ = 1;
   std::vector<TSessionClient*> users_;
   int busy_ = 0;
-  int last_operation_ = 0;
   // The connect whose outcome a line set-up in progress reports (0: none in progress). A connect
   // arriving meanwhile takes this over instead of opening the line a second time.
   int connect_operation_ = 0;

@@ -23,7 +23,7 @@ Task<> RunCommandWorker(TBACnetForm& session, int kind) {
 }
 
 Task<TWorkerOutcome> TCommandWorkers::Run(int kind) {
-  const Variant params = f_.CommandParams;
+  const Variant params = f_.Queue.CommandParams;
   switch (kind) {
     case kCommandSiteTime:
       co_return co_await SiteTime();
@@ -34,7 +34,7 @@ Task<TWorkerOutcome> TCommandWorkers::Run(int kind) {
     case kCommandGetData:
       co_return co_await GetData(params);
     case kCommandSendPointsList: {
-      TSessionClient* owner = f_.CommandOwner();
+      TSessionClient* owner = f_.Queue.CommandOwner();
       co_return SendPointsList(params, owner ? &owner->PointNames : nullptr);
     }
     case kCommandGetPointsList:
@@ -59,13 +59,13 @@ Task<TWorkerOutcome> TCommandWorkers::Run(int kind) {
 
 Task<> TCommandWorkers::RunAndFinish(int kind) {
   TWorkerOutcome o = co_await Run(kind);
-  if (f_.CommandCurrent()) {
-    if (o.ErrorTextSet) f_.SetError(o.ErrorText);
-    f_.OperationState = o.OperationState;
-    f_.SetStatus("");
-    f_.CommandResult = o.CommandResult;
+  if (f_.Queue.CommandCurrent()) {
+    if (o.ErrorTextSet) f_.Queue.SetError(o.ErrorText);
+    f_.Queue.OperationState = o.OperationState;
+    f_.Queue.SetStatus("");
+    f_.Queue.CommandResult = o.CommandResult;
   }
-  f_.EndCommand();
+  f_.Queue.EndCommand();
 }
 
 Task<bacnet::TBACnetDevice::TAnswer> TCommandWorkers::Answer(int handle) {

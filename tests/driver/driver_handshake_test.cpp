@@ -62,7 +62,7 @@ class DriverTest : public ::testing::Test {
       worker = [this, k = kind](TBACnetForm& f) {
         ++worker_runs;
         Variant r = Variant::MakeList({Variant("R=" + std::to_string(k)), Variant("")});
-        f.FinishCommand(true, {}, &r);
+        f.Queue.FinishCommand(true, {}, &r);
       };
     }
   }
@@ -126,8 +126,8 @@ TEST_F(DriverTest, ConnectResultIsCollectedByPolling) {
   EXPECT_EQ(h->CallTexts(o, "Execute", {"COMMAND=SENDDATA"}), (Texts{"COMMANDSTATUS=", ""}));
   TBACnetForm* s = main->FindSession("Site");
   ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->Owner, nullptr);
-  EXPECT_EQ(s->PendingCommand, 0);
+  EXPECT_EQ(s->Queue.Owner, nullptr);
+  EXPECT_EQ(s->Queue.PendingCommand, 0);
   // Disconnect of the offline session is done at once, collected the same way.
   EXPECT_TRUE(h->CallBool(o, "Disconnect", {}));
   EXPECT_EQ(Poll(*h, o), (Texts{"COMMANDSTATUS=TRUE", "COMMAND=COMMANDSTATUS", "", ""}));
@@ -171,7 +171,7 @@ TEST_F(DriverTest, SecondObjectWaitsUntilTheResultIsCollected) {
   // A new command of the owner while its own is pending does not replace it.
   EXPECT_EQ(h->CallTexts(a, "Execute", {"COMMAND=POINTGETVALUE", "POINT={a}{2-AIN#1}"}),
             (Texts{"COMMANDSTATUS=Waiting for driver...", ""}));
-  EXPECT_EQ(s->PendingCommand, kCommandSiteTime);
+  EXPECT_EQ(s->Queue.PendingCommand, kCommandSiteTime);
 
   Ticks(1);
   EXPECT_EQ(worker_runs, 1);
@@ -196,7 +196,7 @@ TEST_F(DriverTest, UncollectedResultIsDroppedAfter150Ticks) {
   EXPECT_EQ(h->CallTexts(b, "Execute", {"COMMAND=SITETIME"}),
             (Texts{"COMMANDSTATUS=Waiting for driver...", ""}));
   Ticks(1);
-  EXPECT_EQ(s->Owner, nullptr);
+  EXPECT_EQ(s->Queue.Owner, nullptr);
   EXPECT_EQ(Poll(*h, a), (Texts{"COMMANDSTATUS=FALSE", ""}));
   EXPECT_EQ(h->CallTexts(b, "Execute", {"COMMAND=SITETIME"}),
             (Texts{"COMMANDSTATUS=Reading Site Time...", ""}));
@@ -228,17 +228,17 @@ TEST_F(DriverTest, ResultListsOfEveryShape) {
   // An empty result list: three elements, no results.
   s->Workers[kCommandGetPointsList] = [](TBACnetForm& f) {
     Variant r = Variant::MakeList({});
-    f.FinishCommand(true, {}, &r);
+    f.Queue.FinishCommand(true, {}, &r);
   };
   // A failure with its message.
   s->Workers[kCommandPointGetValue] = [](TBACnetForm& f) {
-    f.FinishCommand(false, "Could not read data from panel.");
+    f.Queue.FinishCommand(false, "Could not read data from panel.");
   };
   // Done, but with an error text (as a failed disconnect or a broken trend read).
   s->Workers[kCommandGetTrendData] = [](TBACnetForm& f) {
-    f.SetError("partial");
+    f.Queue.SetError("partial");
     Variant r = Variant::MakeList({Variant::MakeOctets(std::string("\x01\x02", 2))});
-    f.FinishCommand(true, {}, &r);
+    f.Queue.FinishCommand(true, {}, &r);
   };
   h->CallTexts(a, "Execute", {"COMMAND=GETPOINTSLIST"});
   Ticks(1);
@@ -356,7 +356,7 @@ TEST_F(DriverTest, SharedSessionOutlivesTheObjectThatReleasesIt) {
   EXPECT_TRUE(h->Release(b));  // b was the owner
   loop.ProcessMessages();
   ASSERT_EQ(main->FindSession("Site"), s);
-  EXPECT_EQ(s->Owner, nullptr);
+  EXPECT_EQ(s->Queue.Owner, nullptr);
   EXPECT_EQ(h->CallTexts(a, "Execute", {"COMMAND=SENDDATA"}), (Texts{"COMMANDSTATUS=", ""}));
   EXPECT_TRUE(h->Release(a));
   loop.ProcessMessages();
@@ -386,9 +386,9 @@ TEST_F(DriverTest, HostThatDisconnectsMidCommand) {
     // Waits on the loop like a BACnet request; the host goes away meanwhile.
     for (int i = 0; i < 1000 && TZelBACnetServerDriver::ObjectCount() > 1; ++i)
       loop.WaitAndProcess(5);
-    saw_owner_gone = f.Owner == nullptr;
+    saw_owner_gone = f.Queue.Owner == nullptr;
     Variant r = Variant::MakeList({Variant("SITETIME=x"), Variant("")});
-    f.FinishCommand(true, {}, &r);
+    f.Queue.FinishCommand(true, {}, &r);
   };
   EXPECT_EQ(h->CallTexts(a, "Execute", {"COMMAND=SITETIME"})[0],
             "COMMANDSTATUS=Reading Site Time...");
@@ -432,7 +432,7 @@ TEST_F(DriverTest, SessionFreedWhileAnotherSessionsTickWaits) {
     // While this worker waits, the other session loses its last object and is freed.
     h->Write(R"({"id":50,"op":"release","object":)" + std::to_string(b) + "}\n");
     for (int i = 0; i < 400 && main->Children().size() > 1; ++i) loop.WaitAndProcess(5);
-    f.FinishCommand(true);
+    f.Queue.FinishCommand(true);
   };
   h->CallTexts(a, "Execute", {"COMMAND=SITETIME"});
   Ticks(1);  // Site ticks first, Doomed would be next
@@ -466,7 +466,7 @@ TEST_F(DriverTest, PollsAreServedInsideAWaitingWorkerAndTheTimerDoesNotReenter) 
     ticks_inside = f.RediscoveryCountdown;
     --depth;
     Variant r = Variant::MakeList({Variant("VALUE=1"), Variant("")});
-    f.FinishCommand(true, {}, &r);
+    f.Queue.FinishCommand(true, {}, &r);
   };
   h->CallTexts(a, "Execute", {"COMMAND=POINTGETVALUE", "POINT={x}{2-AIN#1}"});
   int before = s->RediscoveryCountdown;

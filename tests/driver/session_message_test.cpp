@@ -28,7 +28,7 @@ TEST(DriverWindowMessages, PortThatCannotBeReopenedIsShownInTheStatusPanel) {
   link.SetComport(43);  // re-opens the port it had open
   EXPECT_EQ(main.MessagePnl.Caption, "COM43 is invalid or already in use.");
   EXPECT_FALSE(link.Port().Open());
-  s->SetStatus("Connecting...");
+  s->Queue.SetStatus("Connecting...");
   EXPECT_EQ(main.MessagePnl.Caption, "COM43 is invalid or already in use.");
 }
 

@@ -102,7 +102,7 @@ TEST(SessionSetUp, StoredSettingsAndWindow) {
   EXPECT_EQ(s.BACnetDevice1.ObjectIdentifier(), 998);
   EXPECT_EQ(s.BACnetDevice1.ObjectName, "ZelBACnetServer");
   EXPECT_EQ(s.RediscoveryCountdown, 30);
-  EXPECT_TRUE(s.CommandResult.IsText());
+  EXPECT_TRUE(s.Queue.CommandResult.IsText());
   EXPECT_EQ(PTPBaudRateFor(115200), bacnet::br9600);
   EXPECT_EQ(PTPBaudRateFor(57600), bacnet::br57600);
   EXPECT_EQ(PTPBaudRateFor(300), bacnet::br300);
@@ -112,37 +112,37 @@ TEST(SessionQueue, StartCommandSetPendingStateForRelease) {
   TBACnetForm s;
   Client a, b;
   Variant params = Variant::MakeList({Variant("COMMAND=SITETIME")});
-  s.SetError("old");
+  s.Queue.SetError("old");
   EXPECT_TRUE(s.StartCommand(&a, kCommandSiteTime, params));
-  EXPECT_EQ(s.StatusText, "Reading Site Time...");
+  EXPECT_EQ(s.Queue.StatusText, "Reading Site Time...");
   EXPECT_EQ(s.MessagePnl.Caption, "Reading Site Time...");
-  EXPECT_EQ(s.PendingCommand, kCommandSiteTime);
-  EXPECT_TRUE(s.CommandActive);
-  EXPECT_EQ(s.OperationState, 1);
-  EXPECT_EQ(s.ErrorText, "");
-  EXPECT_EQ(s.Owner, &a);
-  EXPECT_EQ(s.CommandParams, params);
-  EXPECT_EQ(s.StateFor(&a), 1);
-  EXPECT_EQ(s.StateFor(&b), -1);
+  EXPECT_EQ(s.Queue.PendingCommand, kCommandSiteTime);
+  EXPECT_TRUE(s.Queue.CommandActive);
+  EXPECT_EQ(s.Queue.OperationState, 1);
+  EXPECT_EQ(s.Queue.ErrorText, "");
+  EXPECT_EQ(s.Queue.Owner, &a);
+  EXPECT_EQ(s.Queue.CommandParams, params);
+  EXPECT_EQ(s.Queue.StateFor(&a), 1);
+  EXPECT_EQ(s.Queue.StateFor(&b), -1);
 
-  s.Release(&b);  // not the owner: nothing
-  EXPECT_EQ(s.Owner, &a);
+  s.Queue.Release(&b);  // not the owner: nothing
+  EXPECT_EQ(s.Queue.Owner, &a);
 
-  s.SetPending(0);
+  s.Queue.SetPending(0);
   EXPECT_EQ(s.MessagePnl.Caption, "Idle");
-  EXPECT_EQ(s.StatusText, "Reading Site Time...");  // only the panel says Idle
-  EXPECT_FALSE(s.CommandActive);
-  EXPECT_EQ(s.ResultHoldTicks, 150);
-  s.Release(&a);
-  EXPECT_EQ(s.Owner, nullptr);
-  EXPECT_EQ(s.ResultHoldTicks, 0);
-  EXPECT_EQ(s.OperationState, 0);
-  EXPECT_EQ(s.StateFor(&b), 0);
+  EXPECT_EQ(s.Queue.StatusText, "Reading Site Time...");  // only the panel says Idle
+  EXPECT_FALSE(s.Queue.CommandActive);
+  EXPECT_EQ(s.Queue.ResultHoldTicks, 150);
+  s.Queue.Release(&a);
+  EXPECT_EQ(s.Queue.Owner, nullptr);
+  EXPECT_EQ(s.Queue.ResultHoldTicks, 0);
+  EXPECT_EQ(s.Queue.OperationState, 0);
+  EXPECT_EQ(s.Queue.StateFor(&b), 0);
 
   // Kinds without a worker change nothing.
   EXPECT_TRUE(s.StartCommand(&a, kCommandSendData, params));
-  EXPECT_EQ(s.Owner, nullptr);
-  EXPECT_EQ(s.PendingCommand, 0);
+  EXPECT_EQ(s.Queue.Owner, nullptr);
+  EXPECT_EQ(s.Queue.PendingCommand, 0);
 }
 
 TEST(SessionQueue, TickRunsTheWorkerAndHoldsTheResult150Ticks) {
@@ -152,19 +152,19 @@ TEST(SessionQueue, TickRunsTheWorkerAndHoldsTheResult150Ticks) {
   s.Workers[kCommandSiteStatus] = [&](TBACnetForm& f) {
     ++runs;
     Variant result = Variant::MakeList({Variant("X"), Variant("")});
-    f.FinishCommand(true, {}, &result);
+    f.Queue.FinishCommand(true, {}, &result);
   };
   s.StartCommand(&a, kCommandSiteStatus, Variant());
   s.Tick();
   EXPECT_EQ(runs, 1);
-  EXPECT_EQ(s.OperationState, 2);
-  EXPECT_EQ(s.StatusText, "");
-  EXPECT_EQ(s.PendingCommand, 0);
+  EXPECT_EQ(s.Queue.OperationState, 2);
+  EXPECT_EQ(s.Queue.StatusText, "");
+  EXPECT_EQ(s.Queue.PendingCommand, 0);
   for (int i = 0; i < 149; ++i) s.Tick();
-  EXPECT_EQ(s.Owner, &a);
+  EXPECT_EQ(s.Queue.Owner, &a);
   s.Tick();
-  EXPECT_EQ(s.Owner, nullptr);
-  EXPECT_EQ(s.OperationState, 0);
+  EXPECT_EQ(s.Queue.Owner, nullptr);
+  EXPECT_EQ(s.Queue.OperationState, 0);
   EXPECT_EQ(runs, 1);
 }
 
@@ -178,9 +178,9 @@ TEST(SessionQueue, WorkerThatThrowsStillEndsItsCommand) {
   };
   s.StartCommand(&a, kCommandPointGetValue, Variant());
   EXPECT_THROW(s.Tick(), std::runtime_error);
-  EXPECT_EQ(s.OperationState, 3);
-  EXPECT_EQ(s.ErrorText, "worker broke");
-  EXPECT_EQ(s.PendingCommand, 0);
+  EXPECT_EQ(s.Queue.OperationState, 3);
+  EXPECT_EQ(s.Queue.ErrorText, "worker broke");
+  EXPECT_EQ(s.Queue.PendingCommand, 0);
   s.Tick();
   EXPECT_EQ(runs, 1);
 }
@@ -194,43 +194,43 @@ TEST(SessionQueue, OutcomeOfACommandThatLostItsOwnerIsDropped) {
   std::function<void(TBACnetForm&)> meanwhile;
   s.Workers[kCommandPointGetValue] = [&](TBACnetForm& f) {
     meanwhile(f);
-    f.FinishCommand(false, "A's failure", &result);
+    f.Queue.FinishCommand(false, "A's failure", &result);
   };
 
   // The owner goes away while its worker waits.
   meanwhile = [&](TBACnetForm& f) {
     f.RemoveUser(&a);
-    EXPECT_TRUE(f.CommandBusy());
+    EXPECT_TRUE(f.Queue.CommandBusy());
     EXPECT_FALSE(f.StartCommand(&b, kCommandSiteStatus, Variant()));
-    EXPECT_EQ(f.Owner, nullptr);
+    EXPECT_EQ(f.Queue.Owner, nullptr);
   };
   ASSERT_TRUE(s.StartCommand(&a, kCommandPointGetValue, Variant()));
   s.Tick();
-  EXPECT_FALSE(s.CommandBusy());
-  EXPECT_EQ(s.Owner, nullptr);
-  EXPECT_EQ(s.OperationState, 0);
-  EXPECT_EQ(s.ErrorText, "");
-  EXPECT_EQ(s.ResultHoldTicks, 0);
-  EXPECT_TRUE(s.CommandResult.IsText());
+  EXPECT_FALSE(s.Queue.CommandBusy());
+  EXPECT_EQ(s.Queue.Owner, nullptr);
+  EXPECT_EQ(s.Queue.OperationState, 0);
+  EXPECT_EQ(s.Queue.ErrorText, "");
+  EXPECT_EQ(s.Queue.ResultHoldTicks, 0);
+  EXPECT_TRUE(s.Queue.CommandResult.IsText());
   EXPECT_EQ(s.MessagePnl.Caption, "Idle");
   ASSERT_TRUE(s.StartCommand(&b, kCommandSiteStatus, Variant()));
-  EXPECT_EQ(s.PendingCommand, kCommandSiteStatus);  // b's own command, not overwritten
-  s.Release(&b);
-  s.PendingCommand = 0;
-  s.CommandActive = false;
+  EXPECT_EQ(s.Queue.PendingCommand, kCommandSiteStatus);  // b's own command, not overwritten
+  s.Queue.Release(&b);
+  s.Queue.PendingCommand = 0;
+  s.Queue.CommandActive = false;
 
   // A connect takes the session over while the worker waits: its outcome stays the connect's,
   // and it is not dropped by a result hold.
   meanwhile = [&](TBACnetForm& f) { f.ConnectFor(&c); };
   ASSERT_TRUE(s.StartCommand(&a, kCommandPointGetValue, Variant()));
   s.Tick();
-  EXPECT_EQ(s.Owner, &c);
-  EXPECT_EQ(s.OperationState, 2);
-  EXPECT_EQ(s.ErrorText, "");
-  EXPECT_EQ(s.ResultHoldTicks, 0);
+  EXPECT_EQ(s.Queue.Owner, &c);
+  EXPECT_EQ(s.Queue.OperationState, 2);
+  EXPECT_EQ(s.Queue.ErrorText, "");
+  EXPECT_EQ(s.Queue.ResultHoldTicks, 0);
   for (int i = 0; i < 200; ++i) s.Tick();
-  EXPECT_EQ(s.Owner, &c);
-  EXPECT_EQ(s.StateFor(&c), 2);
+  EXPECT_EQ(s.Queue.Owner, &c);
+  EXPECT_EQ(s.Queue.StateFor(&c), 2);
 }
 
 TEST(SessionQueue, DisconnectQueuedOverARunningCommandRunsAfterIt) {
@@ -242,20 +242,20 @@ TEST(SessionQueue, DisconnectQueuedOverARunningCommandRunsAfterIt) {
   s.Workers[kCommandSiteTime] = [&](TBACnetForm& f) {
     f.DisconnectFor(&b);
     Variant r = Variant::MakeList({Variant("SITETIME=x"), Variant("")});
-    f.FinishCommand(true, {}, &r);
+    f.Queue.FinishCommand(true, {}, &r);
   };
   ASSERT_TRUE(s.StartCommand(&a, kCommandSiteTime, Variant()));
   s.Tick();
-  EXPECT_EQ(s.PendingCommand, kCommandDisconnect);
-  EXPECT_EQ(s.Owner, &b);
-  EXPECT_EQ(s.OperationState, 1);
-  EXPECT_EQ(s.StatusText, "Disconnecting...");
+  EXPECT_EQ(s.Queue.PendingCommand, kCommandDisconnect);
+  EXPECT_EQ(s.Queue.Owner, &b);
+  EXPECT_EQ(s.Queue.OperationState, 1);
+  EXPECT_EQ(s.Queue.StatusText, "Disconnecting...");
   s.Tick();
-  EXPECT_EQ(s.PendingCommand, 0);
-  EXPECT_EQ(s.OperationState, 2);
-  EXPECT_EQ(s.ErrorText, "Could not disconnect from BACnet network.");
-  EXPECT_TRUE(s.CommandResult.IsText());  // not the SITETIME result
-  EXPECT_EQ(s.ResultHoldTicks, 150);
+  EXPECT_EQ(s.Queue.PendingCommand, 0);
+  EXPECT_EQ(s.Queue.OperationState, 2);
+  EXPECT_EQ(s.Queue.ErrorText, "Could not disconnect from BACnet network.");
+  EXPECT_TRUE(s.Queue.CommandResult.IsText());  // not the SITETIME result
+  EXPECT_EQ(s.Queue.ResultHoldTicks, 150);
 }
 
 TEST(SessionQueue, ConnectDropsACommandQueuedButNotStarted) {
@@ -265,28 +265,28 @@ TEST(SessionQueue, ConnectDropsACommandQueuedButNotStarted) {
   int runs = 0;
   s.Workers[kCommandSiteTime] = [&](TBACnetForm& f) {
     ++runs;
-    f.FinishCommand(true);
+    f.Queue.FinishCommand(true);
   };
   ASSERT_TRUE(s.StartCommand(&a, kCommandSiteTime, Variant()));
   s.ConnectFor(&c);
-  EXPECT_FALSE(s.CommandBusy());
+  EXPECT_FALSE(s.Queue.CommandBusy());
   s.Tick();
   EXPECT_EQ(runs, 0);
-  EXPECT_EQ(s.Owner, &c);
-  EXPECT_EQ(s.OperationState, 2);
+  EXPECT_EQ(s.Queue.Owner, &c);
+  EXPECT_EQ(s.Queue.OperationState, 2);
 }
 
 TEST(SessionConnect, OfflinePTPConnectsAtOnceAndRediscoversOnce) {
   TBACnetForm s;
   MakeOffline(s);
   Client a;
-  s.SetError("stale");
+  s.Queue.SetError("stale");
   EXPECT_TRUE(s.ConnectFor(&a));
   EXPECT_TRUE(s.Offline);
   EXPECT_TRUE(s.Connected);
-  EXPECT_EQ(s.OperationState, 2);
-  EXPECT_EQ(s.ErrorText, "");
-  EXPECT_EQ(s.Owner, &a);
+  EXPECT_EQ(s.Queue.OperationState, 2);
+  EXPECT_EQ(s.Queue.ErrorText, "");
+  EXPECT_EQ(s.Queue.Owner, &a);
   EXPECT_EQ(s.BACnetNetwork1.DataLink, nullptr);  // nothing opened
   EXPECT_EQ(CountLines(s.LogMemo, "WhoIs"), 0);
 
@@ -302,8 +302,8 @@ TEST(SessionConnect, OfflinePTPConnectsAtOnceAndRediscoversOnce) {
   // Offline disconnect is immediate too.
   EXPECT_TRUE(s.DisconnectFor(&a));
   EXPECT_FALSE(s.Connected);
-  EXPECT_EQ(s.OperationState, 2);
-  EXPECT_EQ(s.PendingCommand, 0);
+  EXPECT_EQ(s.Queue.OperationState, 2);
+  EXPECT_EQ(s.Queue.PendingCommand, 0);
 }
 
 TEST(SessionConnect, UnknownPanelTypeFailsAndDisconnectReportsIt) {
@@ -314,18 +314,18 @@ TEST(SessionConnect, UnknownPanelTypeFailsAndDisconnectReportsIt) {
   Client a;
   EXPECT_TRUE(s.ConnectFor(&a));
   EXPECT_FALSE(s.Connected);
-  EXPECT_EQ(s.OperationState, 3);
-  EXPECT_EQ(s.ErrorText, "Could not connect to BACnet network.");
+  EXPECT_EQ(s.Queue.OperationState, 3);
+  EXPECT_EQ(s.Queue.ErrorText, "Could not connect to BACnet network.");
 
   EXPECT_TRUE(s.DisconnectFor(&a));
-  EXPECT_EQ(s.OperationState, 1);
-  EXPECT_EQ(s.StatusText, "Disconnecting...");
-  EXPECT_EQ(s.PendingCommand, kCommandDisconnect);
+  EXPECT_EQ(s.Queue.OperationState, 1);
+  EXPECT_EQ(s.Queue.StatusText, "Disconnecting...");
+  EXPECT_EQ(s.Queue.PendingCommand, kCommandDisconnect);
   s.Tick();
   // No link was ever attached: the session cannot say it closed anything.
-  EXPECT_EQ(s.OperationState, 2);
-  EXPECT_EQ(s.ErrorText, "Could not disconnect from BACnet network.");
-  EXPECT_EQ(s.PendingCommand, 0);
+  EXPECT_EQ(s.Queue.OperationState, 2);
+  EXPECT_EQ(s.Queue.ErrorText, "Could not disconnect from BACnet network.");
+  EXPECT_EQ(s.Queue.PendingCommand, 0);
 }
 
 TEST(SessionConnect, OfflineIsIgnoredForBACnetIP) {
@@ -344,7 +344,7 @@ TEST(SessionConnect, OfflineIsIgnoredForBACnetIP) {
   EXPECT_EQ(s.BACnetDevice1.ObjectIdentifier(), 135);
   EXPECT_EQ(s.BACnetDevice1.NetworkNumber, 13689);
   EXPECT_EQ(s.BACnetDataLinkBIP1.UDPPort(), 47808);
-  EXPECT_EQ(s.OperationState, 3);
+  EXPECT_EQ(s.Queue.OperationState, 3);
 }
 
 TEST(SessionConnect, WithoutALocalHostBindsWhereASiteCanReachItAndSaysSo) {
@@ -386,7 +386,7 @@ TEST(SessionConnect, RepeatedPTPConnectKeepsTheLine) {
   Client a;
   EXPECT_TRUE(s.ConnectFor(&a));
   EXPECT_TRUE(s.Connected);
-  EXPECT_EQ(s.OperationState, 2);
+  EXPECT_EQ(s.Queue.OperationState, 2);
   EXPECT_EQ(s.BACnetDataLinkPTP1.BaudRate(), bacnet::br38400);  // nothing re-applied
   EXPECT_EQ(CountLines(s.LogMemo, "WhoIs"), 1);
   EXPECT_EQ(CountLines(s.LogMemo, "IAmRouter"), 1);
@@ -403,7 +403,7 @@ TEST(SessionLifecycle, RefusesToCloseWhileConnectedAndTellsItsUsersWhenGone) {
   s->ConnectFor(&a);
   EXPECT_FALSE(s->Close());
   s->RemoveUser(&a);  // the owner leaves: its operation is released
-  EXPECT_EQ(s->Owner, nullptr);
+  EXPECT_EQ(s->Queue.Owner, nullptr);
   EXPECT_EQ(s->UserCount(), 1);
   s->DisconnectFor(&b);
   EXPECT_TRUE(s->Close());

@@ -140,7 +140,7 @@ struct SessionRig {
   }
 
   TWorkerOutcome Run(int kind, std::vector<Variant> params) {
-    form->CommandParams = List(std::move(params));
+    form->Queue.CommandParams = List(std::move(params));
     TCommandWorkers workers(*form);
     TWorkerOutcome out;
     auto run = [](TCommandWorkers& w, int k, TWorkerOutcome& o) -> platform::Task<> {

@@ -48,8 +48,8 @@ class PTPSession : public ::testing::Test {
     probe.SetInterval(300);
     probe.OnTimer = [&] {
       probe.SetEnabled(false);
-      seen_state = session.OperationState;
-      seen_status = session.StatusText;
+      seen_state = session.Queue.OperationState;
+      seen_status = session.Queue.StatusText;
     };
     probe.SetEnabled(true);
     EXPECT_TRUE(session.ConnectFor(&client));
@@ -70,9 +70,9 @@ TEST_F(PTPSession, ConnectKeepsAnUpLineAndSetsUpAClosedOneAgain) {
   Connect();
   EXPECT_EQ(seen_state, 1);
   EXPECT_EQ(seen_status, "Connecting...");
-  ASSERT_TRUE(session.Connected) << session.ErrorText;
-  EXPECT_EQ(session.OperationState, 2);
-  EXPECT_EQ(session.StatusText, "");
+  ASSERT_TRUE(session.Connected) << session.Queue.ErrorText;
+  EXPECT_EQ(session.Queue.OperationState, 2);
+  EXPECT_EQ(session.Queue.StatusText, "");
   EXPECT_EQ(session.BACnetDataLinkPTP1.BaudRate(), bacnet::br19200);
   EXPECT_EQ(session.BACnetDataLinkPTP1.Port().Baud(), 19200);
   EXPECT_EQ(peer.triggers, 1);
@@ -86,19 +86,19 @@ TEST_F(PTPSession, ConnectKeepsAnUpLineAndSetsUpAClosedOneAgain) {
   Connect();
   EXPECT_EQ(seen_state, -1);  // it did not wait
   EXPECT_TRUE(session.Connected);
-  EXPECT_EQ(session.OperationState, 2);
+  EXPECT_EQ(session.Queue.OperationState, 2);
   EXPECT_EQ(peer.triggers, 1);
 
   session.DisconnectFor(&client);
   session.Tick();
   EXPECT_FALSE(session.Connected);
-  EXPECT_EQ(session.ErrorText, "");
+  EXPECT_EQ(session.Queue.ErrorText, "");
   EXPECT_EQ(peer.Count(test::ptp::kDisconnectRequest), 1);
 
   // After the disconnect the line is down: a connect opens it again.
   Connect();
   EXPECT_EQ(seen_status, "Connecting...");
-  EXPECT_TRUE(session.Connected) << session.ErrorText;
+  EXPECT_TRUE(session.Connected) << session.Queue.ErrorText;
   EXPECT_EQ(peer.triggers, 2);
   EXPECT_EQ(session.BACnetDataLinkPTP1.Machines().ConnectionState, bacnet::csConnected);
 }
@@ -107,15 +107,15 @@ TEST_F(PTPSession, AFailedOpenIsTriedAgainByTheNextConnect) {
   peer.answer_trigger = false;  // nobody at the far end takes the call
   Connect();
   EXPECT_FALSE(session.Connected);
-  EXPECT_EQ(session.OperationState, 3);
-  EXPECT_EQ(session.ErrorText, "Could not connect to BACnet network.");
+  EXPECT_EQ(session.Queue.OperationState, 3);
+  EXPECT_EQ(session.Queue.ErrorText, "Could not connect to BACnet network.");
   EXPECT_TRUE(Logged(session.TraceMemo, "ConState: Disconnected"));
   EXPECT_GE(peer.triggers, 1);
 
   peer.answer_trigger = true;
   Connect();
-  EXPECT_TRUE(session.Connected) << session.ErrorText;
-  EXPECT_EQ(session.OperationState, 2);
+  EXPECT_TRUE(session.Connected) << session.Queue.ErrorText;
+  EXPECT_EQ(session.Queue.OperationState, 2);
   EXPECT_TRUE(Logged(session.TraceMemo, "ConState: Connected"));
 }
 
@@ -135,7 +135,7 @@ TEST_F(PTPSession, APortThatCannotBeReopenedIsShownAndLogged) {
   EXPECT_EQ(shown, (std::vector<std::string>{"COM41 is invalid or already in use."}));
   EXPECT_TRUE(Logged(session.LogMemo, "COM41 is invalid or already in use."));
   EXPECT_FALSE(session.Connected);
-  EXPECT_EQ(session.ErrorText, "Could not connect to BACnet network.");
+  EXPECT_EQ(session.Queue.ErrorText, "Could not connect to BACnet network.");
   EXPECT_TRUE(Logged(session.TraceMemo, "Exception"));
 }
 

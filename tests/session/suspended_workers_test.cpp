@@ -66,21 +66,21 @@ TEST(SuspendedWorker, StartsAtOnceTicksWithoutWaitingAndIsResumedByItsAnswer) {
   r.loop.ProcessMessages();  // the posted start, not the next tick
   ASSERT_EQ(r.Invokes().size(), 1u);
   EXPECT_TRUE(r.form->WorkerSuspended());
-  EXPECT_EQ(r.form->OperationState, 1);
-  EXPECT_EQ(r.form->StatusText, "Reading Point Value...");
+  EXPECT_EQ(r.form->Queue.OperationState, 1);
+  EXPECT_EQ(r.form->Queue.StatusText, "Reading Point Value...");
   for (int i = 0; i < 5; ++i) r.form->Tick();  // return at once; start nothing a second time
   EXPECT_EQ(r.Invokes().size(), 1u);
   EXPECT_EQ(r.form->Points.ScanState, 0);
-  EXPECT_EQ(r.form->PendingCommand, kCommandPointGetValue);
+  EXPECT_EQ(r.form->Queue.PendingCommand, kCommandPointGetValue);
 
   r.AnswerValue(r.Invokes()[0], 21.5);
-  EXPECT_EQ(r.form->OperationState, 1) << "resumed from the loop, not inside the delivery";
+  EXPECT_EQ(r.form->Queue.OperationState, 1) << "resumed from the loop, not inside the delivery";
   r.loop.ProcessMessages();
   EXPECT_FALSE(r.form->WorkerSuspended());
-  EXPECT_EQ(r.form->OperationState, 2);
-  EXPECT_EQ(r.form->PendingCommand, 0);
-  EXPECT_EQ(r.form->CommandResult[0].ToText(), "VALUE=21.5");
-  EXPECT_EQ(r.form->StatusText, "");
+  EXPECT_EQ(r.form->Queue.OperationState, 2);
+  EXPECT_EQ(r.form->Queue.PendingCommand, 0);
+  EXPECT_EQ(r.form->Queue.CommandResult[0].ToText(), "VALUE=21.5");
+  EXPECT_EQ(r.form->Queue.StatusText, "");
 }
 
 TEST(SuspendedWorker, TimeOutAndRetryOnTheClockThenTheResultIsHeld150Ticks) {
@@ -99,17 +99,17 @@ TEST(SuspendedWorker, TimeOutAndRetryOnTheClockThenTheResultIsHeld150Ticks) {
   r.loop.ProcessMessages();
   EXPECT_EQ(r.Invokes().size(), 2u);
   EXPECT_FALSE(r.form->WorkerSuspended());
-  EXPECT_EQ(r.form->OperationState, 3);
-  EXPECT_EQ(r.form->ErrorText, "Could not read data from panel.");
-  EXPECT_EQ(r.form->PendingCommand, 0);
+  EXPECT_EQ(r.form->Queue.OperationState, 3);
+  EXPECT_EQ(r.form->Queue.ErrorText, "Could not read data from panel.");
+  EXPECT_EQ(r.form->Queue.PendingCommand, 0);
   EXPECT_EQ(r.form->BACnetDevice1.PendingCount(), 0);
 
   for (int i = 0; i < 149; ++i) r.form->Tick();
-  EXPECT_EQ(r.form->Owner, &a);
-  EXPECT_EQ(r.form->StateFor(&a), 3);
+  EXPECT_EQ(r.form->Queue.Owner, &a);
+  EXPECT_EQ(r.form->Queue.StateFor(&a), 3);
   r.form->Tick();
-  EXPECT_EQ(r.form->Owner, nullptr);
-  EXPECT_EQ(r.form->OperationState, 0);
+  EXPECT_EQ(r.form->Queue.Owner, nullptr);
+  EXPECT_EQ(r.form->Queue.OperationState, 0);
 }
 
 TEST(SuspendedWorker, SessionFreedWhileSuspendedOrWithItsResumePosted) {
@@ -150,7 +150,7 @@ TEST(SuspendedWorker, OwnerLeavingWhileSuspendedHoldsTheQueueUntilItsWorkerEnds)
   r.loop.ProcessMessages();
   ASSERT_EQ(r.Invokes().size(), 1u);
   r.form->RemoveUser(&a);  // the host that asked went away
-  EXPECT_EQ(r.form->Owner, nullptr);
+  EXPECT_EQ(r.form->Queue.Owner, nullptr);
   EXPECT_TRUE(r.form->WorkerSuspended());
 
   // Nothing new starts while the orphaned worker waits ...
@@ -162,16 +162,16 @@ TEST(SuspendedWorker, OwnerLeavingWhileSuspendedHoldsTheQueueUntilItsWorkerEnds)
   r.AnswerValue(r.Invokes()[0], 1);
   r.loop.ProcessMessages();
   EXPECT_FALSE(r.form->WorkerSuspended());
-  EXPECT_EQ(r.form->PendingCommand, 0);
-  EXPECT_EQ(r.form->StateFor(&b), 0);
+  EXPECT_EQ(r.form->Queue.PendingCommand, 0);
+  EXPECT_EQ(r.form->Queue.StateFor(&b), 0);
 
   r.StartGetValue(b, "{n}{10.0.0.2-AVAL#2}");
   r.loop.ProcessMessages();
   ASSERT_EQ(r.Invokes().size(), 2u);
   r.AnswerValue(r.Invokes()[1], 2);
   r.loop.ProcessMessages();
-  EXPECT_EQ(r.form->StateFor(&b), 2);
-  EXPECT_EQ(r.form->CommandResult[0].ToText(), "VALUE=2");
+  EXPECT_EQ(r.form->Queue.StateFor(&b), 2);
+  EXPECT_EQ(r.form->Queue.CommandResult[0].ToText(), "VALUE=2");
 }
 
 TEST(SuspendedWorker, TwoSessionsWaitSideBySide) {
@@ -193,7 +193,7 @@ TEST(SuspendedWorker, TwoSessionsWaitSideBySide) {
                               EncodeUnsigned(kTagClassContext, 1, 85) + EncodeOpeningTag(3) +
                               EncodeReal(kTagClassApplication, 0, 7) + EncodeClosingTag(3)));
   r.loop.ProcessMessages();
-  EXPECT_EQ(other.OperationState, 2);
+  EXPECT_EQ(other.Queue.OperationState, 2);
   EXPECT_TRUE(r.form->WorkerSuspended());
 }
 

@@ -13,40 +13,38 @@ constexpr size_t kAlarmBufferLimit = 10000;
 
 }  // namespace
 
-void HandleAlarmNotification(TBACnetForm& f, const bacnet::TBACnetPDU& pdu) {
+void HandleAlarmNotification(TSiteData& site, const bacnet::TBACnetPDU& pdu,
+                             const std::function<void(const std::string&)>& log) {
   try {
     const bacnet::TEventNotification n = bacnet::DecodeEventNotification(pdu.Values);
     std::string line;
     if (!FormatAlarmLine(n, pdu.SourceNetwork, pdu.SourceAddress.view(), line)) return;
-    if (f.AlarmBuffer.size() >= kAlarmBufferLimit) {
-      f.AlarmBuffer.erase(f.AlarmBuffer.begin());
+    if (site.AlarmBuffer.size() >= kAlarmBufferLimit) {
+      site.AlarmBuffer.erase(site.AlarmBuffer.begin());
       // Anyone on the network can fill the buffer: a person must be able to see that alarms
       // were lost, and how many.
-      ++f.AlarmsDropped;
-      f.LogLine(&f,
-                "Alarm buffer full (" + std::to_string(kAlarmBufferLimit) +
-                    "): oldest alarm dropped, " + std::to_string(f.AlarmsDropped) +
-                    " dropped so far",
-                3);
+      ++site.AlarmsDropped;
+      log("Alarm buffer full (" + std::to_string(kAlarmBufferLimit) + "): oldest alarm dropped, " +
+          std::to_string(site.AlarmsDropped) + " dropped so far");
     }
-    f.AlarmBuffer.push_back(std::move(line));
+    site.AlarmBuffer.push_back(std::move(line));
   } catch (...) {
   }
 }
 
 TWorkerOutcome TCommandWorkers::GetAlarms() {
   TWorkerOutcome o;
-  const size_t n = f_.AlarmBuffer.size();
+  const size_t n = site_.AlarmBuffer.size();
   Variant list = Variant::MakeArray(0, int(n) - 1);
   for (size_t i = 0; i < n; ++i)
-    list[int(i)] = Variant("ALARM" + std::to_string(i) + "=" + f_.AlarmBuffer[i]);
-  f_.AlarmBuffer.erase(f_.AlarmBuffer.begin(), f_.AlarmBuffer.begin() + long(n));
+    list[int(i)] = Variant("ALARM" + std::to_string(i) + "=" + site_.AlarmBuffer[i]);
+  site_.AlarmBuffer.erase(site_.AlarmBuffer.begin(), site_.AlarmBuffer.begin() + long(n));
   o.CommandResult = list;
   return o;
 }
 
 Task<bool> TCommandWorkers::DriverAckAlarm(const Variant& params, Variant& result) {
-  if (f_.Offline) co_return false;
+  if (site_.Offline) co_return false;
   result = Variant::MakeList({Variant(""), Variant("")});
   try {
     std::string reference, user;
@@ -55,9 +53,9 @@ Task<bool> TCommandWorkers::DriverAckAlarm(const Variant& params, Variant& resul
     TAckReference r;
     if (!ParseAckReference(reference, r)) co_return false;
     const bacnet::TBACnetPDU pdu = bacnet::AcknowledgeAlarmPDU(
-        f_.BACnetDevice1, r.ProcessIdentifier, r.EventObjectType, r.EventInstance, r.ToState,
-        r.TimeStamp, r.Network, r.Address, user);
-    const bacnet::TBACnetDevice::TAnswer a = co_await Answer(f_.BACnetDevice1.SendPDU(pdu));
+        device_, r.ProcessIdentifier, r.EventObjectType, r.EventInstance, r.ToState, r.TimeStamp,
+        r.Network, r.Address, user);
+    const bacnet::TBACnetDevice::TAnswer a = co_await Answer(device_.SendPDU(pdu));
     co_return a.Response == bacnet::kResponseSimpleAck;
   } catch (...) {
   }

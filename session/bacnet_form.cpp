@@ -82,7 +82,8 @@ TBACnetForm::TBACnetForm(platform::Form* parent, platform::MessageLoop& loop)
     Points.HandleScanResponse(handle, response, data);
   };
   BACnetDevice1.OnNotificationReceived = [this](void*, const bacnet::TBACnetPDU& pdu) {
-    HandleAlarmNotification(*this, pdu);
+    HandleAlarmNotification(*this, pdu,
+                            [this](const std::string& text) { LogLine(this, text, 3); });
   };
   BACnetDevice1.OnBindingsUpdated = [](void*) {};
   BACnetDataLinkPTP1.OnShowMessage = [this](const std::string& text) {

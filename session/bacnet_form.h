@@ -2,12 +2,11 @@
 // owns a complete BACnet stack, the command queue the driver objects and the workers share
 // (session/command_queue.h), its point table and buffers, and its views.
 //
-// Workers: Workers[Queue.PendingCommand] runs the queued command. The table starts as DefaultWorkers()
-// (session/command_workers.cpp); each family of commands has its own file of workers.
+// Workers: Workers[Queue.PendingCommand] runs the queued command. The table starts as
+// DefaultWorkers() (session/command_workers.cpp); each family of commands has its own file of
+// workers.
 #pragma once
 
-#include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -25,10 +24,8 @@
 #include "platform/variant.h"
 #include "platform/window.h"
 #include "session/command_queue.h"
-#include "session/connection_info.h"
-#include "session/point_table.h"
 #include "session/session_client.h"
-#include "session/trend_records.h"
+#include "session/site_data.h"
 
 namespace zb {
 
@@ -66,7 +63,7 @@ class TCommandWorker {
 // Kind → worker for every queued command kind (2 and the kinds with a progress text).
 std::map<int, TCommandWorker> DefaultWorkers();
 
-class TBACnetForm : public platform::Form {
+class TBACnetForm : public platform::Form, public TSiteData {
  public:
   explicit TBACnetForm(platform::Form* parent = nullptr,
                        platform::MessageLoop& loop = platform::MessageLoop::Current());
@@ -88,18 +85,9 @@ class TBACnetForm : public platform::Form {
   platform::StatusPanel MessagePnl{*this, "MessagePnl"};
 
   // ---- bookkeeping ---------------------------------------------------------------------------
-  TConnectionInfo Info;
   TCommandQueue Queue;
-  bool Offline = false;
-  TPointCache Points;  // PointTable, PointsReplaced and the scan state
-  double SiteClockOffset = 0;
   int RediscoveryCountdown = 30;
-  std::vector<std::string> VendorCache;  // kept sorted
-  std::deque<std::string> AlarmBuffer;   // oldest first
-  int64_t AlarmsDropped = 0;             // pushed out unfetched by a full buffer
   bool Connected = false;
-  TTrendBuffer TrendBuffer;
-  int TrendCount() const { return TrendBuffer.Count(); }
 
   std::map<int, TCommandWorker> Workers;
 

@@ -4,72 +4,112 @@
 
 namespace zb {
 
+namespace {
+
+using Outcome = Task<TWorkerOutcome>;
+using Worker = TCommandWorkers::Worker;
+
+struct WorkerEntry {
+  int Kind;
+  Worker Run;
+};
+
+// Kind → worker, the one place a queued kind is dispatched. The workers that never wait hand
+// back their outcome at once.
+constexpr WorkerEntry kWorkerTable[] = {
+    {kCommandSiteTime,
+     [](TCommandWorkers& w, const Variant&, TSessionClient*) -> Outcome {
+       co_return co_await w.SiteTime();
+     }},
+    {kCommandSiteStatus,
+     [](TCommandWorkers& w, const Variant&, TSessionClient*) -> Outcome {
+       co_return w.SiteStatus();
+     }},
+    {kCommandPointVerify,
+     [](TCommandWorkers& w, const Variant& p, TSessionClient*) -> Outcome {
+       co_return w.PointVerify(p);
+     }},
+    {kCommandGetData,
+     [](TCommandWorkers& w, const Variant& p, TSessionClient*) -> Outcome {
+       co_return co_await w.GetData(p);
+     }},
+    {kCommandSendPointsList,
+     [](TCommandWorkers& w, const Variant& p, TSessionClient* owner) -> Outcome {
+       co_return w.SendPointsList(p, owner ? &owner->PointNames : nullptr);
+     }},
+    {kCommandGetPointsList,
+     [](TCommandWorkers& w, const Variant&, TSessionClient*) -> Outcome {
+       co_return w.GetPointsList();
+     }},
+    {kCommandPointModify,
+     [](TCommandWorkers& w, const Variant& p, TSessionClient*) -> Outcome {
+       co_return co_await w.PointModify(p);
+     }},
+    {kCommandPointGetDisabled,
+     [](TCommandWorkers& w, const Variant& p, TSessionClient*) -> Outcome {
+       co_return co_await w.PointGetDisabled(p);
+     }},
+    {kCommandPointGetValue,
+     [](TCommandWorkers& w, const Variant& p, TSessionClient*) -> Outcome {
+       co_return co_await w.PointGetValue(p);
+     }},
+    {kCommandGetAlarms,
+     [](TCommandWorkers& w, const Variant&, TSessionClient*) -> Outcome {
+       co_return w.GetAlarms();
+     }},
+    {kCommandGetTrendData,
+     [](TCommandWorkers& w, const Variant& p, TSessionClient*) -> Outcome {
+       co_return co_await w.GetTrendData(p);
+     }},
+};
+
+}  // namespace
+
 std::map<int, TCommandWorker> DefaultWorkers() {
   std::map<int, TCommandWorker> w;
   // Disconnect may wait on a PTP hang-up inside the tick; it runs there to its end.
   w[kCommandDisconnect] = [](TBACnetForm& f) { f.RunDisconnect(); };
-  for (int kind :
-       {kCommandSiteTime, kCommandSiteStatus, kCommandPointVerify, kCommandGetData,
-        kCommandSendPointsList, kCommandGetPointsList, kCommandPointModify,
-        kCommandPointGetDisabled, kCommandPointGetValue, kCommandGetAlarms, kCommandGetTrendData})
-    w[kind] =
-        TCommandWorker::Suspending([kind](TBACnetForm& f) { return RunCommandWorker(f, kind); });
+  for (const WorkerEntry& e : kWorkerTable)
+    w[e.Kind] = TCommandWorker::Suspending(
+        [run = e.Run](TBACnetForm& f) { return RunCommandWorker(f, run); });
   return w;
 }
 
-Task<> RunCommandWorker(TBACnetForm& session, int kind) {
-  TCommandWorkers workers(session);
-  co_await workers.RunAndFinish(kind);
+Task<> RunCommandWorker(TBACnetForm& session, TCommandWorkers::Worker worker) {
+  TCommandWorkers workers(session.BACnetDevice1, session.Queue, session);
+  co_await workers.RunAndFinish(worker);
 }
 
-Task<TWorkerOutcome> TCommandWorkers::Run(int kind) {
-  const Variant params = f_.Queue.CommandParams;
-  switch (kind) {
-    case kCommandSiteTime:
-      co_return co_await SiteTime();
-    case kCommandSiteStatus:
-      co_return SiteStatus();
-    case kCommandPointVerify:
-      co_return PointVerify(params);
-    case kCommandGetData:
-      co_return co_await GetData(params);
-    case kCommandSendPointsList: {
-      TSessionClient* owner = f_.Queue.CommandOwner();
-      co_return SendPointsList(params, owner ? &owner->PointNames : nullptr);
-    }
-    case kCommandGetPointsList:
-      co_return GetPointsList();
-    case kCommandPointModify:
-      co_return co_await PointModify(params);
-    case kCommandPointGetDisabled:
-      co_return co_await PointGetDisabled(params);
-    case kCommandPointGetValue:
-      co_return co_await PointGetValue(params);
-    case kCommandGetAlarms:
-      co_return GetAlarms();
-    case kCommandGetTrendData:
-      co_return co_await GetTrendData(params);
-    default: {
-      TWorkerOutcome o;
-      o.OperationState = 3;
-      co_return o;
-    }
-  }
+TCommandWorkers::Worker TCommandWorkers::Find(int kind) {
+  for (const WorkerEntry& e : kWorkerTable)
+    if (e.Kind == kind) return e.Run;
+  return nullptr;
 }
 
-Task<> TCommandWorkers::RunAndFinish(int kind) {
-  TWorkerOutcome o = co_await Run(kind);
-  if (f_.Queue.CommandCurrent()) {
-    if (o.ErrorTextSet) f_.Queue.SetError(o.ErrorText);
-    f_.Queue.OperationState = o.OperationState;
-    f_.Queue.SetStatus("");
-    f_.Queue.CommandResult = o.CommandResult;
+Task<TWorkerOutcome> TCommandWorkers::Run(Worker worker) {
+  if (!worker) {
+    TWorkerOutcome o;
+    o.OperationState = 3;
+    co_return o;
   }
-  f_.Queue.EndCommand();
+  // Copies: the queue may be taken over while the worker waits.
+  const Variant params = queue_.CommandParams;
+  co_return co_await worker(*this, params, queue_.CommandOwner());
+}
+
+Task<> TCommandWorkers::RunAndFinish(Worker worker) {
+  TWorkerOutcome o = co_await Run(worker);
+  if (queue_.CommandCurrent()) {
+    if (o.ErrorTextSet) queue_.SetError(o.ErrorText);
+    queue_.OperationState = o.OperationState;
+    queue_.SetStatus("");
+    queue_.CommandResult = o.CommandResult;
+  }
+  queue_.EndCommand();
 }
 
 Task<bacnet::TBACnetDevice::TAnswer> TCommandWorkers::Answer(int handle) {
-  co_return co_await f_.BACnetDevice1.Answer(handle);
+  co_return co_await device_.Answer(handle);
 }
 
 Task<int> TCommandWorkers::Read(const std::string& address, int property, Variant& values,
@@ -78,14 +118,9 @@ Task<int> TCommandWorkers::Read(const std::string& address, int property, Varian
   if (index >= 0) items.emplace_back(std::to_string(index));
   values = Variant();
   bacnet::TBACnetDevice::TAnswer a =
-      co_await Answer(f_.BACnetDevice1.RequestRead(Variant::MakeList(std::move(items))));
+      co_await Answer(device_.RequestRead(Variant::MakeList(std::move(items))));
   values = std::move(a.Values);
   co_return a.Response;
-}
-
-bool InstallPointList(TBACnetForm& session, TSessionClient* caller, const Variant& params) {
-  std::vector<std::string> scratch;
-  return session.Points.InstallPointList(params, caller ? caller->PointNames : scratch);
 }
 
 }  // namespace zb

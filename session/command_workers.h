@@ -1,8 +1,10 @@
-// The workers of the host's commands (kinds 4 to 18) on their session. The session tick runs
-// the worker of its pending command (DefaultWorkers); each worker reads the queued parameter
-// list, talks BACnet through the session's device and finishes the command.
+// The workers of the host's commands (kinds 4 to 18) on their session. The session starts the
+// worker of its pending command (DefaultWorkers); each worker reads the queued parameter list,
+// talks BACnet through the site's device, keeps what it learns in the site's data and finishes
+// the command on the queue. Workers see the stack, the queue and the data, never the window.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +14,8 @@
 #include "platform/variant.h"
 #include "session/bacnet_form.h"
 #include "session/command_kinds.h"
+#include "session/command_queue.h"
+#include "session/site_data.h"
 
 namespace zb {
 
@@ -40,11 +44,20 @@ using Task = platform::Task<T>;
 // holds across a wait may point into the session's queue state (Owner may leave meanwhile).
 class TCommandWorkers {
  public:
-  explicit TCommandWorkers(TBACnetForm& session) : f_(session) {}
+  TCommandWorkers(bacnet::TBACnetDevice& device, TCommandQueue& queue, TSiteData& site)
+      : device_(device), queue_(queue), site_(site) {}
 
-  Task<TWorkerOutcome> Run(int kind);
-  // Run, then finish the session's command with the outcome.
-  Task<> RunAndFinish(int kind);
+  // A worker: the outcome of the queued command from its parameters and the owner it works for.
+  using Worker = Task<TWorkerOutcome> (*)(TCommandWorkers& w, const Variant& params,
+                                          TSessionClient* owner);
+  // The worker of a queued kind; nullptr for a kind without one.
+  static Worker Find(int kind);
+
+  // The worker with the queued parameters; none fails.
+  Task<TWorkerOutcome> Run(Worker worker);
+  Task<TWorkerOutcome> Run(int kind) { return Run(Find(kind)); }
+  // Run, then finish the queue's command with the outcome.
+  Task<> RunAndFinish(Worker worker);
 
   TWorkerOutcome PointVerify(const Variant& params);
   TWorkerOutcome SendPointsList(const Variant& params, std::vector<std::string>* pointNames);
@@ -70,16 +83,17 @@ class TCommandWorkers {
   Task<bool> DriverWriteProperties(const Variant& params, Variant& result);
   Task<bool> DriverAckAlarm(const Variant& params, Variant& result);
 
-  TBACnetForm& f_;
+  bacnet::TBACnetDevice& device_;
+  TCommandQueue& queue_;
+  TSiteData& site_;
 };
 
 // The worker coroutine of a queued kind (what DefaultWorkers' entries start).
-Task<> RunCommandWorker(TBACnetForm& session, int kind);
+Task<> RunCommandWorker(TBACnetForm& session, TCommandWorkers::Worker worker);
 
-// SENDPOINTSLIST through ExecuteImmediate: the session's table rebuilt from the caller's list.
-bool InstallPointList(TBACnetForm& session, TSessionClient* caller, const Variant& params);
-
-// The device's OnNotificationReceived: one alarm line per alarm or event notification.
-void HandleAlarmNotification(TBACnetForm& session, const bacnet::TBACnetPDU& pdu);
+// The device's OnNotificationReceived: one alarm line per alarm or event notification; `log`
+// tells a person when a full buffer drops the oldest line.
+void HandleAlarmNotification(TSiteData& site, const bacnet::TBACnetPDU& pdu,
+                             const std::function<void(const std::string&)>& log);
 
 }  // namespace zb

@@ -81,7 +81,7 @@ Task<bool> TCommandWorkers::DriverGetPointsList(Variant& result) {
   // element for an object would list a bogus one.
   Variant list = Variant::MakeArray(0, -1);
   try {
-    for (const bacnet::TBACnetBinding& b : std::vector(f_.BACnetDevice1.Bindings())) {
+    for (const bacnet::TBACnetBinding& b : std::vector(device_.Bindings())) {
       try {
         const std::string device = bacnet::FormatObjectAddress(bacnet::kObjectDevice, b.Instance,
                                                                b.Network, b.Address.view());
@@ -178,9 +178,9 @@ Task<bool> TCommandWorkers::DriverGetVendorInfo(const Variant& params, Variant& 
       size_t second = entry.find('~', first + 1);
       return second != std::string::npos && entry.compare(second + 1, std::string::npos, key) == 0;
     };
-    auto it = std::find_if(f_.VendorCache.begin(), f_.VendorCache.end(), matches);
+    auto it = std::find_if(site_.VendorCache.begin(), site_.VendorCache.end(), matches);
     std::string entry;
-    if (it != f_.VendorCache.end()) {
+    if (it != site_.VendorCache.end()) {
       entry = *it;
     } else {
       Variant values;
@@ -194,8 +194,8 @@ Task<bool> TCommandWorkers::DriverGetVendorInfo(const Variant& params, Variant& 
           model.clear();
         std::replace(model.begin(), model.end(), '~', ' ');
         entry = vendor + "~" + model + "~" + key;
-        f_.VendorCache.insert(std::upper_bound(f_.VendorCache.begin(), f_.VendorCache.end(), entry),
-                              entry);
+        site_.VendorCache.insert(
+            std::upper_bound(site_.VendorCache.begin(), site_.VendorCache.end(), entry), entry);
       }
     }
     if (entry.empty()) {
@@ -215,7 +215,7 @@ Task<bool> TCommandWorkers::DriverGetVendorInfo(const Variant& params, Variant& 
 }
 
 Task<bool> TCommandWorkers::DriverReadProperties(const Variant& params, Variant& result) {
-  if (f_.Offline) co_return true;
+  if (site_.Offline) co_return true;
   try {
     std::string point;
     FindParam(params, "POINTADDRESS", point);
@@ -223,7 +223,7 @@ Task<bool> TCommandWorkers::DriverReadProperties(const Variant& params, Variant&
     const std::vector<int> props = PropertyList(params);
     result = EmptyTexts(int(props.size()) + 1);
     for (size_t i = 0; i < props.size(); ++i) {
-      const int handle = f_.BACnetDevice1.RequestRead(
+      const int handle = device_.RequestRead(
           Variant::MakeList({Variant(address), Variant(std::to_string(props[i]))}));
       bacnet::TBACnetDevice::TAnswer a = co_await Answer(handle);
       const int response = a.Response;
@@ -240,7 +240,7 @@ Task<bool> TCommandWorkers::DriverReadProperties(const Variant& params, Variant&
 }
 
 Task<bool> TCommandWorkers::DriverWriteProperties(const Variant& params, Variant& result) {
-  if (f_.Offline) co_return true;
+  if (site_.Offline) co_return true;
   try {
     std::string point;
     FindParam(params, "POINTADDRESS", point);
@@ -250,7 +250,7 @@ Task<bool> TCommandWorkers::DriverWriteProperties(const Variant& params, Variant
     for (size_t i = 0; i < props.size(); ++i) {
       std::string hex;
       FindParam(params, "DATA" + std::to_string(i), hex);
-      const int handle = f_.BACnetDevice1.RequestWriteEncoded(
+      const int handle = device_.RequestWriteEncoded(
           Variant::MakeList({Variant(address), Variant(std::to_string(props[i]))}),
           HexToBytes(hex));
       // Nothing sent counts as an error answer.

@@ -70,7 +70,8 @@ TWorkerOutcome TCommandWorkers::SendPointsList(const Variant& params,
                                                std::vector<std::string>* pointNames) {
   TWorkerOutcome o;
   std::vector<std::string> scratch;
-  if (!f_.Points.InstallPointList(params, pointNames ? *pointNames : scratch)) o.OperationState = 3;
+  if (!site_.Points.InstallPointList(params, pointNames ? *pointNames : scratch))
+    o.OperationState = 3;
   return o;
 }
 
@@ -79,11 +80,11 @@ TWorkerOutcome TCommandWorkers::GetPointsList() {
   Variant list = Variant::MakeArray(0, -1);
   try {
     int k = 0;
-    for (int i = 0; i < f_.Points.PointTable.Count(); ++i) {
-      const TPointData& d = f_.Points.PointTable.Data(i);
+    for (int i = 0; i < site_.Points.PointTable.Count(); ++i) {
+      const TPointData& d = site_.Points.PointTable.Data(i);
       if (!d.HasValue) continue;
-      list.Append(Variant("POINT" + std::to_string(k++) + "={" + f_.Points.PointTable.Address(i) +
-                          "}{VALUE=" + d.Value + "}"));
+      list.Append(Variant("POINT" + std::to_string(k++) + "={" +
+                          site_.Points.PointTable.Address(i) + "}{VALUE=" + d.Value + "}"));
     }
   } catch (...) {
   }
@@ -94,7 +95,7 @@ TWorkerOutcome TCommandWorkers::GetPointsList() {
 Task<TWorkerOutcome> TCommandWorkers::PointGetValue(const Variant& params) {
   try {
     std::string point;
-    if (f_.Offline || !FindParam(params, "POINT", point)) co_return Failed(kCouldNotRead);
+    if (site_.Offline || !FindParam(params, "POINT", point)) co_return Failed(kCouldNotRead);
     const std::string address = BraceGroup(point, 2);
     Variant values;
     std::string text;
@@ -113,7 +114,7 @@ Task<TWorkerOutcome> TCommandWorkers::PointGetValue(const Variant& params) {
 Task<TWorkerOutcome> TCommandWorkers::PointGetDisabled(const Variant& params) {
   try {
     std::string point;
-    if (f_.Offline || !FindParam(params, "POINT", point)) co_return Failed(kCouldNotModify);
+    if (site_.Offline || !FindParam(params, "POINT", point)) co_return Failed(kCouldNotModify);
     const std::string address = BraceGroup(point, 2);
     Variant values;
     std::string text;
@@ -133,11 +134,11 @@ Task<TWorkerOutcome> TCommandWorkers::PointGetDisabled(const Variant& params) {
 Task<TWorkerOutcome> TCommandWorkers::PointModify(const Variant& params) {
   try {
     std::string point;
-    if (f_.Offline || !FindParam(params, "POINT", point)) co_return Failed(kCouldNotModify);
+    if (site_.Offline || !FindParam(params, "POINT", point)) co_return Failed(kCouldNotModify);
     TPointModifyPlan plan = PlanPointModify(point);
     bool ok = false;
     if (plan.OutOfService >= 0) {
-      const int handle = f_.BACnetDevice1.RequestWrite(Variant::MakeList(
+      const int handle = device_.RequestWrite(Variant::MakeList(
           {Variant(plan.Address), Variant(std::to_string(bacnet::kPropOutOfService)),
            Variant(plan.OutOfService == 1)}));
       const int response = (co_await Answer(handle)).Response;
@@ -147,12 +148,12 @@ Task<TWorkerOutcome> TCommandWorkers::PointModify(const Variant& params) {
       std::string value = plan.Value;
       if (!value.empty() && value.front() == '"') value.erase(0, 1);
       if (!value.empty() && value.back() == '"') value.pop_back();
-      const int handle = f_.BACnetDevice1.RequestWrite(
+      const int handle = device_.RequestWrite(
           Variant::MakeList({Variant(plan.Address),
                              Variant(std::to_string(PropertyOf(plan.Address))), Variant(value)}));
       const int response = (co_await Answer(handle)).Response;
       if (response == bacnet::kResponseSimpleAck) {
-        f_.Points.StorePointValue(plan.Address, value);
+        site_.Points.StorePointValue(plan.Address, value);
         ok = true;
       }
     }

@@ -29,8 +29,8 @@ Task<TWorkerOutcome> TCommandWorkers::SiteTime() {
   try {
     double now = bacnet::LocalNow();
     double siteTime = now;
-    if (!f_.Offline) {
-      for (const bacnet::TBACnetBinding& b : std::vector(f_.BACnetDevice1.Bindings())) {
+    if (!site_.Offline) {
+      for (const bacnet::TBACnetBinding& b : std::vector(device_.Bindings())) {
         const std::string address = BindingAddress(b);
         Variant values;
         std::string date, time;
@@ -58,7 +58,7 @@ Task<TWorkerOutcome> TCommandWorkers::SiteTime() {
     o.CommandResult = Variant::MakeList(
         {Variant(MakeParam("SITETIME", ShortDateText(siteTime) + " " + LongTimeText(siteTime))),
          Variant("")});
-    f_.SiteClockOffset = now - siteTime;
+    site_.SiteClockOffset = now - siteTime;
   } catch (...) {
     o = TWorkerOutcome();
     o.OperationState = 3;
@@ -71,13 +71,13 @@ Task<TWorkerOutcome> TCommandWorkers::SiteTime() {
 TWorkerOutcome TCommandWorkers::SiteStatus() {
   TWorkerOutcome o;
   try {
-    if (f_.Offline) {
-      o.CommandResult = Variant::MakeList({Variant(f_.Info.Description), Variant("Offline")});
+    if (site_.Offline) {
+      o.CommandResult = Variant::MakeList({Variant(site_.Info.Description), Variant("Offline")});
       return o;
     }
     std::vector<Variant> items;
     for (std::string& line :
-         SiteStatusLines(f_.BACnetDevice1.Bindings(), bacnet::LocalNow() - f_.SiteClockOffset))
+         SiteStatusLines(device_.Bindings(), bacnet::LocalNow() - site_.SiteClockOffset))
       items.emplace_back(std::move(line));
     o.CommandResult = Variant::MakeList(std::move(items));
   } catch (...) {

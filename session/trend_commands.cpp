@@ -19,7 +19,7 @@ Task<TWorkerOutcome> TCommandWorkers::GetTrendData(const Variant& params) {
   if (!result[0].IsArray() && !result[0].IsOctets()) result[0].TryToText(first);
   result[0] = Variant("");
   const std::string address = BraceGroup(first, 3);
-  f_.TrendBuffer.Clear();
+  site_.TrendBuffer.Clear();
 
   std::string upper = address;
   for (char& c : upper)
@@ -33,11 +33,12 @@ Task<TWorkerOutcome> TCommandWorkers::GetTrendData(const Variant& params) {
           AnswerItemText(values, 3, text))
         count = TextToInt(text);
       for (const auto& [index, n] : TrendRequestPlan(count)) {
-        const int handle = f_.BACnetDevice1.RequestReadRange(
+        const int handle = device_.RequestReadRange(
             Variant::MakeList({Variant(address), Variant(std::to_string(bacnet::kPropLogBuffer)),
                                Variant(EncodeByPositionRange(index, n))}));
         bacnet::TBACnetDevice::TAnswer a = co_await Answer(handle);
-        if (a.Response == bacnet::kResponseComplexAck) DecodeTrendRecords(a.Values, f_.TrendBuffer);
+        if (a.Response == bacnet::kResponseComplexAck)
+          DecodeTrendRecords(a.Values, site_.TrendBuffer);
       }
     } catch (const std::exception& e) {
       o.ErrorTextSet = true;
@@ -47,7 +48,7 @@ Task<TWorkerOutcome> TCommandWorkers::GetTrendData(const Variant& params) {
       o.ErrorText = "Could not read trend data.";
     }
   }
-  if (f_.TrendBuffer.Count() > 0) result[0] = Variant::MakeOctets(f_.TrendBuffer.Octets());
+  if (site_.TrendBuffer.Count() > 0) result[0] = Variant::MakeOctets(site_.TrendBuffer.Octets());
   o.CommandResult = result;
   co_return o;
 }

@@ -141,7 +141,7 @@ struct SessionRig {
 
   TWorkerOutcome Run(int kind, std::vector<Variant> params) {
     form->Queue.CommandParams = List(std::move(params));
-    TCommandWorkers workers(*form);
+    TCommandWorkers workers(form->BACnetDevice1, form->Queue, *form);
     TWorkerOutcome out;
     auto run = [](TCommandWorkers& w, int k, TWorkerOutcome& o) -> platform::Task<> {
       o = co_await w.Run(k);

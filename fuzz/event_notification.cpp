@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "bacnet/app/acknowledge_alarm.h"
 #include "bacnet/app/device.h"
 #include "bacnet/app/tagged_list.h"
 
@@ -35,7 +36,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (raised != 1) std::abort();
   // The acknowledgement of whatever was decoded encodes without trouble.
   const TEventNotification n = DecodeEventNotification(pdu.Values);
-  EncodeAcknowledgeAlarm(n.ProcessIdentifier, n.EventObjectType, n.EventInstance, n.ToState,
-                         n.TimeStampDate + n.TimeStampTime, n.MessageText, n.TimeStamp);
+  TAcknowledgeAlarm ack{n.ProcessIdentifier,
+                        n.EventObjectType,
+                        n.EventInstance,
+                        n.ToState,
+                        n.TimeStampDate + n.TimeStampTime,
+                        n.MessageText,
+                        n.TimeStampDate + n.TimeStampTime};
+  TAcknowledgeAlarm back;
+  const bool whole = n.TimeStampDate.size() == 4 && n.TimeStampTime.size() == 4;
+  if (!DecodeAcknowledgeAlarm(DecodeTaggedList(EncodeAcknowledgeAlarm(ack)), back) && whole)
+    std::abort();
+  if (whole && (back.TimeStamp != ack.TimeStamp || back.UserName != ack.UserName)) std::abort();
   return 0;
 }

@@ -52,10 +52,15 @@ Task<bool> TCommandWorkers::DriverAckAlarm(const Variant& params, Variant& resul
       co_return false;
     TAckReference r;
     if (!ParseAckReference(reference, r)) co_return false;
-    const bacnet::TBACnetPDU pdu = bacnet::AcknowledgeAlarmPDU(
-        device_, r.ProcessIdentifier, r.EventObjectType, r.EventInstance, r.ToState, r.TimeStamp,
-        r.Network, r.Address, user);
-    const bacnet::TBACnetDevice::TAnswer a = co_await Answer(device_.SendPDU(pdu));
+    bacnet::TAcknowledgeAlarm ack;
+    ack.ProcessIdentifier = r.ProcessIdentifier;
+    ack.EventObjectType = r.EventObjectType;
+    ack.EventInstance = r.EventInstance;
+    ack.ToState = r.ToState;
+    ack.TimeStamp = r.TimeStamp;
+    ack.UserName = user;
+    const bacnet::TBACnetDevice::TAnswer a =
+        co_await Answer(device_.RequestAcknowledgeAlarm(ack, r.Network, r.Address));
     co_return a.Response == bacnet::kResponseSimpleAck;
   } catch (...) {
   }

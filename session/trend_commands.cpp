@@ -2,6 +2,7 @@
 #include <stdexcept>
 
 #include "bacnet/app/property_id.h"
+#include "bacnet/app/read_range.h"
 #include "session/command_workers.h"
 #include "session/point_table.h"
 #include "support/strings.h"
@@ -35,7 +36,7 @@ Task<TWorkerOutcome> TCommandWorkers::GetTrendData(const Variant& params) {
       for (const auto& [index, n] : TrendRequestPlan(count)) {
         const int handle = device_.RequestReadRange(
             Variant::MakeList({Variant(address), Variant(std::to_string(bacnet::kPropLogBuffer)),
-                               Variant(EncodeByPositionRange(index, n))}));
+                               Variant(bacnet::EncodeByPositionRange(index, n))}));
         bacnet::TBACnetDevice::TAnswer a = co_await Answer(handle);
         if (a.Response == bacnet::kResponseComplexAck)
           DecodeTrendRecords(a.Values, site_.TrendBuffer);

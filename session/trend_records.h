@@ -18,10 +18,6 @@ constexpr int kTrendRecordSize = 16;
 // position recordCount) of a longer log, the whole log in twelves otherwise.
 std::vector<std::pair<int, int>> TrendRequestPlan(int recordCount);
 
-// The encoded range specification of a by-position request (opening tag 3, reference index as
-// unsigned, count as signed, closing tag 3).
-std::string EncodeByPositionRange(int referenceIndex, int count);
-
 struct TTrendRecord {
   double Value = 0;
   double TimeStamp = 0;  // days since 30 December 1899, fraction = time of day

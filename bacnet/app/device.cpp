@@ -4,13 +4,17 @@
 #include <cctype>
 #include <cstdio>
 
+#include "bacnet/app/acknowledge_alarm.h"
 #include "bacnet/app/application.h"
+#include "bacnet/app/bacnet_date.h"
 #include "bacnet/app/device_request.h"
 #include "bacnet/app/device_server.h"
 #include "bacnet/app/last_failure.h"
 #include "bacnet/app/property_id.h"
 #include "bacnet/app/tag_codec.h"
 #include "bacnet/app/text_tables.h"
+#include "bacnet/app/trace_lines.h"
+#include "bacnet/app/who_is_i_am.h"
 #include "bacnet/link/data_link.h"
 
 namespace zb::bacnet {
@@ -120,15 +124,16 @@ void TBACnetDevice::SendNetworkMessage(int type, const std::string& data) {
 
 void TBACnetDevice::SendIAm(bool from_virtual_network) {
   if (!App) return;
-  std::string data =
-      EncodeObjectIdentifier(kTagClassApplication, 0, kObjectDevice, object_identifier_);
-  data += EncodeUnsigned(kTagClassApplication, 0, static_cast<uint32_t>(App->MaxAPDULength()));
-  data += EncodeEnumerated(kTagClassApplication, 0, 0);  // segmented both
-  data += EncodeUnsigned(kTagClassApplication, 0, static_cast<uint32_t>(vendor_identifier_));
-  SendUnconfirmedBroadcast(kServiceIAm, data, from_virtual_network);
+  TIAm iAm;
+  iAm.ObjectType = kObjectDevice;
+  iAm.Instance = object_identifier_;
+  iAm.MaxAPDU = App->MaxAPDULength();
+  iAm.Segmentation = 0;  // segmented both
+  iAm.Vendor = vendor_identifier_;
+  SendUnconfirmedBroadcast(kServiceIAm, EncodeIAm(iAm), from_virtual_network);
 }
 
-void TBACnetDevice::SendWhoIs() { SendUnconfirmedBroadcast(kServiceWhoIs, std::string()); }
+void TBACnetDevice::SendWhoIs() { SendUnconfirmedBroadcast(kServiceWhoIs, EncodeWhoIs(TWhoIs{})); }
 
 void TBACnetDevice::SendWhoIsRouterToNetwork() { SendNetworkMessage(0, std::string()); }
 
@@ -405,32 +410,14 @@ void TBACnetDevice::HandleTransactionFailed(void* /*sender*/, int handle) {
 }
 
 void TBACnetDevice::UpdateBindings(const TBACnetPDU& pdu) {
-  const Variant& v = pdu.Values;
-  if (!v.IsArray() || v.Count() != 4) return;
+  TIAm iAm;
+  if (!DecodeIAm(pdu.Values, iAm)) return;
   TBACnetBinding b;
-  try {
-    const int low = v.LowBound();
-    const Variant& id = v[low];
-    if (!id.IsArray() || id.Count() < 4) return;
-    const int il = id.LowBound();
-    auto value = [](const Variant& item, int& out) {
-      if (!item.IsArray() || item.Count() < 3) return false;
-      return item[item.LowBound() + 2].TryToInt(out);
-    };
-    int32_t type = 0, instance = 0;
-    if (!id[il + 2].TryToInt(type) || !id[il + 3].TryToInt(instance)) return;
-    int max_apdu = 0, segmentation = 0, vendor = 0;
-    if (!value(v[low + 1], max_apdu) || !value(v[low + 2], segmentation) ||
-        !value(v[low + 3], vendor))
-      return;
-    b.ObjectType = type;
-    b.Instance = instance;
-    b.MaxAPDU = max_apdu;
-    b.Segmentation = segmentation;
-    b.Vendor = vendor;
-  } catch (...) {
-    return;
-  }
+  b.ObjectType = iAm.ObjectType;
+  b.Instance = iAm.Instance;
+  b.MaxAPDU = iAm.MaxAPDU;
+  b.Segmentation = iAm.Segmentation;
+  b.Vendor = iAm.Vendor;
   b.Network = static_cast<uint16_t>(pdu.SourceNetwork);
   b.Address = pdu.SourceAddress.view();
   for (const TBACnetBinding& known : bindings_)
@@ -451,7 +438,8 @@ void TBACnetDevice::HandleIndication(void* /*sender*/, const TBACnetPDU& pdu) {
       case kPDUUnconfirmedRequest:
         if (pdu.ServiceChoice == kServiceWhoIs) {
           // Asked on the virtual network, the I-Am says that it comes from there.
-          if (WhoIsIncludes(pdu.Values, object_identifier_))
+          TWhoIs whoIs;
+          if (DecodeWhoIs(pdu.Values, whoIs) && WhoIsIncludes(whoIs, object_identifier_))
             SendIAm(NetworkNumber != 0 && pdu.DestinationNetwork == NetworkNumber);
         } else if (pdu.ServiceChoice == kServiceUnconfirmedEventNotification) {
           if (OnNotificationReceived) OnNotificationReceived(this, pdu);
@@ -461,13 +449,13 @@ void TBACnetDevice::HandleIndication(void* /*sender*/, const TBACnetPDU& pdu) {
         break;
       case kPDUConfirmedRequest:
         if (pdu.ServiceChoice == kServiceReadProperty)
-          AnswerReadProperty(*this, pdu);
+          SendServerAnswer(pdu, AnswerReadProperty(Served(), pdu));
         else if (pdu.ServiceChoice == kServiceReadPropertyMultiple)
-          AnswerReadPropertyMultiple(*this, pdu);
+          SendServerAnswer(pdu, AnswerReadPropertyMultiple(Served(), pdu));
         else if (pdu.ServiceChoice == kServiceWriteProperty)
-          AnswerWriteProperty(*this, pdu);
+          SendServerAnswer(pdu, AnswerWriteProperty(Served(), pdu));
         else
-          AnswerUnrecognizedService(*this, pdu);
+          SendServerAnswer(pdu, AnswerUnrecognizedService());
         break;
       case kPDUSimpleAck:
       case kPDUComplexAck:
@@ -495,58 +483,103 @@ void TBACnetDevice::HandleIndication(void* /*sender*/, const TBACnetPDU& pdu) {
   }
 }
 
+// ---- answering peers ----------------------------------------------------------------------
+
+TServedDevice TBACnetDevice::Served() {
+  TServedDevice d;
+  d.Instance = object_identifier_;
+  d.APDUTimeout = apdu_timeout_;
+  d.APDUSegmentTimeout = apdu_segment_timeout_;
+  d.NumberOfAPDURetries = NumberOfAPDURetries;
+  d.MaxInfoFrames = max_info_frames_;
+  d.MaxMaster = max_master_;
+  d.VendorIdentifier = vendor_identifier_;
+  d.SystemStatus = SystemStatus;
+  if (App) {
+    d.MaxAPDULength = static_cast<uint32_t>(App->MaxAPDULength());
+    d.MaxAnswerLength = App->MaxServerRequestLength();
+  }
+  d.ObjectName = ObjectName;
+  d.VendorName = VendorName;
+  d.ModelName = ModelName;
+  d.ApplicationSoftwareVersion = ApplicationSoftwareVersion;
+  d.Location = Location;
+  d.Description = Description;
+  d.FirmwareRevision = FirmwareRevision;
+  d.ProfileName = ProfileName;
+  if (OnObjectListRead)
+    d.ObjectListRead = [this](int index, int& type, int& instance) {
+      OnObjectListRead(this, index, type, instance);
+    };
+  if (OnPropertyWrite)
+    d.PropertyWrite = [this](const TWriteProperty& w) {
+      OnPropertyWrite(this, w.ObjectType, w.Instance, w.Property, w.ArrayIndex, w.Value, 0);
+    };
+  d.Trace = [this](const std::string& text) { Trace(text); };
+  return d;
+}
+
+void TBACnetDevice::SendServerAnswer(const TBACnetPDU& request, const TServerAnswer& a) {
+  switch (a.PDUType) {
+    case kPDUComplexAck: {
+      TBACnetPDU answer;
+      CopyPDU(request, answer);
+      answer.Values = Variant("");
+      answer.ServiceData = a.Data;
+      SwapAddressInfo(answer);
+      Trace(OutgoingTraceLine(request, a.Data));
+      if (App) App->SendComplexAck(request.TransactionHandle, answer);
+      break;
+    }
+    case kPDUSimpleAck:
+      Trace(OutgoingTraceLine(request, std::string()));
+      if (App) App->SendSimpleAck(request.TransactionHandle);
+      break;
+    case kPDUError:
+      Trace("Error: " + std::to_string(a.ErrorClass) + "/" + std::to_string(a.ErrorCode));
+      if (App) App->SendError(request.TransactionHandle, a.ErrorClass, a.ErrorCode);
+      break;
+    case kPDUReject:
+      Trace("Reject: " + std::to_string(a.ErrorCode));
+      if (App) App->SendReject(request.TransactionHandle, a.ErrorCode);
+      break;
+    default:
+      break;
+  }
+}
+
+// ---- alarms -------------------------------------------------------------------------------
+
+int TBACnetDevice::RequestAcknowledgeAlarm(TAcknowledgeAlarm ack, int network,
+                                           const std::string& address) {
+  return SendBuilt([&](TBACnetPDU& pdu) {
+    ClearPDU(pdu);
+    pdu.PDUType = kPDUConfirmedRequest;
+    pdu.ServiceChoice = kServiceAcknowledgeAlarm;
+    pdu.Broadcast = false;
+    pdu.DestinationNetwork = network;
+    pdu.DestinationAddress = address;
+    pdu.SourceAddress = LocalAddress;
+    if (ack.AckTimeStamp.empty()) {
+      const double now = LocalNow();
+      ack.AckTimeStamp = DateToBACnetDate(now) + TimeToBACnetTime(now);
+    }
+    pdu.ServiceData = EncodeAcknowledgeAlarm(ack);
+    return true;
+  });
+}
+
+bool TBACnetDevice::AcknowledgeAlarmSync(const TAcknowledgeAlarm& ack, int network,
+                                         const std::string& address) {
+  Wait wait;
+  if (!WaitFor(RequestAcknowledgeAlarm(ack, network, address), wait)) return false;
+  return wait.response == kResponseSimpleAck;
+}
+
 // ---- traces -------------------------------------------------------------------------------
 
 void TBACnetDevice::Trace(const std::string& text) {
   if (OnTrace) OnTrace(this, text, 3);
-}
-
-std::string TBACnetDevice::HexDump(const std::string& octets) {
-  static const char kDigits[] = "0123456789abcdef";
-  // Traces go to views a person reads: a whole large request would cost megabytes there.
-  const size_t shown = std::min(octets.size(), kTraceHexOctets);
-  std::string out;
-  out.reserve(shown * 4 + 24);
-  for (size_t i = 0; i < shown; ++i) {
-    const auto c = static_cast<unsigned char>(octets[i]);
-    out += '[';
-    out += kDigits[c >> 4];
-    out += kDigits[c & 0x0F];
-    out += ']';
-  }
-  if (shown < octets.size()) out += "... (" + std::to_string(octets.size()) + " octets)";
-  return out;
-}
-
-std::string TBACnetDevice::IncomingTraceLine(const TBACnetPDU& pdu) {
-  char net[16];
-  std::snprintf(net, sizeof net, "%02x", static_cast<unsigned>(pdu.SourceNetwork));
-  std::string line = " IN: [";
-  line += net;
-  const std::string address = pdu.SourceAddress.str();
-  std::string upper = address;
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (upper == "<THIS>")
-    line += "]<This>";
-  else if (upper == "<LOCAL>")
-    line += "]<Local>";
-  else if (address.find('.') != std::string::npos)
-    line += "]<" + address + ">";
-  else
-    line += "]<" + HexDump(address) + ">";
-  line += "[T:" + std::to_string(pdu.PDUType) + "]";
-  line += " [S:" + std::to_string(pdu.ServiceChoice) + "]";
-  line += " [L:" + std::to_string(pdu.ServiceData.size()) + "]";
-  line += " Data: " + HexDump(pdu.ServiceData) + "\r";
-  return line;
-}
-
-std::string TBACnetDevice::OutgoingTraceLine(const TBACnetPDU& request, const std::string& data) {
-  std::string line = "OUT: [T:" + std::to_string(request.PDUType) + "]";
-  line += " [S:" + std::to_string(request.ServiceChoice) + "]";
-  line += " [L:" + std::to_string(data.size()) + "]";
-  line += " Data: " + HexDump(data) + "\r";
-  return line;
 }
 
 }  // namespace zb::bacnet

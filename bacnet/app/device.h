@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "bacnet/app/acknowledge_alarm.h"
+#include "bacnet/app/device_server.h"
 #include "bacnet/app/pdu.h"
 #include "platform/message_loop.h"
 #include "platform/variant.h"
@@ -136,6 +138,9 @@ class TBACnetDevice {
   //  RequestReadRange: [addr, prop, range] where range is the encoded range specification.
   int RequestReadRange(const Variant& request);
   int SendPDU(const TBACnetPDU& pdu);
+  // The confirmed AcknowledgeAlarm to (network, address); its own time stamp is now unless the
+  // record carries one.
+  int RequestAcknowledgeAlarm(TAcknowledgeAlarm ack, int network, const std::string& address);
 
   // Waiting variants: send, then process the message loop (blocking, never spinning) until this
   // request's own answer or failure arrives. Response is left as the caller set it when nothing
@@ -146,6 +151,8 @@ class TBACnetDevice {
   int WriteEncodedSync(const Variant& request, const std::string& encoded, int& Response);
   int ReadRangeSync(const Variant& request, int& Response, Variant& Values);
   int SendPDUSync(const TBACnetPDU& pdu, int& Response);
+  // True only when the answer is a simple ACK.
+  bool AcknowledgeAlarmSync(const TAcknowledgeAlarm& ack, int network, const std::string& address);
 
   // What a request's answer brought. Response 0: nothing was sent (the handle was not > 0).
   struct TAnswer {
@@ -178,16 +185,8 @@ class TBACnetDevice {
   // Handle of the innermost waiting call; -2 when none waits.
   int WaitHandle() const;
 
-  // Server side and traces (used by device_server.cpp and event_notification.cpp).
+  // Channel 3 of OnTrace.
   void Trace(const std::string& text);
-  // " IN: [..]<..>[T:..] [S:..] [L:..] Data: ..\r" for a delivered PDU.
-  static std::string IncomingTraceLine(const TBACnetPDU& pdu);
-  // "OUT: [T:..] [S:..] [L:..] Data: ..\r" for an answer to `request` carrying `data`.
-  static std::string OutgoingTraceLine(const TBACnetPDU& request, const std::string& data);
-  // Every octet as "[" + two lower-case hexadecimal digits + "]", at most kTraceHexOctets of
-  // them; a longer dump ends in "... (N octets)".
-  static constexpr size_t kTraceHexOctets = 200;
-  static std::string HexDump(const std::string& octets);
 
   platform::MessageLoop& loop() { return loop_; }
 
@@ -214,6 +213,9 @@ class TBACnetDevice {
   bool WaitFor(int handle, Wait& wait);
   void HandleResponse(const TBACnetPDU& pdu);
   void UpdateBindings(const TBACnetPDU& pdu);
+  // What the server side reads of this device, for one request.
+  TServedDevice Served();
+  void SendServerAnswer(const TBACnetPDU& request, const TServerAnswer& answer);
   void SendUnconfirmedBroadcast(int service, const std::string& data,
                                 bool from_virtual_network = false);
   void SendNetworkMessage(int type, const std::string& data);

@@ -5,7 +5,11 @@
 
 #include "bacnet/app/point_address.h"
 #include "bacnet/app/property_id.h"
+#include "bacnet/app/read_property.h"
+#include "bacnet/app/read_property_multiple.h"
+#include "bacnet/app/read_range.h"
 #include "bacnet/app/tag_codec.h"
+#include "bacnet/app/write_property.h"
 #include "support/strings.h"
 
 namespace zb::bacnet {
@@ -43,11 +47,6 @@ bool Begin(const Variant& request, int minCount, const std::string& localAddress
   return true;
 }
 
-std::string ObjectTag(const TBACnetPointAddress& a) {
-  return EncodeObjectIdentifier(kTagClassContext, 0, static_cast<uint32_t>(a.ObjectType),
-                                static_cast<uint32_t>(a.InstanceID));
-}
-
 }  // namespace
 
 bool BuildReadRequest(const Variant& request, const std::string& localAddress, TBACnetPDU& pdu) {
@@ -56,26 +55,30 @@ bool BuildReadRequest(const Variant& request, const std::string& localAddress, T
     int32_t prop = 0;
     if (!Begin(request, 2, localAddress, pdu, a, prop)) return false;
     const int n = request.Count();
-    std::string data = ObjectTag(a);
     if (n <= 3) {
-      pdu.ServiceChoice = kServiceReadProperty;
-      data += EncodeUnsigned(kTagClassContext, 1, static_cast<uint32_t>(prop));
+      TReadProperty r;
+      r.ObjectType = a.ObjectType;
+      r.Instance = a.InstanceID;
+      r.Property = prop;
       if (n == 3) {
         int32_t index = 0;
         if (!ElementInt(request, 2, index)) return false;
-        data += EncodeUnsigned(kTagClassContext, 2, static_cast<uint32_t>(index));
+        r.ArrayIndex = index;
       }
+      pdu.ServiceChoice = kServiceReadProperty;
+      pdu.ServiceData = EncodeReadProperty(r);
     } else {
-      pdu.ServiceChoice = kServiceReadPropertyMultiple;
-      data += EncodeOpeningTag(1);
+      TReadAccessSpec spec;
+      spec.ObjectType = a.ObjectType;
+      spec.Instance = a.InstanceID;
       for (int i = 1; i < n; ++i) {
         int32_t p = 0;
         if (!ElementInt(request, i, p)) return false;
-        data += EncodeUnsigned(kTagClassContext, 0, static_cast<uint32_t>(p));
+        spec.Properties.push_back({p, -1});
       }
-      data += EncodeClosingTag(1);
+      pdu.ServiceChoice = kServiceReadPropertyMultiple;
+      pdu.ServiceData = EncodeReadPropertyMultiple({spec});
     }
-    pdu.ServiceData = std::move(data);
     return true;
   } catch (...) {
     return false;
@@ -225,10 +228,14 @@ bool BuildWriteRequest(const Variant& request, const std::string& localAddress, 
     const int type = WriteDataType(a.ObjectType, a.PropertyID, a.Qualifier, prop);
     std::string value;
     if (!EncodeWriteValue(type, request[request.LowBound() + 2], value)) return false;
+    TWriteProperty w;
+    w.ObjectType = a.ObjectType;
+    w.Instance = a.InstanceID;
+    w.Property = prop;
+    w.EncodedValue = std::move(value);
+    w.Priority = 10;
     pdu.ServiceChoice = kServiceWriteProperty;
-    pdu.ServiceData =
-        ObjectTag(a) + EncodeUnsigned(kTagClassContext, 1, static_cast<uint32_t>(prop)) +
-        EncodeOpeningTag(3) + value + EncodeClosingTag(3) + EncodeUnsigned(kTagClassContext, 4, 10);
+    pdu.ServiceData = EncodeWriteProperty(w);
     return true;
   } catch (...) {
     return false;
@@ -242,8 +249,7 @@ bool BuildWriteEncodedRequest(const Variant& request, const std::string& encoded
     int32_t prop = 0;
     if (!Begin(request, 2, localAddress, pdu, a, prop)) return false;
     pdu.ServiceChoice = kServiceWriteProperty;
-    pdu.ServiceData =
-        ObjectTag(a) + EncodeUnsigned(kTagClassContext, 1, static_cast<uint32_t>(prop)) + encoded;
+    pdu.ServiceData = EncodeObjectPropertyHead(a.ObjectType, a.InstanceID, prop) + encoded;
     return true;
   } catch (...) {
     return false;
@@ -256,11 +262,13 @@ bool BuildReadRangeRequest(const Variant& request, const std::string& localAddre
     TBACnetPointAddress a;
     int32_t prop = 0;
     if (!Begin(request, 3, localAddress, pdu, a, prop)) return false;
-    std::string range;
-    if (!ElementText(request, 2, range)) return false;
+    TReadRange r;
+    r.ObjectType = a.ObjectType;
+    r.Instance = a.InstanceID;
+    r.Property = prop;
+    if (!ElementText(request, 2, r.Range)) return false;
     pdu.ServiceChoice = kServiceReadRange;
-    pdu.ServiceData =
-        ObjectTag(a) + EncodeUnsigned(kTagClassContext, 1, static_cast<uint32_t>(prop)) + range;
+    pdu.ServiceData = EncodeReadRange(r);
     return true;
   } catch (...) {
     return false;

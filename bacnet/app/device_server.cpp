@@ -4,11 +4,12 @@
 #include <iterator>
 #include <vector>
 
-#include "bacnet/app/application.h"
 #include "bacnet/app/bacnet_date.h"
-#include "bacnet/app/device.h"
+#include "bacnet/app/read_property.h"
+#include "bacnet/app/read_property_multiple.h"
 #include "bacnet/app/tag_codec.h"
 #include "bacnet/app/tagged_list.h"
+#include "bacnet/app/trace_lines.h"
 
 namespace zb::bacnet {
 
@@ -78,85 +79,6 @@ const char kObjectTypesSupported[] = "00000000100000000000000";
 // UnconfirmedEventNotification and Who-Is: what this device executes.
 const char kServicesSupported[] = "0000000000001011000000000010010000100000";
 
-// ---- the decoded request items ------------------------------------------------------------
-
-struct Item {
-  int kind = 0;
-  int tag = -1;
-  const Variant* value = nullptr;  // item 2, when present
-};
-
-Item ItemAt(const Variant& list, int i) {
-  Item it;
-  const Variant& e = list[list.LowBound() + i];
-  if (!e.IsArray() || e.Count() < 2) return it;
-  const int low = e.LowBound();
-  int32_t kind = 0, tag = 0;
-  if (!e[low].TryToInt(kind) || !e[low + 1].TryToInt(tag)) return it;
-  it.kind = kind;
-  it.tag = tag;
-  if (e.Count() >= 3) it.value = &e[low + 2];
-  return it;
-}
-
-// The raw content of a context item, or false.
-bool ContextContent(const Item& it, std::string& out) {
-  if (it.kind != kElementContext || !it.value) return false;
-  if (it.value->IsText() || it.value->IsOctets()) {
-    out = it.value->AsTextRaw();
-    return true;
-  }
-  return it.value->TryToText(out);
-}
-
-// Index of the first context item with that tag at or after `from` and before `to`; -1.
-int FindContext(const Variant& list, int tag, int from, int to) {
-  for (int i = from; i < to; ++i) {
-    Item it = ItemAt(list, i);
-    if (it.kind == kElementContext && it.tag == tag) return i;
-  }
-  return -1;
-}
-
-int Count(const Variant& list) { return list.IsArray() ? list.Count() : 0; }
-
-bool IsContext(const Variant& list, int at, int tag) {
-  if (at < 0 || at >= Count(list)) return false;
-  const Item it = ItemAt(list, at);
-  return it.kind == kElementContext && it.tag == tag;
-}
-
-bool IsBracket(const Variant& list, int at, int kind, int tag) {
-  if (at < 0 || at >= Count(list)) return false;
-  const Item it = ItemAt(list, at);
-  return it.kind == kind && it.tag == tag;
-}
-
-bool ContextUnsigned(const Variant& list, int at, int& out) {
-  std::string raw;
-  if (at < 0 || at >= Count(list) || !ContextContent(ItemAt(list, at), raw)) return false;
-  if (raw.empty() || raw.size() > 4) return false;
-  out = static_cast<int>(DecodeUnsigned(raw) & 0x7FFFFFFF);
-  return true;
-}
-
-bool ContextObject(const Variant& list, int at, int& type, int& instance) {
-  std::string raw;
-  if (!IsContext(list, at, 0) || !ContextContent(ItemAt(list, at), raw) || raw.size() != 4)
-    return false;
-  int32_t t = 0, i = 0;
-  DecodeObjectIdentifier(raw, t, i);
-  type = t;
-  instance = i;
-  return true;
-}
-
-// The first context-0 item as a four-octet object identifier.
-bool RequestObject(const Variant& list, int& type, int& instance, int& at) {
-  at = FindContext(list, 0, 0, Count(list));
-  return at >= 0 && ContextObject(list, at, type, instance);
-}
-
 // The request's tags, or false when they run past the end.
 bool DecodedFully(const TBACnetPDU& request) {
   bool complete = true;
@@ -164,40 +86,44 @@ bool DecodedFully(const TBACnetPDU& request) {
   return complete;
 }
 
-// ---- answering ----------------------------------------------------------------------------
-
-void SendAnswer(TBACnetDevice& device, const TBACnetPDU& request, const std::string& data) {
-  TBACnetPDU answer;
-  CopyPDU(request, answer);
-  answer.Values = Variant("");
-  answer.ServiceData = data;
-  SwapAddressInfo(answer);
-  device.Trace(TBACnetDevice::OutgoingTraceLine(request, data));
-  if (device.App) device.App->SendComplexAck(request.TransactionHandle, answer);
+TServerAnswer Reject(int reason) {
+  TServerAnswer a;
+  a.PDUType = kPDUReject;
+  a.ErrorCode = reason;
+  return a;
 }
 
-void SendError(TBACnetDevice& device, const TBACnetPDU& request, int error_class, int error_code) {
-  device.Trace("Error: " + std::to_string(error_class) + "/" + std::to_string(error_code));
-  if (device.App) device.App->SendError(request.TransactionHandle, error_class, error_code);
+TServerAnswer Error(int error_class, int error_code) {
+  TServerAnswer a;
+  a.PDUType = kPDUError;
+  a.ErrorClass = error_class;
+  a.ErrorCode = error_code;
+  return a;
 }
 
-void SendReject(TBACnetDevice& device, const TBACnetPDU& request, int reason) {
-  device.Trace("Reject: " + std::to_string(reason));
-  if (device.App) device.App->SendReject(request.TransactionHandle, reason);
+TServerAnswer ComplexAck(std::string data) {
+  TServerAnswer a;
+  a.PDUType = kPDUComplexAck;
+  a.Data = std::move(data);
+  return a;
 }
 
-std::string Text(const std::string& s) { return EncodeCharacterString(kTagClassApplication, 0, s); }
+void Trace(const TServedDevice& d, const std::string& text) {
+  if (d.Trace) d.Trace(text);
+}
+
+std::string Text(std::string_view s) { return EncodeCharacterString(kTagClassApplication, 0, s); }
 std::string Unsigned(uint32_t v) { return EncodeUnsigned(kTagClassApplication, 0, v); }
 
 // The application-tagged value of a property of the table other than Object_List.
-bool PropertyValue(TBACnetDevice& d, int id, std::string& v) {
+bool PropertyValue(const TServedDevice& d, int id, std::string& v) {
   const int c = kTagClassApplication;
   switch (id) {
     case kPropAPDUSegmentTimeout:
-      v = Unsigned(d.APDUSegmentTimeout());
+      v = Unsigned(d.APDUSegmentTimeout);
       break;
     case kPropAPDUTimeout:
-      v = Unsigned(d.APDUTimeout());
+      v = Unsigned(d.APDUTimeout);
       break;
     case kPropApplicationSoftwareVersion:
       v = Text(d.ApplicationSoftwareVersion);
@@ -221,13 +147,13 @@ bool PropertyValue(TBACnetDevice& d, int id, std::string& v) {
       v = Text(d.Location);
       break;
     case kPropMaxAPDULengthAccepted:
-      v = Unsigned(d.App ? static_cast<uint32_t>(d.App->MaxAPDULength()) : 0);
+      v = Unsigned(d.MaxAPDULength);
       break;
     case kPropMaxInfoFrames:
-      v = Unsigned(d.MaxInfoFrames());
+      v = Unsigned(d.MaxInfoFrames);
       break;
     case kPropMaxMaster:
-      v = Unsigned(d.MaxMaster());
+      v = Unsigned(d.MaxMaster);
       break;
     case kPropModelName:
       v = Text(d.ModelName);
@@ -236,7 +162,7 @@ bool PropertyValue(TBACnetDevice& d, int id, std::string& v) {
       v = Unsigned(static_cast<uint32_t>(d.NumberOfAPDURetries));
       break;
     case kPropObjectIdentifier:
-      v = EncodeObjectIdentifier(c, 0, kObjectDevice, d.ObjectIdentifier());
+      v = EncodeObjectIdentifier(c, 0, kObjectDevice, d.Instance);
       break;
     case kPropObjectName:
       v = Text(d.ObjectName);
@@ -263,7 +189,7 @@ bool PropertyValue(TBACnetDevice& d, int id, std::string& v) {
       v = EncodeEnumerated(c, 0, static_cast<uint32_t>(d.SystemStatus));
       break;
     case kPropVendorIdentifier:
-      v = Unsigned(d.VendorIdentifier());
+      v = Unsigned(d.VendorIdentifier);
       break;
     case kPropVendorName:
       v = Text(d.VendorName);
@@ -278,7 +204,7 @@ bool PropertyValue(TBACnetDevice& d, int id, std::string& v) {
       v = Unsigned(127);
       break;
     case kPropProfileName:
-      v = Text(std::to_string(d.VendorIdentifier()) + "-" + d.ProfileName);
+      v = Text(std::to_string(d.VendorIdentifier) + "-" + std::string(d.ProfileName));
       break;
     default:
       return false;
@@ -309,26 +235,26 @@ Reading Value(std::string v) {
 }
 
 // Object_List: the Device object itself first, then what the owner reports.
-Reading ObjectList(TBACnetDevice& d, int index) {
+Reading ObjectList(const TServedDevice& d, int index) {
   const std::string self =
-      EncodeObjectIdentifier(kTagClassApplication, 0, kObjectDevice, d.ObjectIdentifier());
+      EncodeObjectIdentifier(kTagClassApplication, 0, kObjectDevice, d.Instance);
   int ot = 0, oi = 0;
   auto ask = [&](int i) {
     ot = 0;
     oi = 0;
-    if (d.OnObjectListRead) d.OnObjectListRead(&d, i, ot, oi);
+    if (d.ObjectListRead) d.ObjectListRead(i, ot, oi);
   };
   auto pair = [&] { return "ot=" + std::to_string(ot) + " oi=" + std::to_string(oi); };
   auto objectId = [&] {
     return EncodeObjectIdentifier(kTagClassApplication, 0, static_cast<uint32_t>(ot),
                                   static_cast<uint32_t>(oi));
   };
-  if (!d.OnObjectListRead) d.Trace("NoEvent");
+  if (!d.ObjectListRead) Trace(d, "NoEvent");
   if (index < 0) {
     std::string list = self;
-    for (int i = 1; d.OnObjectListRead && i <= kMaxObjectListLength; ++i) {
+    for (int i = 1; d.ObjectListRead && i <= kMaxObjectListLength; ++i) {
       ask(i);
-      d.Trace("Multi..." + pair());
+      Trace(d, "Multi..." + pair());
       if (ot + oi == 0) break;
       list += objectId();
     }
@@ -336,20 +262,20 @@ Reading ObjectList(TBACnetDevice& d, int index) {
   }
   if (index == 0) {
     ask(0);
-    if (d.OnObjectListRead) d.Trace("GetCount..." + pair());
+    if (d.ObjectListRead) Trace(d, "GetCount..." + pair());
     const int owned = std::clamp(oi, 0, kMaxObjectListLength);
     return Value(Unsigned(static_cast<uint32_t>(owned) + 1));
   }
   if (index == 1) return Value(self);
-  if (!d.OnObjectListRead || index - 1 > kMaxObjectListLength)
+  if (!d.ObjectListRead || index - 1 > kMaxObjectListLength)
     return Failed(kErrorClassProperty, kErrorCodeInvalidArrayIndex);
   ask(index - 1);
-  d.Trace("ReadElement " + std::to_string(index - 1) + "..." + pair());
+  Trace(d, "ReadElement " + std::to_string(index - 1) + "..." + pair());
   if (ot + oi == 0) return Failed(kErrorClassProperty, kErrorCodeInvalidArrayIndex);
   return Value(objectId());
 }
 
-Reading ReadOne(TBACnetDevice& d, int id, int index) {
+Reading ReadOne(const TServedDevice& d, int id, int index) {
   if (id == kPropObjectList) return ObjectList(d, index);
   std::string v;
   if (!PropertyValue(d, id, v)) return Failed(kErrorClassProperty, kErrorCodeUnknownProperty);
@@ -357,9 +283,8 @@ Reading ReadOne(TBACnetDevice& d, int id, int index) {
   return Value(v);
 }
 
-bool IsOurDevice(TBACnetDevice& d, int type, int instance) {
-  return type == kObjectDevice &&
-         (instance == d.ObjectIdentifier() || instance == kWildcardDeviceInstance);
+bool IsOurDevice(const TServedDevice& d, int type, int instance) {
+  return type == kObjectDevice && (instance == d.Instance || instance == kWildcardDeviceInstance);
 }
 
 // The properties ALL, REQUIRED or OPTIONAL stand for; any other identifier stands for itself.
@@ -378,13 +303,8 @@ std::vector<int> Expand(int id) {
 
 // One read-access result entry: [2] property, [3] index, then [4] value or [5] error.
 std::string ResultEntry(int id, int index, const Reading& r) {
-  std::string out = EncodeUnsigned(kTagClassContext, 2, static_cast<uint32_t>(id));
-  if (index >= 0) out += EncodeUnsigned(kTagClassContext, 3, static_cast<uint32_t>(index));
-  if (r.ok) return out + EncodeOpeningTag(4) + r.value + EncodeClosingTag(4);
-  return out + EncodeOpeningTag(5) +
-         EncodeEnumerated(kTagClassApplication, 0, static_cast<uint32_t>(r.error_class)) +
-         EncodeEnumerated(kTagClassApplication, 0, static_cast<uint32_t>(r.error_code)) +
-         EncodeClosingTag(5);
+  if (r.ok) return EncodeReadResultValue(id, index, r.value);
+  return EncodeReadResultError(id, index, r.error_class, r.error_code);
 }
 
 }  // namespace
@@ -394,229 +314,96 @@ const int* DevicePropertyIds(int& count) {
   return kPropertyIds;
 }
 
-std::string ReadDeviceProperty(TBACnetDevice& device, int propertyId, int arrayIndex, int layout) {
+std::string ReadDeviceProperty(const TServedDevice& device, int propertyId, int arrayIndex,
+                               int layout) {
   const bool multiple = layout == kReadPropertyMultipleLayout;
-  const int propTag = multiple ? 2 : 1;
-  const int openTag = multiple ? 4 : 3;
-  // The array index of a read-access result is context tag 3 (tag 2 there is the next
-  // property identifier).
-  const int indexTag = multiple ? 3 : 2;
   std::string result;
   for (int id : Expand(propertyId)) {
     const int index = id == propertyId ? arrayIndex : -1;
     const Reading r = ReadOne(device, id, index);
     if (!r.ok) continue;
-    result += EncodeUnsigned(kTagClassContext, propTag, static_cast<uint32_t>(id));
-    if (index >= 0)
-      result += EncodeUnsigned(kTagClassContext, indexTag, static_cast<uint32_t>(index));
-    result += EncodeOpeningTag(openTag) + r.value + EncodeClosingTag(openTag);
+    result += multiple ? EncodeReadResultValue(id, index, r.value)
+                       : EncodeReadPropertyResult(id, index, r.value);
   }
-  device.Trace("ReadOne: " + TBACnetDevice::HexDump(result));
+  Trace(device, "ReadOne: " + TraceHex(result));
   return result;
 }
 
-std::string AnswerReadProperty(TBACnetDevice& device, const TBACnetPDU& request) {
-  device.Trace("READ");
-  const Variant& list = request.Values;
-  const int n = Count(list);
-  int type = 0, instance = 0, property = 0, index = -1;
-  if (!DecodedFully(request)) {
-    SendReject(device, request, kRejectInvalidTag);
-    return {};
-  }
-  if (!ContextObject(list, 0, type, instance) || !IsContext(list, 1, 1) ||
-      !ContextUnsigned(list, 1, property)) {
-    SendReject(device, request, n < 2 ? kRejectMissingRequiredParameter : kRejectInvalidTag);
-    return {};
-  }
-  if (n > 2 && !(IsContext(list, 2, 2) && ContextUnsigned(list, 2, index))) {
-    SendReject(device, request, kRejectInvalidTag);
-    return {};
-  }
-  if (n > 3) {
-    SendReject(device, request, kRejectTooManyArguments);
-    return {};
-  }
-  if (!IsOurDevice(device, type, instance)) {
-    SendError(device, request, kErrorClassObject, kErrorCodeUnknownObject);
-    return {};
-  }
-  if (property == kPropAll || property == kPropRequired || property == kPropOptional) {
+TServerAnswer AnswerReadProperty(const TServedDevice& device, const TBACnetPDU& request) {
+  Trace(device, "READ");
+  if (!DecodedFully(request)) return Reject(kRejectInvalidTag);
+  TReadProperty r;
+  if (const int reason = DecodeReadProperty(request.Values, r); reason != kRejectNone)
+    return Reject(reason);
+  if (!IsOurDevice(device, r.ObjectType, r.Instance))
+    return Error(kErrorClassObject, kErrorCodeUnknownObject);
+  if (r.Property == kPropAll || r.Property == kPropRequired || r.Property == kPropOptional) {
     // These stand for several properties: only ReadPropertyMultiple can carry them.
-    SendError(device, request, kErrorClassProperty, kErrorCodeReadAccessDenied);
-    return {};
+    return Error(kErrorClassProperty, kErrorCodeReadAccessDenied);
   }
-  const Reading r = ReadOne(device, property, index);
-  if (!r.ok) {
-    SendError(device, request, r.error_class, r.error_code);
-    return {};
-  }
-  std::string body = EncodeUnsigned(kTagClassContext, 1, static_cast<uint32_t>(property));
-  if (index >= 0) body += EncodeUnsigned(kTagClassContext, 2, static_cast<uint32_t>(index));
-  body += EncodeOpeningTag(3) + r.value + EncodeClosingTag(3);
-  device.Trace("ReadOne: " + TBACnetDevice::HexDump(body));
+  const Reading reading = ReadOne(device, r.Property, r.ArrayIndex);
+  if (!reading.ok) return Error(reading.error_class, reading.error_code);
+  const std::string body = EncodeReadPropertyResult(r.Property, r.ArrayIndex, reading.value);
+  Trace(device, "ReadOne: " + TraceHex(body));
   // The wildcard instance is answered with the instance it stands for.
-  const std::string answer =
-      EncodeObjectIdentifier(kTagClassContext, 0, kObjectDevice, device.ObjectIdentifier()) + body;
-  SendAnswer(device, request, answer);
-  return answer;
+  r.Instance = device.Instance;
+  return ComplexAck(EncodeReadPropertyAck(r, reading.value));
 }
 
-std::string AnswerReadPropertyMultiple(TBACnetDevice& device, const TBACnetPDU& request) {
-  const Variant& list = request.Values;
-  const int n = Count(list);
-  if (!DecodedFully(request)) {
-    SendReject(device, request, kRejectInvalidTag);
-    return {};
-  }
-  if (n == 0) {
-    SendReject(device, request, kRejectMissingRequiredParameter);
-    return {};
-  }
+TServerAnswer AnswerReadPropertyMultiple(const TServedDevice& device, const TBACnetPDU& request) {
+  if (!DecodedFully(request)) return Reject(kRejectInvalidTag);
+  std::vector<TReadAccessSpec> specs;
+  // A malformed request is still answered as far as it goes before it is refused: a group read
+  // there can already make the answer too long to send, which ends it first.
+  const int reason = DecodeReadPropertyMultiple(request.Values, specs);
   std::string answer;
-  int i = 0;
-  // Every read-access specification: [0] object, [1] { [0] property, [1] index ... } [1].
-  while (i < n) {
-    int type = 0, instance = 0;
-    if (!ContextObject(list, i, type, instance) || !IsBracket(list, i + 1, kElementOpening, 1)) {
-      SendReject(device, request, kRejectInvalidTag);
-      return {};
-    }
-    i += 2;
-    const bool ours = IsOurDevice(device, type, instance);
-    answer +=
-        EncodeObjectIdentifier(kTagClassContext, 0, static_cast<uint32_t>(type),
-                               static_cast<uint32_t>(ours ? device.ObjectIdentifier() : instance)) +
-        EncodeOpeningTag(1);
-    int references = 0;
-    while (i < n && !IsBracket(list, i, kElementClosing, 1)) {
-      int property = 0, index = -1;
-      if (!IsContext(list, i, 0) || !ContextUnsigned(list, i, property)) {
-        SendReject(device, request, kRejectInvalidTag);
-        return {};
-      }
-      ++i;
-      if (IsContext(list, i, 1)) {
-        if (!ContextUnsigned(list, i, index)) {
-          SendReject(device, request, kRejectInvalidTag);
-          return {};
-        }
-        ++i;
-      }
-      ++references;
+  for (const TReadAccessSpec& spec : specs) {
+    const bool ours = IsOurDevice(device, spec.ObjectType, spec.Instance);
+    answer += EncodeReadAccessResultHead(spec.ObjectType, ours ? device.Instance : spec.Instance);
+    for (const TPropertyReference& ref : spec.Properties) {
       if (!ours) {
-        answer += ResultEntry(property, index, Failed(kErrorClassObject, kErrorCodeUnknownObject));
+        answer += EncodeReadResultError(ref.Property, ref.ArrayIndex, kErrorClassObject,
+                                        kErrorCodeUnknownObject);
         continue;
       }
-      const std::vector<int> ids = Expand(property);
-      if (ids.size() == 1 && ids[0] == property) {
-        answer += ResultEntry(property, index, ReadOne(device, property, index));
+      const std::vector<int> ids = Expand(ref.Property);
+      if (ids.size() == 1 && ids[0] == ref.Property) {
+        answer += ResultEntry(ref.Property, ref.ArrayIndex,
+                              ReadOne(device, ref.Property, ref.ArrayIndex));
         continue;
       }
       // A group: each property it stands for, without the index.
       for (int id : ids) answer += ResultEntry(id, -1, ReadOne(device, id, -1));
       // A few octets of request can ask for the table many times over: past what can be sent,
       // building on only costs time and memory (the too long answer is aborted).
-      if (device.App && answer.size() > device.App->MaxServerRequestLength()) {
-        SendAnswer(device, request, answer);
-        return {};
-      }
+      if (answer.size() > device.MaxAnswerLength) return ComplexAck(std::move(answer));
     }
-    if (i >= n || references == 0) {
-      SendReject(device, request, i >= n ? kRejectInvalidTag : kRejectMissingRequiredParameter);
-      return {};
-    }
-    ++i;  // the closing tag
-    answer += EncodeClosingTag(1);
+    answer += EncodeReadAccessResultTail();
   }
-  device.Trace("ReadMultiple: " + TBACnetDevice::HexDump(answer));
-  SendAnswer(device, request, answer);
-  return answer;
+  if (reason != kRejectNone) return Reject(reason);
+  Trace(device, "ReadMultiple: " + TraceHex(answer));
+  return ComplexAck(std::move(answer));
 }
 
-namespace {
-
-// The value inside the request's tag 3: one element's value (an object identifier as
-// [type, instance], a context element as its raw octets), or the list of elements when the
-// value is constructed.
-Variant WrittenValue(const Variant& list) {
-  const int n = Count(list);
-  int open = -1;
-  for (int i = 0; i < n; ++i) {
-    const Item it = ItemAt(list, i);
-    if (it.kind == kElementOpening && it.tag == 3) {
-      open = i;
-      break;
-    }
-  }
-  if (open < 0) return Variant();
-  std::vector<Variant> inner;
-  int depth = 0;
-  for (int i = open + 1; i < n; ++i) {
-    const Item it = ItemAt(list, i);
-    if (it.kind == kElementOpening) ++depth;
-    if (it.kind == kElementClosing) {
-      if (depth == 0) break;
-      --depth;
-    }
-    inner.push_back(list[list.LowBound() + i]);
-  }
-  if (inner.size() != 1) return Variant::MakeList(std::move(inner));
-  const Variant& e = inner[0];
-  if (!e.IsArray() || e.Count() < 3) return e;
-  const int low = e.LowBound();
-  int32_t kind = 0, tag = 0;
-  e[low].TryToInt(kind);
-  e[low + 1].TryToInt(tag);
-  if (kind == kElementApplication && tag == kAppTagObjectIdentifier && e.Count() >= 4)
-    return Variant::MakeList({e[low + 2], e[low + 3]});
-  return e[low + 2];
-}
-
-}  // namespace
-
-void AnswerWriteProperty(TBACnetDevice& device, const TBACnetPDU& request) {
-  device.Trace("Write Property");
-  const Variant& list = request.Values;
-  int type = 0, instance = 0, at = 0, property = 0, index = -1;
-  if (!DecodedFully(request) || !list.IsArray() || !RequestObject(list, type, instance, at) ||
-      !ContextUnsigned(list, FindContext(list, 1, 0, Count(list)), property)) {
-    SendReject(device, request,
-               DecodedFully(request) ? kRejectMissingRequiredParameter : kRejectInvalidTag);
-    return;
-  }
-  if (!device.OnPropertyWrite) {
+TServerAnswer AnswerWriteProperty(const TServedDevice& device, const TBACnetPDU& request) {
+  Trace(device, "Write Property");
+  TWriteProperty w;
+  if (!DecodedFully(request)) return Reject(kRejectInvalidTag);
+  if (const int reason = DecodeWriteProperty(request.Values, w); reason != kRejectNone)
+    return Reject(reason);
+  if (!device.PropertyWrite) {
     // Nothing here is writable; saying otherwise would report a change that never happens.
-    if (IsOurDevice(device, type, instance))
-      SendError(device, request, kErrorClassProperty, kErrorCodeWriteAccessDenied);
-    else
-      SendError(device, request, kErrorClassObject, kErrorCodeUnknownObject);
-    return;
+    if (IsOurDevice(device, w.ObjectType, w.Instance))
+      return Error(kErrorClassProperty, kErrorCodeWriteAccessDenied);
+    return Error(kErrorClassObject, kErrorCodeUnknownObject);
   }
   try {
-    // Only an index before the value counts; a context 2 inside the value is not one.
-    int open = 0;
-    while (open < Count(list) && ItemAt(list, open).kind != kElementOpening) ++open;
-    if (!ContextUnsigned(list, FindContext(list, 2, 0, open), index)) index = -1;
-    device.OnPropertyWrite(&device, type, instance, property, index, WrittenValue(list), 0);
+    device.PropertyWrite(w);
   } catch (...) {
   }
-  device.Trace(TBACnetDevice::OutgoingTraceLine(request, std::string()));
-  if (device.App) device.App->SendSimpleAck(request.TransactionHandle);
+  return TServerAnswer{};
 }
 
-bool WhoIsIncludes(const Variant& values, int instance) {
-  const int n = Count(values);
-  if (n == 0) return true;
-  int low = 0, high = 0;
-  if (n != 2 || !IsContext(values, 0, 0) || !IsContext(values, 1, 1) ||
-      !ContextUnsigned(values, 0, low) || !ContextUnsigned(values, 1, high))
-    return false;
-  return low <= instance && instance <= high;
-}
-
-void AnswerUnrecognizedService(TBACnetDevice& device, const TBACnetPDU& request) {
-  SendReject(device, request, kRejectUnrecognizedService);
-}
+TServerAnswer AnswerUnrecognizedService() { return Reject(kRejectUnrecognizedService); }
 
 }  // namespace zb::bacnet

@@ -1,9 +1,6 @@
 #include "bacnet/app/event_notification.h"
 
 #include "bacnet/app/bacnet_date.h"
-#include "bacnet/app/device.h"
-#include "bacnet/app/pdu.h"
-#include "bacnet/app/property_id.h"
 #include "bacnet/app/tag_codec.h"
 #include "bacnet/app/tagged_list.h"
 
@@ -60,53 +57,6 @@ TEventNotification DecodeEventNotification(const Variant& values) {
   } catch (...) {
   }
   return n;
-}
-
-std::string EncodeAcknowledgeAlarm(uint32_t processId, int eventObjectType, int eventInstance,
-                                   uint32_t toState, const std::string& timeStamp,
-                                   const std::string& userName, double now) {
-  const int a = kTagClassApplication;
-  const std::string date = timeStamp.substr(0, 4);
-  const std::string time = timeStamp.size() > 4 ? timeStamp.substr(4, 4) : std::string();
-  std::string d = EncodeUnsigned(kTagClassContext, 0, processId);
-  d += EncodeObjectIdentifier(kTagClassContext, 1, static_cast<uint32_t>(eventObjectType),
-                              static_cast<uint32_t>(eventInstance));
-  d += EncodeEnumerated(kTagClassContext, 2, toState);
-  d += EncodeOpeningTag(3) + EncodeOpeningTag(2);
-  d += EncodeDate(a, 0, date) + EncodeTime(a, 0, time);
-  d += EncodeClosingTag(2) + EncodeClosingTag(3);
-  d += EncodeCharacterString(kTagClassContext, 4, userName);
-  d += EncodeOpeningTag(5) + EncodeOpeningTag(2);
-  d += EncodeDate(a, 0, DateToBACnetDate(now)) + EncodeTime(a, 0, TimeToBACnetTime(now));
-  d += EncodeClosingTag(2) + EncodeClosingTag(5);
-  return d;
-}
-
-TBACnetPDU AcknowledgeAlarmPDU(const TBACnetDevice& device, uint32_t processId, int eventObjectType,
-                               int eventInstance, uint32_t toState, const std::string& timeStamp,
-                               int network, const std::string& address,
-                               const std::string& userName) {
-  TBACnetPDU pdu;
-  ClearPDU(pdu);
-  pdu.PDUType = kPDUConfirmedRequest;
-  pdu.ServiceChoice = kServiceAcknowledgeAlarm;
-  pdu.Broadcast = false;
-  pdu.DestinationNetwork = network;
-  pdu.DestinationAddress = address;
-  pdu.SourceAddress = device.LocalAddress;
-  pdu.ServiceData = EncodeAcknowledgeAlarm(processId, eventObjectType, eventInstance, toState,
-                                           timeStamp, userName, LocalNow());
-  return pdu;
-}
-
-bool AcknowledgeAlarm(TBACnetDevice& device, uint32_t processId, int eventObjectType,
-                      int eventInstance, uint32_t toState, const std::string& timeStamp,
-                      int network, const std::string& address, const std::string& userName) {
-  const TBACnetPDU pdu = AcknowledgeAlarmPDU(device, processId, eventObjectType, eventInstance,
-                                             toState, timeStamp, network, address, userName);
-  int response = 0;
-  device.SendPDUSync(pdu, response);
-  return response == kResponseSimpleAck;
 }
 
 }  // namespace zb::bacnet

@@ -1,15 +1,12 @@
-// Unconfirmed event notifications as the session reads them, and the AcknowledgeAlarm request.
+// Unconfirmed event notifications as the session reads them: the record and its decoding.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "bacnet/app/pdu.h"
 #include "platform/variant.h"
 
 namespace zb::bacnet {
-
-class TBACnetDevice;
 
 // The parameters of an UnconfirmedEventNotification, located in its tagged value list. Missing or
 // malformed parameters are left at their zero values (Has* tell which optional ones were found).
@@ -42,22 +39,5 @@ struct TEventNotification {
 
 // Never throws; a Values that is not a list yields all zero values.
 TEventNotification DecodeEventNotification(const Variant& values);
-
-// Service data of an AcknowledgeAlarm request; timeStamp holds the notification's eight raw
-// octets (date then time), repeated unchanged; now is the acknowledgement's date-time value.
-std::string EncodeAcknowledgeAlarm(uint32_t processId, int eventObjectType, int eventInstance,
-                                   uint32_t toState, const std::string& timeStamp,
-                                   const std::string& userName, double now);
-
-// The confirmed AcknowledgeAlarm request to (network, address), from the device's address.
-TBACnetPDU AcknowledgeAlarmPDU(const TBACnetDevice& device, uint32_t processId, int eventObjectType,
-                               int eventInstance, uint32_t toState, const std::string& timeStamp,
-                               int network, const std::string& address,
-                               const std::string& userName);
-
-// Sends that request with the device's SendPDUSync; true only when the answer is a simple ACK.
-bool AcknowledgeAlarm(TBACnetDevice& device, uint32_t processId, int eventObjectType,
-                      int eventInstance, uint32_t toState, const std::string& timeStamp,
-                      int network, const std::string& address, const std::string& userName);
 
 }  // namespace zb::bacnet

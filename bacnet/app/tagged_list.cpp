@@ -59,6 +59,63 @@ uint32_t ItemUnsigned(const Variant& v) {
 
 }  // namespace
 
+int TaggedElementCount(const Variant& list) { return list.IsArray() ? list.Count() : 0; }
+
+TTaggedElement TaggedElementAt(const Variant& list, int i) {
+  TTaggedElement it;
+  if (i < 0 || i >= TaggedElementCount(list)) return it;
+  const Variant& e = list[list.LowBound() + i];
+  if (!e.IsArray() || e.Count() < 2) return it;
+  const int low = e.LowBound();
+  int32_t kind = 0, tag = 0;
+  if (!e[low].TryToInt(kind) || !e[low + 1].TryToInt(tag)) return it;
+  it.Kind = kind;
+  it.Tag = tag;
+  if (e.Count() >= 3) it.Value = &e[low + 2];
+  return it;
+}
+
+bool TaggedContent(const TTaggedElement& element, std::string& out) {
+  if (!element.Value) return false;
+  if (element.Value->IsText() || element.Value->IsOctets()) {
+    out = element.Value->AsTextRaw();
+    return true;
+  }
+  return element.Kind == kElementContext && element.Value->TryToText(out);
+}
+
+bool IsTaggedElement(const Variant& list, int at, int kind, int tag) {
+  const TTaggedElement it = TaggedElementAt(list, at);
+  return it.Kind == kind && it.Tag == tag;
+}
+
+int FindContextElement(const Variant& list, int tag, int from, int to) {
+  for (int i = from < 0 ? 0 : from; i < to; ++i)
+    if (IsTaggedElement(list, i, kElementContext, tag)) return i;
+  return -1;
+}
+
+bool ContextUnsignedAt(const Variant& list, int at, int& out) {
+  const TTaggedElement it = TaggedElementAt(list, at);
+  std::string raw;
+  if (it.Kind != kElementContext || !TaggedContent(it, raw)) return false;
+  if (raw.empty() || raw.size() > 4) return false;
+  out = static_cast<int>(DecodeUnsigned(raw) & 0x7FFFFFFF);
+  return true;
+}
+
+bool ContextObjectAt(const Variant& list, int at, int tag, int& type, int& instance) {
+  const TTaggedElement it = TaggedElementAt(list, at);
+  std::string raw;
+  if (it.Kind != kElementContext || it.Tag != tag || !TaggedContent(it, raw) || raw.size() != 4)
+    return false;
+  int32_t t = 0, i = 0;
+  DecodeObjectIdentifier(raw, t, i);
+  type = t;
+  instance = i;
+  return true;
+}
+
 Variant DecodeTaggedList(std::string_view d, bool* complete) {
   if (complete) *complete = true;
   if (d.empty()) return Variant(1);

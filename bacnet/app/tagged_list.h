@@ -20,6 +20,32 @@ enum : int {
   kElementClosing = 4,
 };
 
+// One element of a list as its kind, tag and value (item 2). Kind 0 stands for a position that
+// holds no well-formed element.
+struct TTaggedElement {
+  int Kind = 0;
+  int Tag = -1;
+  const Variant* Value = nullptr;  // item 2, when present
+};
+
+// The number of elements of a list; 0 for anything that is not a list.
+int TaggedElementCount(const Variant& list);
+// Element `i` (from 0) of the list; Kind 0 outside the list or for a malformed element.
+TTaggedElement TaggedElementAt(const Variant& list, int i);
+// The raw content octets of a context element (or of an octet, date or time element); false when
+// the element has none.
+bool TaggedContent(const TTaggedElement& element, std::string& out);
+
+// Whether element `at` is of that kind and tag; false outside the list.
+bool IsTaggedElement(const Variant& list, int at, int kind, int tag);
+// Index of the first context element with that tag at or after `from` and before `to`; -1.
+int FindContextElement(const Variant& list, int tag, int from, int to);
+// Element `at` as a context element whose content is an unsigned of one to four octets, kept to
+// its low 31 bits; false otherwise.
+bool ContextUnsignedAt(const Variant& list, int at, int& out);
+// Element `at` as a context element with that tag holding a four-octet object identifier.
+bool ContextObjectAt(const Variant& list, int at, int tag, int& type, int& instance);
+
 // Decodes a run of tagged data. An empty input gives the integer 1 (not an array).
 //
 // The decoder never reads past its input: a tag header or content that runs past the end ends

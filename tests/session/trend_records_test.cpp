@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bacnet/app/bacnet_date.h"
+#include "bacnet/app/read_range.h"
 #include "bacnet/app/tag_codec.h"
 #include "bacnet/app/tagged_list.h"
 
@@ -54,7 +55,7 @@ TEST(TrendPlanTest, RequestsCoverTheLogInsideItsPositions) {
 }
 
 TEST(TrendPlanTest, RangeEncoding) {
-  EXPECT_EQ(EncodeByPositionRange(24, 6), std::string("\x3e\x21\x18\x31\x06\x3f", 6));
+  EXPECT_EQ(bacnet::EncodeByPositionRange(24, 6), std::string("\x3e\x21\x18\x31\x06\x3f", 6));
 }
 
 // One log record: time stamp [0], datum [1] of the given choice, status flags [2].

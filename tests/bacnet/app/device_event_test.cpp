@@ -1,6 +1,7 @@
 // Event notifications received by the device, their parameters, and AcknowledgeAlarm.
 #include <gtest/gtest.h>
 
+#include "bacnet/app/acknowledge_alarm.h"
 #include "bacnet/app/bacnet_date.h"
 #include "bacnet/app/event_notification.h"
 #include "bacnet/app/tag_codec.h"
@@ -109,7 +110,8 @@ TEST(DeviceEvents, AcknowledgementRepeatsTheStampAndAddsTheTimeOfAcknowledgement
   double t = 0;
   ASSERT_TRUE(TryEncodeTime(7, 5, 3, 0, t));
   now += t;
-  const std::string d = EncodeAcknowledgeAlarm(77, 0, 3, 3, kDate + kTime, "operator", now);
+  const std::string d = EncodeAcknowledgeAlarm(
+      {77, 0, 3, 3, kDate + kTime, "operator", DateToBACnetDate(now) + TimeToBACnetTime(now)});
   const std::string expected =
       Bytes({0x09, 77, 0x1C, 0x00, 0x00, 0x00, 0x03, 0x29, 0x03, 0x3E, 0x2E, 0xA4}) + kDate +
       Bytes({0xB4}) + kTime + Bytes({0x2F, 0x3F, 0x4D, 0x09, 0x00}) + "operator" +
@@ -146,21 +148,21 @@ TEST(DeviceEvents, ReceivedNotificationsReachTheOwnerUnanswered) {
 TEST(DeviceEvents, AcknowledgeAlarmSucceedsOnlyOnASimpleAck) {
   DeviceStack s;
   // Not open: nothing can be sent.
-  EXPECT_FALSE(AcknowledgeAlarm(s.dev, 77, 0, 3, 3, kDate + kTime, 0, kPeerMac, "op"));
+  EXPECT_FALSE(s.dev.AcknowledgeAlarmSync({77, 0, 3, 3, kDate + kTime, "op", ""}, 0, kPeerMac));
   ASSERT_TRUE(s.Open());
   int reply = 0;
   s.net.on_send = [&](const SentAPDU& a) {
     if (a.pdu.PDUType != 0) return;
     s.AnswerLater([&](int id) { return reply == 0 ? SimpleAck(id, 0) : ErrorPDU(id, 0, 5, 0); });
   };
-  EXPECT_TRUE(AcknowledgeAlarm(s.dev, 77, 0, 3, 3, kDate + kTime, 0, kPeerMac, "op"));
+  EXPECT_TRUE(s.dev.AcknowledgeAlarmSync({77, 0, 3, 3, kDate + kTime, "op", ""}, 0, kPeerMac));
   const TBACnetPDU& p = s.net.sent[0].pdu;
   EXPECT_EQ(p.ServiceChoice, 0);
   EXPECT_EQ(p.DestinationAddress.str(), kPeerMac);
   EXPECT_EQ(p.ServiceData.substr(0, 12),
             Bytes({0x09, 77, 0x1C, 0x00, 0x00, 0x00, 0x03, 0x29, 0x03, 0x3E, 0x2E, 0xA4}));
   reply = 1;
-  EXPECT_FALSE(AcknowledgeAlarm(s.dev, 77, 0, 3, 3, kDate + kTime, 0, kPeerMac, "op"));
+  EXPECT_FALSE(s.dev.AcknowledgeAlarmSync({77, 0, 3, 3, kDate + kTime, "op", ""}, 0, kPeerMac));
 }
 
 }  // namespace

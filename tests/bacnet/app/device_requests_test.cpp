@@ -4,6 +4,7 @@
 
 #include "bacnet/app/last_failure.h"
 #include "bacnet/app/tagged_list.h"
+#include "bacnet/app/trace_lines.h"
 #include "device_test_stack.h"
 
 namespace zb::bacnet::devtest {
@@ -401,19 +402,17 @@ TEST_F(DeviceRequests, PeerRequestsWeDoNotExecuteAreRejectedAndReachNoRequestOfO
 
 TEST_F(DeviceRequests, LongHexDumpsInTracesAreCutWithTheirLength) {
   const std::string big(5000, '\x5A');
-  const std::string dump = TBACnetDevice::HexDump(big);
-  EXPECT_EQ(dump.size(),
-            TBACnetDevice::kTraceHexOctets * 4 + std::string("... (5000 octets)").size());
+  const std::string dump = TraceHex(big);
+  EXPECT_EQ(dump.size(), kTraceHexOctets * 4 + std::string("... (5000 octets)").size());
   EXPECT_EQ(dump.substr(dump.size() - 17), "... (5000 octets)");
-  EXPECT_EQ(TBACnetDevice::HexDump(std::string(TBACnetDevice::kTraceHexOctets, '\x01')).find("..."),
-            std::string::npos);
+  EXPECT_EQ(TraceHex(std::string(kTraceHexOctets, '\x01')).find("..."), std::string::npos);
   TBACnetPDU pdu;
   ClearPDU(pdu);
   pdu.PDUType = kPDUConfirmedRequest;
   pdu.ServiceChoice = 14;
   pdu.SourceAddress = kPeerMac;
   pdu.ServiceData = big;
-  const std::string line = TBACnetDevice::IncomingTraceLine(pdu);
+  const std::string line = IncomingTraceLine(pdu);
   EXPECT_NE(line.find("[L:5000] Data: [5a]"), std::string::npos);
   EXPECT_LT(line.size(), 1024u);
 }

@@ -61,16 +61,15 @@ std::string BraceGroup(std::string_view text, int n) {
 
 bool AnswerItemText(const Variant& values, int element, std::string& text, int item) {
   text.clear();
-  if (!values.IsArray() || element < 0 || element >= values.Count()) return false;
+  if (element < 0 || element >= bacnet::TaggedElementCount(values)) return false;
   const Variant& e = values[values.LowBound() + element];
   if (!e.IsArray() || item < 0 || item >= e.Count()) return false;
   const Variant& v = e[e.LowBound() + item];
   if (v.IsArray() || v.IsOctets()) return false;
   // A REAL holds a single: widened digits such as 0.100000001490116 are not what the device has.
-  int32_t kind = 0, tag = 0;
-  if (item == 2 && v.type() == Variant::Type::Real && e[e.LowBound()].TryToInt(kind) &&
-      e[e.LowBound() + 1].TryToInt(tag) && kind == bacnet::kElementApplication &&
-      tag == bacnet::kAppTagReal) {
+  const bacnet::TTaggedElement tagged = bacnet::TaggedElementAt(values, element);
+  if (item == 2 && v.type() == Variant::Type::Real && tagged.Kind == bacnet::kElementApplication &&
+      tagged.Tag == bacnet::kAppTagReal) {
     text = SingleToText(static_cast<float>(v.AsRealRaw()));
     return true;
   }

@@ -60,7 +60,7 @@ Task<bool> TCommandWorkers::DriverAckAlarm(const Variant& params, Variant& resul
     ack.TimeStamp = r.TimeStamp;
     ack.UserName = user;
     const bacnet::TBACnetDevice::TAnswer a =
-        co_await Answer(device_.RequestAcknowledgeAlarm(ack, r.Network, r.Address));
+        co_await Answer(stack_.Device.RequestAcknowledgeAlarm(ack, r.Network, r.Address));
     co_return a.Response == bacnet::kResponseSimpleAck;
   } catch (...) {
   }

@@ -9,10 +9,6 @@
 namespace zb {
 
 namespace {
-constexpr int kDefaultUDPPort = 47808;
-constexpr int kDefaultDeviceInstance = 135;
-constexpr int kDefaultApduTimeout = 3000;
-constexpr int kDefaultVirtualNetwork = 13689;
 constexpr int kViewLineLimit = 1000;
 // A view is also emptied past this many characters, and one line keeps at most
 // kLogLineLimit of them: a peer's large request must not turn into megabytes of view text.
@@ -36,57 +32,25 @@ std::string BoundedLogLine(const std::string& text) {
   return cut;
 }
 
-int PTPBaudRateFor(int bitsPerSecond) {
-  switch (bitsPerSecond) {
-    case 300:
-      return bacnet::br300;
-    case 1200:
-      return bacnet::br1200;
-    case 2400:
-      return bacnet::br2400;
-    case 4800:
-      return bacnet::br4800;
-    case 9600:
-      return bacnet::br9600;
-    case 19200:
-      return bacnet::br19200;
-    case 38400:
-      return bacnet::br38400;
-    case 57600:
-      return bacnet::br57600;
-    default:
-      return bacnet::br9600;
-  }
-}
-
 TBACnetForm::TBACnetForm(platform::Form* parent, platform::MessageLoop& loop)
     : platform::Form("BACnetForm", "TBACnetForm", parent),
-      BACnetDataLinkBIP1(loop),
-      BACnetDataLinkPTP1(loop),
-      BACnetApplication1(loop),
-      BACnetDevice1(loop),
+      Stack(loop),
       Workers(DefaultWorkers()),
       loop_(loop) {
   Caption = "BACnet Connection";
   Queue.OnPanel = [this](const std::string& text) { MessagePnl.Caption = text; };
-  ApplyStoredSettings();
-  auto log = [this](void* sender, const std::string& text, int channel) {
+  Stack.SetTrace([this](void* sender, const std::string& text, int channel) {
     LogLine(sender, text, channel);
-  };
-  BACnetDataLinkBIP1.OnTrace = log;
-  BACnetDataLinkPTP1.OnTrace = log;
-  BACnetNetwork1.OnTrace = log;
-  BACnetApplication1.OnTrace = log;
-  BACnetDevice1.OnTrace = log;
-  BACnetDevice1.OnResponseReceived = [this](void*, int handle, int response, const Variant& data) {
+  });
+  Stack.Device.OnResponseReceived = [this](void*, int handle, int response, const Variant& data) {
     Points.HandleScanResponse(handle, response, data);
   };
-  BACnetDevice1.OnNotificationReceived = [this](void*, const bacnet::TBACnetPDU& pdu) {
+  Stack.Device.OnNotificationReceived = [this](void*, const bacnet::TBACnetPDU& pdu) {
     HandleAlarmNotification(*this, pdu,
                             [this](const std::string& text) { LogLine(this, text, 3); });
   };
-  BACnetDevice1.OnBindingsUpdated = [](void*) {};
-  BACnetDataLinkPTP1.OnShowMessage = [this](const std::string& text) {
+  Stack.Device.OnBindingsUpdated = [](void*) {};
+  Stack.PTP.OnShowMessage = [this](const std::string& text) {
     LogLine(this, text, 3);
     if (OnShowMessage) OnShowMessage(text);
   };
@@ -104,32 +68,14 @@ TBACnetForm::~TBACnetForm() {
   std::vector<TSessionClient*> users = std::move(users_);
   users_.clear();
   for (TSessionClient* u : users) u->SessionGone(this);
-  BACnetDataLinkBIP1.OnCapture = nullptr;
-  BACnetDataLinkPTP1.OnCapture = nullptr;
+  Stack.SetCapture(nullptr);
   std::vector<CaptureSink> sinks = std::move(capture_sinks_);
   capture_sinks_.clear();
   for (CaptureSink& s : sinks)
     if (s.Gone) s.Gone();
   Queue.Owner = nullptr;
-  BACnetDevice1.OnTrace = nullptr;
-  BACnetApplication1.OnTrace = nullptr;
-  BACnetNetwork1.OnTrace = nullptr;
-  BACnetDataLinkBIP1.OnTrace = nullptr;
-  BACnetDataLinkPTP1.OnTrace = nullptr;
-  BACnetDataLinkPTP1.OnShowMessage = nullptr;
-}
-
-void TBACnetForm::ApplyStoredSettings() {
-  BACnetDevice1.App = &BACnetApplication1;
-  BACnetDevice1.LoadStoredDefaults();
-  BACnetApplication1.Network = &BACnetNetwork1;
-  BACnetNetwork1.NetworkNumber = kDefaultVirtualNetwork;
-  BACnetNetwork1.DataLink = nullptr;  // chosen on Connect
-  BACnetDataLinkBIP1.SetUDPPort(kDefaultUDPPort);
-  BACnetDataLinkPTP1.SetBaudRate(bacnet::br38400);
-  BACnetDataLinkPTP1.DirectConnect = false;
-  // The stored Comport (1) is applied when a PTP connect sets the host's port: assigning a port
-  // opens it, and an idle session must not hold a serial device.
+  Stack.SetTrace(nullptr);
+  Stack.PTP.OnShowMessage = nullptr;
 }
 
 void TBACnetForm::CopyInfo(const TConnectionInfo& info) {
@@ -140,9 +86,7 @@ void TBACnetForm::CopyInfo(const TConnectionInfo& info) {
 int TBACnetForm::AddCaptureSink(bacnet::CaptureHandler sink, std::function<void()> gone) {
   const int id = next_capture_sink_++;
   capture_sinks_.push_back({id, std::move(sink), std::move(gone)});
-  auto tap = [this](const bacnet::TCapturedPacket& p) { Captured(p); };
-  BACnetDataLinkBIP1.OnCapture = tap;
-  BACnetDataLinkPTP1.OnCapture = tap;
+  Stack.SetCapture([this](const bacnet::TCapturedPacket& p) { Captured(p); });
   return id;
 }
 
@@ -150,8 +94,7 @@ void TBACnetForm::RemoveCaptureSink(int id) {
   std::erase_if(capture_sinks_, [id](const CaptureSink& s) { return s.Id == id; });
   if (capture_sinks_.empty()) {
     // Without a capture the links do not even build the packet record.
-    BACnetDataLinkBIP1.OnCapture = nullptr;
-    BACnetDataLinkPTP1.OnCapture = nullptr;
+    Stack.SetCapture(nullptr);
   }
 }
 
@@ -251,45 +194,22 @@ bool TBACnetForm::ConnectFor(TSessionClient* driver) {
     return true;
   }
 
-  BACnetDevice1.SetAPDUTimeout(Info.ApduTimeoutMs != 0 ? Info.ApduTimeoutMs : kDefaultApduTimeout);
-  BACnetDevice1.NumberOfAPDURetries = Info.ApduRetries;
-  BACnetDevice1.SetObjectIdentifier(Info.DeviceInstance != 0 ? Info.DeviceInstance
-                                                             : kDefaultDeviceInstance);
-  BACnetDevice1.NetworkNumber =
-      Info.VirtualNetwork != 0 ? Info.VirtualNetwork : kDefaultVirtualNetwork;
+  Stack.Configure(TDeviceSettings::From(Info));
 
   bool ok = false;
   int reportTo = operation;
   try {
     if (Info.PanelType == 0) {
-      BACnetNetwork1.DataLink = &BACnetDataLinkBIP1;
-      BACnetDataLinkBIP1.SetUDPPort(Info.UDPPort != 0 ? Info.UDPPort : kDefaultUDPPort);
-      if (!Info.LocalHost.empty()) BACnetDataLinkBIP1.SetLocalHost(Info.LocalHost);
-      BACnetDataLinkBIP1.SetForeignDevice(Info.BBMD, Info.BBMDTimeToLive);
-      ok = BACnetDevice1.Open(true);
-      if (ok) {
-        const std::string& host = BACnetDataLinkBIP1.Socket().LocalHost();
-        LogLine(this,
-                "Bound to " + (host.empty() ? std::string("0.0.0.0") : host) + ":" +
-                    std::to_string(BACnetDataLinkBIP1.Socket().LocalPort()),
-                3);
-      }
+      Stack.UseBIP(TBIPSettings::From(Info));
+      ok = Stack.Open();
+      if (ok) LogLine(this, "Bound to " + Stack.BoundAddress(), 3);
     } else if (Info.PanelType == 1) {
       // A repeated connect keeps a line that is up. A line whose set-up failed, that a
       // disconnect closed or that dropped is set up again: calling it connected would be false.
-      if (BACnetNetwork1.DataLink == &BACnetDataLinkPTP1 && PTPLineUp()) {
+      if (Stack.PTPLineUp()) {
         ok = true;
       } else {
-        // Settings in this order; how they reach the line is the link's business.
-        BACnetNetwork1.DataLink = &BACnetDataLinkPTP1;
-        BACnetDataLinkPTP1.SetBaudRate(PTPBaudRateFor(Info.BaudRate));
-        BACnetDataLinkPTP1.ConnectString = Info.ConnectString;
-        BACnetDataLinkPTP1.DisconnectString = Info.DisconnectString;
-        BACnetDataLinkPTP1.PhoneNumber = Info.PhoneNumber;
-        BACnetDataLinkPTP1.ModemInit = Info.ModemInit;
-        BACnetDataLinkPTP1.DirectConnect = Info.DirectConnect;
-        BACnetDataLinkPTP1.Password = Info.Password;
-        BACnetDataLinkPTP1.SetComport(Info.ComPort);
+        Stack.UsePTP(TPTPSettings::From(Info));
         Queue.ResetOperation();
         Queue.OperationState = 1;
         Queue.SetStatus("Connecting...");
@@ -302,7 +222,7 @@ bool TBACnetForm::ConnectFor(TSessionClient* driver) {
             inProgress = 0;
           }
         } ends{connect_operation_, reportTo};
-        ok = BACnetDevice1.Open(true);
+        ok = Stack.Open();
       }
     }
   } catch (const std::exception& e) {
@@ -312,20 +232,15 @@ bool TBACnetForm::ConnectFor(TSessionClient* driver) {
 
   Connected = ok;
   if (ok) {
-    BACnetDevice1.SendWhoIs();
+    Stack.Device.SendWhoIs();
     LogLine(this, "WhoIs", 3);
-    BACnetDevice1.SendIAmRouterToNetwork();
+    Stack.Device.SendIAmRouterToNetwork();
     LogLine(this, "IAmRouter", 3);
   }
   // While the line was set up the session may have been taken over (a disconnect, a release):
   // then nobody waits for this outcome.
   Queue.ConnectEnded(reportTo, ok, "Could not connect to BACnet network.");
   return true;
-}
-
-bool TBACnetForm::PTPLineUp() {
-  return BACnetDataLinkPTP1.Active &&
-         BACnetDataLinkPTP1.Machines().ConnectionState != bacnet::csDisconnected;
 }
 
 bool TBACnetForm::DisconnectFor(TSessionClient* driver) {
@@ -337,9 +252,7 @@ bool TBACnetForm::DisconnectFor(TSessionClient* driver) {
 void TBACnetForm::RunDisconnect() {
   bool closed = false;
   try {
-    if (BACnetNetwork1.DataLink == &BACnetDataLinkBIP1 ||
-        BACnetNetwork1.DataLink == &BACnetDataLinkPTP1)
-      closed = !BACnetDevice1.Open(false);
+    closed = Stack.Close();
   } catch (...) {
     closed = false;
   }
@@ -353,16 +266,16 @@ void TBACnetForm::RunDisconnect() {
 }
 
 void TBACnetForm::Discovery(const char* whoisLog) {
-  BACnetDevice1.SendWhoIs();
+  Stack.Device.SendWhoIs();
   LogLine(this, whoisLog, 3);
-  BACnetDevice1.SendIAmRouterToNetwork();
+  Stack.Device.SendIAmRouterToNetwork();
   LogLine(this, "IAmRouter", 3);
 }
 
 void TBACnetForm::Tick() {
   BusyScope busy(*this);
   // Second discovery, once, when nobody answered the first.
-  if (BACnetDevice1.Bindings().empty() && Connected && RediscoveryCountdown > 0) {
+  if (Stack.Device.Bindings().empty() && Connected && RediscoveryCountdown > 0) {
     if (--RediscoveryCountdown == 0) {
       RediscoveryCountdown = -1;
       Discovery("***NONE***");
@@ -371,7 +284,7 @@ void TBACnetForm::Tick() {
   // An uncollected result is dropped.
   Queue.HoldTick();
 
-  BACnetDevice1.EndLostWaits();
+  Stack.Device.EndLostWaits();
   // A worker waits for a line set-up in progress: a disconnect must not close the line under it.
   if (Queue.WaitingToStart() && connect_operation_ == 0) {
     auto it = Workers.find(Queue.PendingCommand);
@@ -394,8 +307,8 @@ void TBACnetForm::Tick() {
     Points.ScanState = 0;
   } else {
     Points.ScanStep(
-        Offline, [this](const Variant& request) { return BACnetDevice1.RequestRead(request); },
-        ScanTimeoutTicks(BACnetDevice1.APDUTimeout(), BACnetDevice1.NumberOfAPDURetries));
+        Offline, [this](const Variant& request) { return Stack.Device.RequestRead(request); },
+        ScanTimeoutTicks(Stack.Device.APDUTimeout(), Stack.Device.NumberOfAPDURetries));
   }
 }
 
@@ -410,11 +323,8 @@ void TBACnetForm::LogLine(void*, const std::string& text, int channel) {
     if (view->Count() > kViewLineLimit || view->Bytes() > kViewByteLimit) view->Clear();
 }
 
-void TBACnetForm::WhoIsClick() {
-  BACnetDevice1.SendWhoIs();
-  BACnetDevice1.SendIAmRouterToNetwork();
-}
+void TBACnetForm::WhoIsClick() { Stack.Discover(); }
 
-void TBACnetForm::WhoIsRouterClick() { BACnetDevice1.SendWhoIsRouterToNetwork(); }
+void TBACnetForm::WhoIsRouterClick() { Stack.Device.SendWhoIsRouterToNetwork(); }
 
 }  // namespace zb

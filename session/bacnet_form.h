@@ -14,11 +14,6 @@
 #include <type_traits>
 #include <vector>
 
-#include "bacnet/app/application.h"
-#include "bacnet/app/device.h"
-#include "bacnet/link/data_link_bip.h"
-#include "bacnet/link/data_link_ptp.h"
-#include "bacnet/net/network.h"
 #include "platform/message_loop.h"
 #include "platform/task.h"
 #include "platform/variant.h"
@@ -26,6 +21,7 @@
 #include "session/command_queue.h"
 #include "session/session_client.h"
 #include "session/site_data.h"
+#include "session/site_stack.h"
 
 namespace zb {
 
@@ -69,12 +65,8 @@ class TBACnetForm : public platform::Form, public TSiteData {
                        platform::MessageLoop& loop = platform::MessageLoop::Current());
   ~TBACnetForm() override;
 
-  // ---- stack components (declared bottom-up, so each outlives the layer above it) --------
-  bacnet::TBACnetDataLinkBIP BACnetDataLinkBIP1;
-  bacnet::TBACnetDataLinkPTP BACnetDataLinkPTP1;
-  bacnet::TBACnetNetwork BACnetNetwork1;
-  bacnet::TBACnetApplication BACnetApplication1;
-  bacnet::TBACnetDevice BACnetDevice1;
+  // The site's BACnet stack; declared first, so everything below that refers to it goes first.
+  TSiteStack Stack;
 
   // ---- window elements ---------------------------------------------------------------------
   platform::CheckBox LogChk{*this, "LogChk", "Log Enabled", true};
@@ -141,9 +133,6 @@ class TBACnetForm : public platform::Form, public TSiteData {
     ~BusyScope() { --f_.busy_; }
     TBACnetForm& f_;
   };
-  void ApplyStoredSettings();
-  // The PTP line is open and its connection is up (what a repeated connect may keep).
-  bool PTPLineUp();
   void Discovery(const char* whoisLog);
   // Starts the pending command's suspending worker unless one runs; a failure it ends with
   // comes out of here when it ended at once.
@@ -173,8 +162,5 @@ class TBACnetForm : public platform::Form, public TSiteData {
 // Longest line a session view keeps; longer ones are cut and end in "... (N characters)".
 constexpr size_t kLogLineLimit = 1024;
 std::string BoundedLogLine(const std::string& text);
-
-// Baud-rate value of the PTP link for a line speed in bit/s (9600 for speeds it does not know).
-int PTPBaudRateFor(int bitsPerSecond);
 
 }  // namespace zb

@@ -76,7 +76,7 @@ std::map<int, TCommandWorker> DefaultWorkers() {
 }
 
 Task<> RunCommandWorker(TBACnetForm& session, TCommandWorkers::Worker worker) {
-  TCommandWorkers workers(session.BACnetDevice1, session.Queue, session);
+  TCommandWorkers workers(session.Stack, session.Queue, session);
   co_await workers.RunAndFinish(worker);
 }
 
@@ -109,7 +109,7 @@ Task<> TCommandWorkers::RunAndFinish(Worker worker) {
 }
 
 Task<bacnet::TBACnetDevice::TAnswer> TCommandWorkers::Answer(int handle) {
-  co_return co_await device_.Answer(handle);
+  co_return co_await stack_.Device.Answer(handle);
 }
 
 Task<int> TCommandWorkers::Read(const std::string& address, int property, Variant& values,
@@ -118,7 +118,7 @@ Task<int> TCommandWorkers::Read(const std::string& address, int property, Varian
   if (index >= 0) items.emplace_back(std::to_string(index));
   values = Variant();
   bacnet::TBACnetDevice::TAnswer a =
-      co_await Answer(device_.RequestRead(Variant::MakeList(std::move(items))));
+      co_await Answer(stack_.Device.RequestRead(Variant::MakeList(std::move(items))));
   values = std::move(a.Values);
   co_return a.Response;
 }

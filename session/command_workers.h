@@ -16,6 +16,7 @@
 #include "session/command_kinds.h"
 #include "session/command_queue.h"
 #include "session/site_data.h"
+#include "session/site_stack.h"
 
 namespace zb {
 
@@ -44,8 +45,8 @@ using Task = platform::Task<T>;
 // holds across a wait may point into the session's queue state (Owner may leave meanwhile).
 class TCommandWorkers {
  public:
-  TCommandWorkers(bacnet::TBACnetDevice& device, TCommandQueue& queue, TSiteData& site)
-      : device_(device), queue_(queue), site_(site) {}
+  TCommandWorkers(TSiteStack& stack, TCommandQueue& queue, TSiteData& site)
+      : stack_(stack), queue_(queue), site_(site) {}
 
   // A worker: the outcome of the queued command from its parameters and the owner it works for.
   using Worker = Task<TWorkerOutcome> (*)(TCommandWorkers& w, const Variant& params,
@@ -83,7 +84,7 @@ class TCommandWorkers {
   Task<bool> DriverWriteProperties(const Variant& params, Variant& result);
   Task<bool> DriverAckAlarm(const Variant& params, Variant& result);
 
-  bacnet::TBACnetDevice& device_;
+  TSiteStack& stack_;
   TCommandQueue& queue_;
   TSiteData& site_;
 };

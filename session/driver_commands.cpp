@@ -81,7 +81,7 @@ Task<bool> TCommandWorkers::DriverGetPointsList(Variant& result) {
   // element for an object would list a bogus one.
   Variant list = Variant::MakeArray(0, -1);
   try {
-    for (const bacnet::TBACnetBinding& b : std::vector(device_.Bindings())) {
+    for (const bacnet::TBACnetBinding& b : std::vector(stack_.Device.Bindings())) {
       try {
         const std::string device = bacnet::FormatObjectAddress(bacnet::kObjectDevice, b.Instance,
                                                                b.Network, b.Address.view());
@@ -223,7 +223,7 @@ Task<bool> TCommandWorkers::DriverReadProperties(const Variant& params, Variant&
     const std::vector<int> props = PropertyList(params);
     result = EmptyTexts(int(props.size()) + 1);
     for (size_t i = 0; i < props.size(); ++i) {
-      const int handle = device_.RequestRead(
+      const int handle = stack_.Device.RequestRead(
           Variant::MakeList({Variant(address), Variant(std::to_string(props[i]))}));
       bacnet::TBACnetDevice::TAnswer a = co_await Answer(handle);
       const int response = a.Response;
@@ -250,7 +250,7 @@ Task<bool> TCommandWorkers::DriverWriteProperties(const Variant& params, Variant
     for (size_t i = 0; i < props.size(); ++i) {
       std::string hex;
       FindParam(params, "DATA" + std::to_string(i), hex);
-      const int handle = device_.RequestWriteEncoded(
+      const int handle = stack_.Device.RequestWriteEncoded(
           Variant::MakeList({Variant(address), Variant(std::to_string(props[i]))}),
           HexToBytes(hex));
       // Nothing sent counts as an error answer.

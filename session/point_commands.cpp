@@ -138,7 +138,7 @@ Task<TWorkerOutcome> TCommandWorkers::PointModify(const Variant& params) {
     TPointModifyPlan plan = PlanPointModify(point);
     bool ok = false;
     if (plan.OutOfService >= 0) {
-      const int handle = device_.RequestWrite(Variant::MakeList(
+      const int handle = stack_.Device.RequestWrite(Variant::MakeList(
           {Variant(plan.Address), Variant(std::to_string(bacnet::kPropOutOfService)),
            Variant(plan.OutOfService == 1)}));
       const int response = (co_await Answer(handle)).Response;
@@ -148,7 +148,7 @@ Task<TWorkerOutcome> TCommandWorkers::PointModify(const Variant& params) {
       std::string value = plan.Value;
       if (!value.empty() && value.front() == '"') value.erase(0, 1);
       if (!value.empty() && value.back() == '"') value.pop_back();
-      const int handle = device_.RequestWrite(
+      const int handle = stack_.Device.RequestWrite(
           Variant::MakeList({Variant(plan.Address),
                              Variant(std::to_string(PropertyOf(plan.Address))), Variant(value)}));
       const int response = (co_await Answer(handle)).Response;

@@ -30,7 +30,7 @@ Task<TWorkerOutcome> TCommandWorkers::SiteTime() {
     double now = bacnet::LocalNow();
     double siteTime = now;
     if (!site_.Offline) {
-      for (const bacnet::TBACnetBinding& b : std::vector(device_.Bindings())) {
+      for (const bacnet::TBACnetBinding& b : std::vector(stack_.Device.Bindings())) {
         const std::string address = BindingAddress(b);
         Variant values;
         std::string date, time;
@@ -77,7 +77,7 @@ TWorkerOutcome TCommandWorkers::SiteStatus() {
     }
     std::vector<Variant> items;
     for (std::string& line :
-         SiteStatusLines(device_.Bindings(), bacnet::LocalNow() - site_.SiteClockOffset))
+         SiteStatusLines(stack_.Device.Bindings(), bacnet::LocalNow() - site_.SiteClockOffset))
       items.emplace_back(std::move(line));
     o.CommandResult = Variant::MakeList(std::move(items));
   } catch (...) {

@@ -34,7 +34,7 @@ Task<TWorkerOutcome> TCommandWorkers::GetTrendData(const Variant& params) {
           AnswerItemText(values, 3, text))
         count = TextToInt(text);
       for (const auto& [index, n] : TrendRequestPlan(count)) {
-        const int handle = device_.RequestReadRange(
+        const int handle = stack_.Device.RequestReadRange(
             Variant::MakeList({Variant(address), Variant(std::to_string(bacnet::kPropLogBuffer)),
                                Variant(bacnet::EncodeByPositionRange(index, n))}));
         bacnet::TBACnetDevice::TAnswer a = co_await Answer(handle);

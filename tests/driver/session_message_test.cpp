@@ -21,7 +21,7 @@ TEST(DriverWindowMessages, PortThatCannotBeReopenedIsShownInTheStatusPanel) {
   test::PtyPair pty;
   ASSERT_TRUE(pty.ok());
   pty.MapToPort(43);
-  bacnet::TBACnetDataLinkPTP& link = s->BACnetDataLinkPTP1;
+  bacnet::TBACnetDataLinkPTP& link = s->Stack.PTP;
   link.SetComport(43);
   link.Port().SetOpen(true);
   ::setenv("ZELBACNET_COM43", "/nonexistent/tty", 1);

@@ -88,9 +88,9 @@ TEST_F(TrafficCaptureTest, RecordsFollowTheHeaderUntilStopped) {
             R"({"id":2,"error":"capture needs site"})");
   EXPECT_EQ(host.Serve(1, R"({"id":3,"op":"capture","site":"Plant"})"),
             R"({"id":3,"capture":1,"pcap":")" + Hex(bacnet::PcapFileHeader()) + R"("})");
-  ASSERT_TRUE(session->BACnetDataLinkBIP1.OnCapture);
-  session->BACnetDataLinkBIP1.OnCapture(Packet(10));
-  session->BACnetDataLinkPTP1.OnCapture(Packet(12));
+  ASSERT_TRUE(session->Stack.BIP.OnCapture);
+  session->Stack.BIP.OnCapture(Packet(10));
+  session->Stack.PTP.OnCapture(Packet(12));
   std::vector<platform::Json> lines = Drain();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].Find("capture")->AsInteger(), 1);
@@ -103,17 +103,17 @@ TEST_F(TrafficCaptureTest, RecordsFollowTheHeaderUntilStopped) {
   EXPECT_EQ(host.Serve(1, R"({"id":5,"op":"capture","stop":1})"),
             R"({"id":5,"stopped":1,"dropped":0})");
   EXPECT_EQ(session->CaptureSinkCount(), 0);
-  EXPECT_FALSE(session->BACnetDataLinkBIP1.OnCapture) << "no capture, no packet records";
+  EXPECT_FALSE(session->Stack.BIP.OnCapture) << "no capture, no packet records";
 }
 
 TEST_F(TrafficCaptureTest, SlowReaderGetsFramesDroppedAndCountedWithBoundedBacklog) {
   capture.MaxBacklog = 64 * 1024;
   host.Serve(1, R"({"id":1,"op":"capture","site":"Plant"})");
   const int sent = 3000;
-  for (int i = 0; i < sent; ++i) session->BACnetDataLinkBIP1.OnCapture(Packet(1400));
+  for (int i = 0; i < sent; ++i) session->Stack.BIP.OnCapture(Packet(1400));
   std::vector<platform::Json> lines = Drain();
   // One more after the reader caught up carries the count.
-  session->BACnetDataLinkBIP1.OnCapture(Packet(1400));
+  session->Stack.BIP.OnCapture(Packet(1400));
   for (platform::Json& j : Drain()) lines.push_back(std::move(j));
   int records = 0;
   long long dropped = -1;

@@ -15,7 +15,7 @@ TEST_F(PTPNesting, ACommandIsNotStartedInsideTheLinksTick) {
   StartDriver();
   int o = Arm();
   ASSERT_EQ(ConnectAndPoll(o, DirectParams())[0], "COMMANDSTATUS=TRUE") << Join(View("TraceMemo"));
-  bacnet::TBACnetDataLinkPTP& link = main_form->SessionRegistry[0].second->BACnetDataLinkPTP1;
+  bacnet::TBACnetDataLinkPTP& link = main_form->SessionRegistry[0].second->Stack.PTP;
   auto log = link.OnTrace;
   int nested_ticks = 0;
   link.OnTrace = [&](void* sender, const std::string& text, int channel) {

@@ -93,14 +93,14 @@ TEST(SessionSetUp, StoredSettingsAndWindow) {
   EXPECT_TRUE(s.LogChk.Checked);
   EXPECT_EQ(s.Button1.Caption, "WhoIs");
   EXPECT_EQ(s.Button2.Caption, "WhoIsRouter");
-  EXPECT_EQ(s.BACnetDevice1.App, &s.BACnetApplication1);
-  EXPECT_EQ(s.BACnetApplication1.Network, &s.BACnetNetwork1);
-  EXPECT_EQ(s.BACnetNetwork1.DataLink, nullptr);
-  EXPECT_EQ(s.BACnetNetwork1.NetworkNumber, 13689u);
-  EXPECT_EQ(s.BACnetDataLinkBIP1.UDPPort(), 47808);
-  EXPECT_EQ(s.BACnetDataLinkPTP1.BaudRate(), bacnet::br38400);
-  EXPECT_EQ(s.BACnetDevice1.ObjectIdentifier(), 998);
-  EXPECT_EQ(s.BACnetDevice1.ObjectName, "ZelBACnetServer");
+  EXPECT_EQ(s.Stack.Device.App, &s.Stack.Application);
+  EXPECT_EQ(s.Stack.Application.Network, &s.Stack.Network);
+  EXPECT_EQ(s.Stack.Network.DataLink, nullptr);
+  EXPECT_EQ(s.Stack.Network.NetworkNumber, 13689u);
+  EXPECT_EQ(s.Stack.BIP.UDPPort(), 47808);
+  EXPECT_EQ(s.Stack.PTP.BaudRate(), bacnet::br38400);
+  EXPECT_EQ(s.Stack.Device.ObjectIdentifier(), 998);
+  EXPECT_EQ(s.Stack.Device.ObjectName, "ZelBACnetServer");
   EXPECT_EQ(s.RediscoveryCountdown, 30);
   EXPECT_TRUE(s.Queue.CommandResult.IsText());
   EXPECT_EQ(PTPBaudRateFor(115200), bacnet::br9600);
@@ -287,7 +287,7 @@ TEST(SessionConnect, OfflinePTPConnectsAtOnceAndRediscoversOnce) {
   EXPECT_EQ(s.Queue.OperationState, 2);
   EXPECT_EQ(s.Queue.ErrorText, "");
   EXPECT_EQ(s.Queue.Owner, &a);
-  EXPECT_EQ(s.BACnetNetwork1.DataLink, nullptr);  // nothing opened
+  EXPECT_EQ(s.Stack.Network.DataLink, nullptr);  // nothing opened
   EXPECT_EQ(CountLines(s.LogMemo, "WhoIs"), 0);
 
   for (int i = 0; i < 29; ++i) s.Tick();
@@ -339,11 +339,11 @@ TEST(SessionConnect, OfflineIsIgnoredForBACnetIP) {
   Client a;
   s.ConnectFor(&a);
   EXPECT_FALSE(s.Offline);
-  EXPECT_EQ(s.BACnetNetwork1.DataLink, &s.BACnetDataLinkBIP1);
-  EXPECT_EQ(s.BACnetDevice1.APDUTimeout(), 3000);
-  EXPECT_EQ(s.BACnetDevice1.ObjectIdentifier(), 135);
-  EXPECT_EQ(s.BACnetDevice1.NetworkNumber, 13689);
-  EXPECT_EQ(s.BACnetDataLinkBIP1.UDPPort(), 47808);
+  EXPECT_EQ(s.Stack.Network.DataLink, &s.Stack.BIP);
+  EXPECT_EQ(s.Stack.Device.APDUTimeout(), 3000);
+  EXPECT_EQ(s.Stack.Device.ObjectIdentifier(), 135);
+  EXPECT_EQ(s.Stack.Device.NetworkNumber, 13689);
+  EXPECT_EQ(s.Stack.BIP.UDPPort(), 47808);
   EXPECT_EQ(s.Queue.OperationState, 3);
 }
 
@@ -357,14 +357,14 @@ TEST(SessionConnect, WithoutALocalHostBindsWhereASiteCanReachItAndSaysSo) {
   Client a;
   net.In(0, [&] { s.ConnectFor(&a); });
   EXPECT_TRUE(s.Connected);
-  EXPECT_EQ(s.BACnetDataLinkBIP1.Socket().LocalHost(), "10.47.0.1");
+  EXPECT_EQ(s.Stack.BIP.Socket().LocalHost(), "10.47.0.1");
   EXPECT_EQ(CountLines(s.LogMemo, "Bound to 10.47.0.1:47808"), 1);
 
   // Disconnected, the port is free again for another session.
   EXPECT_TRUE(s.DisconnectFor(&a));
   s.Tick();
   EXPECT_FALSE(s.Connected);
-  EXPECT_FALSE(s.BACnetDataLinkBIP1.Socket().Active());
+  EXPECT_FALSE(s.Stack.BIP.Socket().Active());
   TBACnetForm other;
   other.CopyInfo(info);
   Client b;
@@ -380,14 +380,14 @@ TEST(SessionConnect, RepeatedPTPConnectKeepsTheLine) {
   info.BaudRate = 115200;
   s.CopyInfo(info);
   // As after a first connect: the network already uses the PTP link and its line is up.
-  s.BACnetNetwork1.DataLink = &s.BACnetDataLinkPTP1;
-  s.BACnetDataLinkPTP1.Active = true;
-  s.BACnetDataLinkPTP1.Machines().ConnectionState = bacnet::csConnected;
+  s.Stack.Network.DataLink = &s.Stack.PTP;
+  s.Stack.PTP.Active = true;
+  s.Stack.PTP.Machines().ConnectionState = bacnet::csConnected;
   Client a;
   EXPECT_TRUE(s.ConnectFor(&a));
   EXPECT_TRUE(s.Connected);
   EXPECT_EQ(s.Queue.OperationState, 2);
-  EXPECT_EQ(s.BACnetDataLinkPTP1.BaudRate(), bacnet::br38400);  // nothing re-applied
+  EXPECT_EQ(s.Stack.PTP.BaudRate(), bacnet::br38400);  // nothing re-applied
   EXPECT_EQ(CountLines(s.LogMemo, "WhoIs"), 1);
   EXPECT_EQ(CountLines(s.LogMemo, "IAmRouter"), 1);
 }

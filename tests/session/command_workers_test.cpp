@@ -51,10 +51,10 @@ struct SessionRig {
   SessionRig() {
     loop.SetClock(&clock);
     form = std::make_unique<TBACnetForm>(nullptr, loop);
-    form->BACnetApplication1.Network = &net;
-    form->BACnetDevice1.SetAPDUTimeout(200);
-    form->BACnetDevice1.NumberOfAPDURetries = 0;
-    EXPECT_TRUE(form->BACnetDevice1.Open(true));
+    form->Stack.Application.Network = &net;
+    form->Stack.Device.SetAPDUTimeout(200);
+    form->Stack.Device.NumberOfAPDURetries = 0;
+    EXPECT_TRUE(form->Stack.Device.Open(true));
     net.sent.clear();
     net.on_send = [this](const SentAPDU& s) { Respond(s); };
   }
@@ -141,7 +141,7 @@ struct SessionRig {
 
   TWorkerOutcome Run(int kind, std::vector<Variant> params) {
     form->Queue.CommandParams = List(std::move(params));
-    TCommandWorkers workers(form->BACnetDevice1, form->Queue, *form);
+    TCommandWorkers workers(form->Stack, form->Queue, *form);
     TWorkerOutcome out;
     auto run = [](TCommandWorkers& w, int k, TWorkerOutcome& o) -> platform::Task<> {
       o = co_await w.Run(k);

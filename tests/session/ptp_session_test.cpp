@@ -73,13 +73,13 @@ TEST_F(PTPSession, ConnectKeepsAnUpLineAndSetsUpAClosedOneAgain) {
   ASSERT_TRUE(session.Connected) << session.Queue.ErrorText;
   EXPECT_EQ(session.Queue.OperationState, 2);
   EXPECT_EQ(session.Queue.StatusText, "");
-  EXPECT_EQ(session.BACnetDataLinkPTP1.BaudRate(), bacnet::br19200);
-  EXPECT_EQ(session.BACnetDataLinkPTP1.Port().Baud(), 19200);
+  EXPECT_EQ(session.Stack.PTP.BaudRate(), bacnet::br19200);
+  EXPECT_EQ(session.Stack.PTP.Port().Baud(), 19200);
   EXPECT_EQ(peer.triggers, 1);
   // The discovery after the connect reaches the device, and its I-Am binds it.
-  ASSERT_TRUE(time.RunUntil([&] { return !session.BACnetDevice1.Bindings().empty(); }, 3000));
-  EXPECT_EQ(session.BACnetDevice1.Bindings()[0].Instance, 77);
-  EXPECT_EQ(session.BACnetDevice1.Bindings()[0].Address.str(), "<Local>");
+  ASSERT_TRUE(time.RunUntil([&] { return !session.Stack.Device.Bindings().empty(); }, 3000));
+  EXPECT_EQ(session.Stack.Device.Bindings()[0].Instance, 77);
+  EXPECT_EQ(session.Stack.Device.Bindings()[0].Address.str(), "<Local>");
   EXPECT_TRUE(device.bad.empty());
 
   // Again while the line is up: nothing is reopened.
@@ -100,7 +100,7 @@ TEST_F(PTPSession, ConnectKeepsAnUpLineAndSetsUpAClosedOneAgain) {
   EXPECT_EQ(seen_status, "Connecting...");
   EXPECT_TRUE(session.Connected) << session.Queue.ErrorText;
   EXPECT_EQ(peer.triggers, 2);
-  EXPECT_EQ(session.BACnetDataLinkPTP1.Machines().ConnectionState, bacnet::csConnected);
+  EXPECT_EQ(session.Stack.PTP.Machines().ConnectionState, bacnet::csConnected);
 }
 
 TEST_F(PTPSession, AFailedOpenIsTriedAgainByTheNextConnect) {
@@ -127,7 +127,7 @@ TEST_F(PTPSession, APortThatCannotBeReopenedIsShownAndLogged) {
   session.DisconnectFor(&client);
   session.Tick();
   ASSERT_FALSE(session.Connected);
-  ASSERT_TRUE(session.BACnetDataLinkPTP1.Port().Open());  // a closed line keeps its port
+  ASSERT_TRUE(session.Stack.PTP.Port().Open());  // a closed line keeps its port
 
   // The adapter went away meanwhile.
   ::setenv(("ZELBACNET_COM" + std::to_string(kPort)).c_str(), "/nonexistent/tty", 1);

@@ -27,10 +27,10 @@ struct Rig {
   Rig() {
     loop.SetClock(&clock);
     form = std::make_unique<TBACnetForm>(nullptr, loop);
-    form->BACnetApplication1.Network = &net;
-    form->BACnetDevice1.SetAPDUTimeout(3000);
-    form->BACnetDevice1.NumberOfAPDURetries = 1;
-    EXPECT_TRUE(form->BACnetDevice1.Open(true));
+    form->Stack.Application.Network = &net;
+    form->Stack.Device.SetAPDUTimeout(3000);
+    form->Stack.Device.NumberOfAPDURetries = 1;
+    EXPECT_TRUE(form->Stack.Device.Open(true));
     form->Connected = true;
     net.sent.clear();
   }
@@ -102,7 +102,7 @@ TEST(SuspendedWorker, TimeOutAndRetryOnTheClockThenTheResultIsHeld150Ticks) {
   EXPECT_EQ(r.form->Queue.OperationState, 3);
   EXPECT_EQ(r.form->Queue.ErrorText, "Could not read data from panel.");
   EXPECT_EQ(r.form->Queue.PendingCommand, 0);
-  EXPECT_EQ(r.form->BACnetDevice1.PendingCount(), 0);
+  EXPECT_EQ(r.form->Stack.Device.PendingCount(), 0);
 
   for (int i = 0; i < 149; ++i) r.form->Tick();
   EXPECT_EQ(r.form->Queue.Owner, &a);
@@ -178,8 +178,8 @@ TEST(SuspendedWorker, TwoSessionsWaitSideBySide) {
   Rig r;
   TBACnetForm other(nullptr, r.loop);
   ScriptedNetwork net2;
-  other.BACnetApplication1.Network = &net2;
-  ASSERT_TRUE(other.BACnetDevice1.Open(true));
+  other.Stack.Application.Network = &net2;
+  ASSERT_TRUE(other.Stack.Device.Open(true));
   Client a, b;
   r.StartGetValue(a);
   other.StartCommand(&b, kCommandPointGetValue,

@@ -115,14 +115,15 @@ void TMainForm::RefreshCount() {
 void TMainForm::ShowException(const std::string& message) { MessagePnl.Caption = message; }
 
 void TMainForm::ProcessTimerTimer() {
-  // A session tick may wait on the loop; the disabled timer keeps a second tick from starting
-  // inside it (the flag covers a timer re-enabled by someone else meanwhile).
+  // A session tick may process messages; the flag keeps a second tick from starting inside it.
+  // The timer stays enabled: turning it off and on would restart its period at the end of every
+  // tick, so each period would last the tick's own run time longer (and the timer grid's
+  // rounding on top), slowing every session's scan.
   if (in_tick_) return;
   // Nested inside a PTP link's tick a worker's wait would starve that link and fail its own
   // request; the timer comes again in 100 ms.
   if (bacnet::TBACnetDataLinkPTP::AnyTickRunning()) return;
   in_tick_ = true;
-  ProcessTimer.SetEnabled(false);
   std::vector<int> handles;
   for (platform::Form* f : Children())
     if (dynamic_cast<TBACnetForm*>(f)) handles.push_back(f->Handle());
@@ -141,7 +142,6 @@ void TMainForm::ProcessTimerTimer() {
     ShowException("Unknown exception");
   }
   in_tick_ = false;
-  ProcessTimer.SetEnabled(true);
 }
 
 bool TMainForm::Exit() { return Close(); }

@@ -238,7 +238,7 @@ bool MessageLoop::DispatchTimers() {
     // An earlier handler may have destroyed, disabled or restarted this timer.
     if (!IsRegistered(e.timer, e.order)) continue;
     Timer* t = e.timer;
-    Reschedule(t);  // before the handler, so a nested loop can fire it again
+    Continue(t, now);  // before the handler, so a nested loop can fire it again
     any = true;
     if (t->OnTimer) {
       std::function<void()> f = t->OnTimer;  // the handler may destroy its timer
@@ -261,6 +261,22 @@ void MessageLoop::Reschedule(Timer* t) {
   t->order_ = ++timer_order_;
 }
 
+// The next period counts from when this one was due, not from when the loop got to it: a wake-up
+// a little late (a loaded machine, the coarse grid) would otherwise lengthen every period and
+// slow every tick-paced scan. A loop a whole period behind starts afresh rather than catching up
+// with a burst of ticks.
+void MessageLoop::Continue(Timer* t, int64_t now) {
+  t->due_ += t->interval_;
+  if (t->due_ <= now) t->due_ = now + t->interval_;
+  t->order_ = ++timer_order_;
+}
+
+bool MessageLoop::TimerDueBy(int64_t now) const {
+  for (const Timer* t : timers_)
+    if (t->interval_ > 0 && t->due_ <= now) return true;
+  return false;
+}
+
 int64_t MessageLoop::NextTimerDue() {
   int64_t next = -1;
   for (Timer* t : timers_)
@@ -279,7 +295,10 @@ bool MessageLoop::WaitAndProcess(int64_t max_wait_ms) {
   const bool limited = max_wait_ms >= 0;
   const int64_t deadline = limited ? NowMs() + max_wait_ms : 0;
   for (;;) {
-    if (ProcessMessages()) return true;
+    // With nothing posted and no timer due, the wait below is itself the look at the
+    // descriptors: a separate look first would cost a system call on every wake-up.
+    const bool quiet = !limited && !manual_ && posted_.empty() && !TimerDueBy(NowMs());
+    if (!quiet && ProcessMessages()) return true;
     int64_t now = NowMs();
     if (limited && now >= deadline) return false;
     int64_t wait = -1;

@@ -123,7 +123,9 @@ class MessageLoop {
   void RegisterTimer(Timer* t);
   void UnregisterTimer(Timer* t);
   void Reschedule(Timer* t);
+  void Continue(Timer* t, int64_t now);
   int64_t NextTimerDue();  // -1 when none
+  bool TimerDueBy(int64_t now) const;
   bool DispatchPosted();
   bool DispatchFds(int timeout_ms);
   bool DispatchTimers();
@@ -161,10 +163,11 @@ class MessageLoop {
 
 // A window-style timer: fires OnTimer every Interval ms while Enabled (Interval 0 never fires).
 // Changing Interval or Enabled restarts the period; assigning the value it already has changes
-// nothing (disable and enable again to restart). The next due time is now + Interval when it
-// fires, so a late timer does not fire in bursts. A timer whose handler processes messages may
-// fire again inside that nested call; handlers that must not re-enter guard themselves.
-// A timer must not outlive its loop.
+// nothing (disable and enable again to restart). Periods follow each other from their due times,
+// so a late dispatch does not stretch the cadence; a timer a whole period late fires once and
+// starts a fresh period, so it does not fire in bursts. A timer whose handler processes messages
+// may fire again inside that nested call; handlers that must not re-enter guard themselves. A timer
+// must not outlive its loop.
 class Timer {
  public:
   explicit Timer(MessageLoop& loop = MessageLoop::Current());

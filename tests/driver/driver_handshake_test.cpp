@@ -495,6 +495,28 @@ TEST_F(DriverTest, ExceptionInATickIsShownAndTheTimerGoesOn) {
   EXPECT_EQ(s->RediscoveryCountdown, before - 1);
 }
 
+TEST_F(DriverTest, ALongTickKeepsTheTimersCadence) {
+  auto h = Host();
+  int a = Armed(*h);
+  ASSERT_TRUE(h->CallBool(a, "Connect", kOfflineSite));
+  Poll(*h, a);
+  TBACnetForm* s = main->FindSession("Site");
+  s->Workers[kCommandSiteTime] = [&](TBACnetForm& f) {
+    clock.Set(clock.NowMs() + 60);  // this tick runs for 60 ms
+    f.Queue.FinishCommand(true);
+  };
+  h->CallTexts(a, "Execute", {"COMMAND=SITETIME"});
+  const int before = s->RediscoveryCountdown;
+  Ticks(1);
+  EXPECT_EQ(s->RediscoveryCountdown, before - 1);
+  loop.AdvanceClock(40);  // 100 ms after the long tick began, not 100 ms after it ended
+  EXPECT_EQ(s->RediscoveryCountdown, before - 2);
+  loop.AdvanceClock(99);
+  EXPECT_EQ(s->RediscoveryCountdown, before - 2);
+  loop.AdvanceClock(1);
+  EXPECT_EQ(s->RediscoveryCountdown, before - 3);
+}
+
 TEST_F(DriverTest, FailingClickIsShownInTheStatusPanel) {
   auto h = Host();
   int a = Armed(*h);

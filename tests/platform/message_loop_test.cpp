@@ -112,6 +112,30 @@ TEST_F(LoopTest, AdvanceClockFiresEachTickAtItsOwnTime) {
   EXPECT_EQ(clock.NowMs(), start + 15'000);
 }
 
+TEST_F(LoopTest, LateDispatchKeepsTheCadenceAndSkipsMissedPeriods) {
+  Timer t(loop);
+  t.SetInterval(100);
+  std::vector<int64_t> at;
+  t.OnTimer = [&] { at.push_back(clock.NowMs()); };
+  const int64_t start = clock.NowMs();
+  t.SetEnabled(true);
+  auto at_time = [&](int64_t ms) {
+    clock.Set(start + ms);
+    loop.ProcessMessages();
+  };
+  at_time(107);  // served 7 ms late: the next tick is still due at 200, not 207
+  at_time(200);
+  at_time(309);
+  at_time(399);
+  at_time(400);
+  at_time(650);  // two periods missed: one tick, then a fresh period from here
+  at_time(700);
+  at_time(749);
+  at_time(750);
+  EXPECT_EQ(at, (std::vector<int64_t>{start + 107, start + 200, start + 309, start + 400,
+                                      start + 650, start + 750}));
+}
+
 TEST_F(LoopTest, IntervalAndEnabledChangesRestartThePeriod) {
   Timer t(loop);
   int fired = 0;

@@ -144,7 +144,7 @@ void TBACnetForm::StartWorker() {
   auto it = Workers.find(Queue.PendingCommand);
   if (it == Workers.end() || !it->second.Suspends()) return;
   const int operation = Queue.BeginCommand();
-  worker_ = it->second.Start(*this);
+  worker_ = it->second.Start(WorkerContext());
   if (!worker_.Valid()) {
     Queue.FinishCommand(false);
     return;
@@ -249,22 +249,6 @@ bool TBACnetForm::DisconnectFor(TSessionClient* driver) {
   return true;
 }
 
-void TBACnetForm::RunDisconnect() {
-  bool closed = false;
-  try {
-    closed = Stack.Close();
-  } catch (...) {
-    closed = false;
-  }
-  if (closed) Connected = false;
-  if (Queue.CommandCurrent()) {
-    if (!closed) Queue.SetError("Could not disconnect from BACnet network.");
-    Queue.OperationState = 2;
-    Queue.SetStatus("");
-  }
-  Queue.EndCommand();
-}
-
 void TBACnetForm::Discovery(const char* whoisLog) {
   Stack.Device.SendWhoIs();
   LogLine(this, whoisLog, 3);
@@ -293,7 +277,7 @@ void TBACnetForm::Tick() {
     } else if (it != Workers.end() && it->second) {
       const int operation = Queue.BeginCommand();
       try {
-        it->second.Run(*this);
+        it->second.Run(WorkerContext());
       } catch (const std::exception& e) {
         // A worker that lets an exception out still ends its command, so the queue never
         // repeats it on every tick; the driver window shows the message.

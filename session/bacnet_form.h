@@ -11,7 +11,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "platform/message_loop.h"
@@ -19,6 +18,7 @@
 #include "platform/variant.h"
 #include "platform/window.h"
 #include "session/command_queue.h"
+#include "session/command_workers.h"
 #include "session/session_client.h"
 #include "session/site_data.h"
 #include "session/site_stack.h"
@@ -26,38 +26,6 @@
 namespace zb {
 
 class TBACnetForm;
-
-// A command's worker. A suspending worker is a coroutine: it starts as soon as its command is
-// queued (a posted message) and is resumed by its answers, so it never holds up a tick. A plain
-// one runs to its end inside the session tick, where the driver's timer keeps ticks from nesting.
-class TCommandWorker {
- public:
-  using Runner = std::function<void(TBACnetForm& session)>;
-  using Starter = std::function<platform::Task<>(TBACnetForm& session)>;
-
-  TCommandWorker() = default;
-  TCommandWorker(std::nullptr_t) {}
-  template <typename F,
-            typename = std::enable_if_t<std::is_invocable_v<F&, TBACnetForm&> &&
-                                        !std::is_same_v<std::decay_t<F>, TCommandWorker>>>
-  TCommandWorker(F f) : run_(std::move(f)) {}
-  static TCommandWorker Suspending(Starter start) {
-    TCommandWorker w;
-    w.start_ = std::move(start);
-    return w;
-  }
-
-  explicit operator bool() const { return run_ || start_; }
-  bool Suspends() const { return bool(start_); }
-  void Run(TBACnetForm& session) const { run_(session); }
-  platform::Task<> Start(TBACnetForm& session) const { return start_(session); }
-
- private:
-  Runner run_;
-  Starter start_;
-};
-// Kind → worker for every queued command kind (2 and the kinds with a progress text).
-std::map<int, TCommandWorker> DefaultWorkers();
 
 class TBACnetForm : public platform::Form, public TSiteData {
  public:
@@ -79,7 +47,6 @@ class TBACnetForm : public platform::Form, public TSiteData {
   // ---- bookkeeping ---------------------------------------------------------------------------
   TCommandQueue Queue;
   int RediscoveryCountdown = 30;
-  bool Connected = false;
 
   std::map<int, TCommandWorker> Workers;
 
@@ -122,10 +89,9 @@ class TBACnetForm : public platform::Form, public TSiteData {
   // window refuses to close then, as it does while the network is open.
   bool Busy() const { return busy_ > 0; }
 
-  // The disconnect worker (kind 2).
-  void RunDisconnect();
-
   platform::MessageLoop& loop() { return loop_; }
+  // What this session's workers work with.
+  TWorkerContext WorkerContext() { return {Stack, Queue, *this}; }
 
  private:
   struct BusyScope {

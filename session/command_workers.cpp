@@ -68,16 +68,32 @@ constexpr WorkerEntry kWorkerTable[] = {
 std::map<int, TCommandWorker> DefaultWorkers() {
   std::map<int, TCommandWorker> w;
   // Disconnect may wait on a PTP hang-up inside the tick; it runs there to its end.
-  w[kCommandDisconnect] = [](TBACnetForm& f) { f.RunDisconnect(); };
+  w[kCommandDisconnect] = RunDisconnect;
   for (const WorkerEntry& e : kWorkerTable)
     w[e.Kind] = TCommandWorker::Suspending(
-        [run = e.Run](TBACnetForm& f) { return RunCommandWorker(f, run); });
+        [run = e.Run](TWorkerContext c) { return RunCommandWorker(c, run); });
   return w;
 }
 
-Task<> RunCommandWorker(TBACnetForm& session, TCommandWorkers::Worker worker) {
-  TCommandWorkers workers(session.Stack, session.Queue, session);
+Task<> RunCommandWorker(TWorkerContext context, TCommandWorkers::Worker worker) {
+  TCommandWorkers workers(context);
   co_await workers.RunAndFinish(worker);
+}
+
+void RunDisconnect(TWorkerContext& c) {
+  bool closed = false;
+  try {
+    closed = c.Stack.Close();
+  } catch (...) {
+    closed = false;
+  }
+  if (closed) c.Site.Connected = false;
+  if (c.Queue.CommandCurrent()) {
+    if (!closed) c.Queue.SetError("Could not disconnect from BACnet network.");
+    c.Queue.OperationState = 2;
+    c.Queue.SetStatus("");
+  }
+  c.Queue.EndCommand();
 }
 
 TCommandWorkers::Worker TCommandWorkers::Find(int kind) {

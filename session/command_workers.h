@@ -5,22 +5,63 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "bacnet/app/pdu.h"
 #include "platform/task.h"
 #include "platform/variant.h"
-#include "session/bacnet_form.h"
 #include "session/command_kinds.h"
 #include "session/command_queue.h"
+#include "session/session_client.h"
 #include "session/site_data.h"
 #include "session/site_stack.h"
 
 namespace zb {
 
-// What a worker leaves behind; ApplyOutcome hands it to the session.
+// What a worker works with: the site's stack, its session's command queue and the site's data.
+struct TWorkerContext {
+  TSiteStack& Stack;
+  TCommandQueue& Queue;
+  TSiteData& Site;
+};
+
+// A command's worker. A suspending worker is a coroutine: it starts as soon as its command is
+// queued (a posted message) and is resumed by its answers, so it never holds up a tick. A plain
+// one runs to its end inside the session tick, where the driver's timer keeps ticks from nesting.
+class TCommandWorker {
+ public:
+  using Runner = std::function<void(TWorkerContext& context)>;
+  using Starter = std::function<platform::Task<>(TWorkerContext context)>;
+
+  TCommandWorker() = default;
+  TCommandWorker(std::nullptr_t) {}
+  template <typename F,
+            typename = std::enable_if_t<std::is_invocable_v<F&, TWorkerContext&> &&
+                                        !std::is_same_v<std::decay_t<F>, TCommandWorker>>>
+  TCommandWorker(F f) : run_(std::move(f)) {}
+  static TCommandWorker Suspending(Starter start) {
+    TCommandWorker w;
+    w.start_ = std::move(start);
+    return w;
+  }
+
+  explicit operator bool() const { return run_ || start_; }
+  bool Suspends() const { return bool(start_); }
+  void Run(TWorkerContext context) const { run_(context); }
+  platform::Task<> Start(TWorkerContext context) const { return start_(context); }
+
+ private:
+  Runner run_;
+  Starter start_;
+};
+// Kind → worker for every queued command kind (2 and the kinds with a progress text).
+std::map<int, TCommandWorker> DefaultWorkers();
+
+// What a worker leaves behind; RunAndFinish hands it to the queue.
 struct TWorkerOutcome {
   int OperationState = 2;     // 2 done, 3 failed
   bool ErrorTextSet = false;  // ErrorText replaces the session's error text when set
@@ -45,8 +86,8 @@ using Task = platform::Task<T>;
 // holds across a wait may point into the session's queue state (Owner may leave meanwhile).
 class TCommandWorkers {
  public:
-  TCommandWorkers(TSiteStack& stack, TCommandQueue& queue, TSiteData& site)
-      : stack_(stack), queue_(queue), site_(site) {}
+  explicit TCommandWorkers(TWorkerContext context)
+      : stack_(context.Stack), queue_(context.Queue), site_(context.Site) {}
 
   // A worker: the outcome of the queued command from its parameters and the owner it works for.
   using Worker = Task<TWorkerOutcome> (*)(TCommandWorkers& w, const Variant& params,
@@ -90,7 +131,10 @@ class TCommandWorkers {
 };
 
 // The worker coroutine of a queued kind (what DefaultWorkers' entries start).
-Task<> RunCommandWorker(TBACnetForm& session, TCommandWorkers::Worker worker);
+Task<> RunCommandWorker(TWorkerContext context, TCommandWorkers::Worker worker);
+
+// The disconnect worker (kind 2): closes the chosen link.
+void RunDisconnect(TWorkerContext& context);
 
 // The device's OnNotificationReceived: one alarm line per alarm or event notification; `log`
 // tells a person when a full buffer drops the oldest line.

@@ -16,7 +16,8 @@ namespace zb {
 struct TSiteData {
   TConnectionInfo Info;
   bool Offline = false;
-  TPointCache Points;  // PointTable, PointsReplaced and the scan state
+  bool Connected = false;  // the stack is open on the site's link (or the site is offline)
+  TPointCache Points;      // PointTable, PointsReplaced and the scan state
   double SiteClockOffset = 0;
   std::vector<std::string> VendorCache;  // kept sorted
   std::deque<std::string> AlarmBuffer;   // oldest first

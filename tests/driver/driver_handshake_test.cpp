@@ -59,7 +59,7 @@ class DriverTest : public ::testing::Test {
   void ScriptWorkers(TBACnetForm& s) {
     for (auto& [kind, worker] : s.Workers) {
       if (kind == kCommandDisconnect) continue;
-      worker = [this, k = kind](TBACnetForm& f) {
+      worker = [this, k = kind](TWorkerContext& f) {
         ++worker_runs;
         Variant r = Variant::MakeList({Variant("R=" + std::to_string(k)), Variant("")});
         f.Queue.FinishCommand(true, {}, &r);
@@ -226,16 +226,16 @@ TEST_F(DriverTest, ResultListsOfEveryShape) {
   Poll(*h, a);
   TBACnetForm* s = main->FindSession("Site");
   // An empty result list: three elements, no results.
-  s->Workers[kCommandGetPointsList] = [](TBACnetForm& f) {
+  s->Workers[kCommandGetPointsList] = [](TWorkerContext& f) {
     Variant r = Variant::MakeList({});
     f.Queue.FinishCommand(true, {}, &r);
   };
   // A failure with its message.
-  s->Workers[kCommandPointGetValue] = [](TBACnetForm& f) {
+  s->Workers[kCommandPointGetValue] = [](TWorkerContext& f) {
     f.Queue.FinishCommand(false, "Could not read data from panel.");
   };
   // Done, but with an error text (as a failed disconnect or a broken trend read).
-  s->Workers[kCommandGetTrendData] = [](TBACnetForm& f) {
+  s->Workers[kCommandGetTrendData] = [](TWorkerContext& f) {
     f.Queue.SetError("partial");
     Variant r = Variant::MakeList({Variant::MakeOctets(std::string("\x01\x02", 2))});
     f.Queue.FinishCommand(true, {}, &r);
@@ -382,7 +382,7 @@ TEST_F(DriverTest, HostThatDisconnectsMidCommand) {
   Poll(*other, b);
   TBACnetForm* s = main->FindSession("Site");
   bool saw_owner_gone = false;
-  s->Workers[kCommandSiteTime] = [&](TBACnetForm& f) {
+  s->Workers[kCommandSiteTime] = [&](TWorkerContext& f) {
     // Waits on the loop like a BACnet request; the host goes away meanwhile.
     for (int i = 0; i < 1000 && TZelBACnetServerDriver::ObjectCount() > 1; ++i)
       loop.WaitAndProcess(5);
@@ -428,7 +428,7 @@ TEST_F(DriverTest, SessionFreedWhileAnotherSessionsTickWaits) {
   ASSERT_TRUE(h->CallBool(b, "Connect", {"DESCRIPTION=Doomed", "PANELTYPE=7"}));
   TBACnetForm* s = main->FindSession("Site");
   ASSERT_NE(main->FindSession("Doomed"), nullptr);
-  s->Workers[kCommandSiteTime] = [&](TBACnetForm& f) {
+  s->Workers[kCommandSiteTime] = [&](TWorkerContext& f) {
     // While this worker waits, the other session loses its last object and is freed.
     h->Write(R"({"id":50,"op":"release","object":)" + std::to_string(b) + "}\n");
     for (int i = 0; i < 400 && main->Children().size() > 1; ++i) loop.WaitAndProcess(5);
@@ -451,7 +451,7 @@ TEST_F(DriverTest, PollsAreServedInsideAWaitingWorkerAndTheTimerDoesNotReenter) 
   int ticks_inside = 0;
   int depth = 0, max_depth = 0;
   std::string seen;
-  s->Workers[kCommandPointGetValue] = [&](TBACnetForm& f) {
+  s->Workers[kCommandPointGetValue] = [&](TWorkerContext& f) {
     ++depth;
     max_depth = std::max(max_depth, depth);
     // The host polls while the worker waits; time passes far beyond the next tick.
@@ -463,7 +463,7 @@ TEST_F(DriverTest, PollsAreServedInsideAWaitingWorkerAndTheTimerDoesNotReenter) 
       loop.WaitAndProcess(5);
       seen = h->ReadLine(1);
     }
-    ticks_inside = f.RediscoveryCountdown;
+    ticks_inside = s->RediscoveryCountdown;
     --depth;
     Variant r = Variant::MakeList({Variant("VALUE=1"), Variant("")});
     f.Queue.FinishCommand(true, {}, &r);
@@ -484,7 +484,7 @@ TEST_F(DriverTest, ExceptionInATickIsShownAndTheTimerGoesOn) {
   ASSERT_TRUE(h->CallBool(a, "Connect", kOfflineSite));
   Poll(*h, a);
   TBACnetForm* s = main->FindSession("Site");
-  s->Workers[kCommandSiteStatus] = [](TBACnetForm&) { throw std::runtime_error("tick failed"); };
+  s->Workers[kCommandSiteStatus] = [](TWorkerContext&) { throw std::runtime_error("tick failed"); };
   h->CallTexts(a, "Execute", {"COMMAND=SITESTATUS"});
   Ticks(1);
   EXPECT_EQ(main->MessagePnl.Caption, "tick failed");
@@ -501,7 +501,7 @@ TEST_F(DriverTest, ALongTickKeepsTheTimersCadence) {
   ASSERT_TRUE(h->CallBool(a, "Connect", kOfflineSite));
   Poll(*h, a);
   TBACnetForm* s = main->FindSession("Site");
-  s->Workers[kCommandSiteTime] = [&](TBACnetForm& f) {
+  s->Workers[kCommandSiteTime] = [&](TWorkerContext& f) {
     clock.Set(clock.NowMs() + 60);  // this tick runs for 60 ms
     f.Queue.FinishCommand(true);
   };

@@ -149,7 +149,7 @@ TEST(SessionQueue, TickRunsTheWorkerAndHoldsTheResult150Ticks) {
   TBACnetForm s;
   Client a;
   int runs = 0;
-  s.Workers[kCommandSiteStatus] = [&](TBACnetForm& f) {
+  s.Workers[kCommandSiteStatus] = [&](TWorkerContext& f) {
     ++runs;
     Variant result = Variant::MakeList({Variant("X"), Variant("")});
     f.Queue.FinishCommand(true, {}, &result);
@@ -172,7 +172,7 @@ TEST(SessionQueue, WorkerThatThrowsStillEndsItsCommand) {
   TBACnetForm s;
   Client a;
   int runs = 0;
-  s.Workers[kCommandPointGetValue] = [&](TBACnetForm&) {
+  s.Workers[kCommandPointGetValue] = [&](TWorkerContext&) {
     ++runs;
     throw std::runtime_error("worker broke");
   };
@@ -192,8 +192,8 @@ TEST(SessionQueue, OutcomeOfACommandThatLostItsOwnerIsDropped) {
   Client a, b, c;
   Variant result = Variant::MakeList({Variant("VALUE=A"), Variant("")});
   std::function<void(TBACnetForm&)> meanwhile;
-  s.Workers[kCommandPointGetValue] = [&](TBACnetForm& f) {
-    meanwhile(f);
+  s.Workers[kCommandPointGetValue] = [&](TWorkerContext& f) {
+    meanwhile(s);
     f.Queue.FinishCommand(false, "A's failure", &result);
   };
 
@@ -239,8 +239,8 @@ TEST(SessionQueue, DisconnectQueuedOverARunningCommandRunsAfterIt) {
   info.PanelType = 7;  // no link: the disconnect cannot close anything and says so
   s.CopyInfo(info);
   Client a, b;
-  s.Workers[kCommandSiteTime] = [&](TBACnetForm& f) {
-    f.DisconnectFor(&b);
+  s.Workers[kCommandSiteTime] = [&](TWorkerContext& f) {
+    s.DisconnectFor(&b);
     Variant r = Variant::MakeList({Variant("SITETIME=x"), Variant("")});
     f.Queue.FinishCommand(true, {}, &r);
   };
@@ -263,7 +263,7 @@ TEST(SessionQueue, ConnectDropsACommandQueuedButNotStarted) {
   MakeOffline(s);
   Client a, c;
   int runs = 0;
-  s.Workers[kCommandSiteTime] = [&](TBACnetForm& f) {
+  s.Workers[kCommandSiteTime] = [&](TWorkerContext& f) {
     ++runs;
     f.Queue.FinishCommand(true);
   };

@@ -10,6 +10,7 @@
 #include "bacnet/app/bacnet_date.h"
 #include "bacnet/app/tag_codec.h"
 #include "bacnet/app/tagged_list.h"
+#include "session/bacnet_form.h"
 #include "support/strings.h"
 #include "tests/bacnet/app/device_test_stack.h"
 
@@ -141,7 +142,7 @@ struct SessionRig {
 
   TWorkerOutcome Run(int kind, std::vector<Variant> params) {
     form->Queue.CommandParams = List(std::move(params));
-    TCommandWorkers workers(form->Stack, form->Queue, *form);
+    TCommandWorkers workers(form->WorkerContext());
     TWorkerOutcome out;
     auto run = [](TCommandWorkers& w, int k, TWorkerOutcome& o) -> platform::Task<> {
       o = co_await w.Run(k);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "bacnet/app/tag_codec.h"
+#include "session/bacnet_form.h"
 #include "session/command_workers.h"
 #include "tests/bacnet/app/device_test_stack.h"
 

@@ -227,7 +227,7 @@ class Devices {
   std::string Transcript() const { return peer_.TranscriptText(); }
 
  private:
-  platform::MessageLoop& loop_ = platform::MessageLoop::Current();
+  platform::MessageLoop loop_;
   test::PeerProcess peer_;
 };
 

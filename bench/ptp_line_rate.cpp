@@ -151,7 +151,7 @@ Result Measure(int baud, bacnet::TBACnetPTPBaudRate rate, double seconds) {
   pty.MapToPort(kComPort);
   PacedFarEnd far(pty.master(), baud);
 
-  platform::MessageLoop& loop = platform::MessageLoop::Current();
+  platform::MessageLoop loop;
   bacnet::TBACnetDataLinkPTP link(loop);
   bacnet::TBACnetNetwork network;
   bacnet::TBACnetApplication app(loop);

@@ -9,10 +9,6 @@
 
 namespace zb {
 
-namespace {
-TMainForm* instance = nullptr;
-}
-
 std::string ExitConfirmationText() {
   return std::string(
              "There are still active COM objects in this application.  One or more clients may "
@@ -21,10 +17,10 @@ std::string ExitConfirmationText() {
          "Are you sure you want to close this application?";
 }
 
-TMainForm* TMainForm::Instance() { return instance; }
-
-TMainForm::TMainForm(platform::MessageLoop& loop)
-    : platform::Form("MainForm", "TMainForm"), ProcessTimer(loop), loop_(loop) {
+TMainForm::TMainForm(platform::Desktop& desktop)
+    : platform::Form(desktop, "MainForm", "TMainForm"),
+      ProcessTimer(desktop.loop()),
+      loop_(desktop.loop()) {
   Caption = "BACnet Driver V1.70";
   Hint = kApplicationTitle;
   HideBtn.OnClick = [this] { Hide(); };
@@ -32,7 +28,7 @@ TMainForm::TMainForm(platform::MessageLoop& loop)
   Exit1.OnClick = [this] { Exit(); };
   OnCloseQuery = [this](bool& can_close) {
     if (ObjectCount && ObjectCount() > 0)
-      can_close = platform::Confirmation::Ask(kExitCaption, ExitConfirmationText());
+      can_close = this->desktop().Ask(kExitCaption, ExitConfirmationText());
   };
   OnClose = [this] {
     if (OnExit) OnExit();
@@ -50,16 +46,15 @@ TMainForm::TMainForm(platform::MessageLoop& loop)
   ProcessTimer.SetInterval(100);
   ProcessTimer.OnTimer = [this] { ProcessTimerTimer(); };
   ProcessTimer.SetEnabled(true);
-  instance = this;
 }
 
 TMainForm::~TMainForm() {
+  *alive_ = false;
   ProcessTimer.SetEnabled(false);
   ProcessTimer.OnTimer = nullptr;
   loop_.OnHandlerException = nullptr;
   SessionRegistry.clear();
   sessions_.clear();
-  if (instance == this) instance = nullptr;
 }
 
 TBACnetForm* TMainForm::FindSession(const std::string& description) const {
@@ -70,7 +65,7 @@ TBACnetForm* TMainForm::FindSession(const std::string& description) const {
 
 TBACnetForm* TMainForm::FindOrCreateSession(const TConnectionInfo& info) {
   if (TBACnetForm* s = FindSession(info.Description)) return s;
-  auto session = std::make_unique<TBACnetForm>(this, loop_);
+  auto session = std::make_unique<TBACnetForm>(desktop(), this);
   TBACnetForm* s = session.get();
   s->CopyInfo(info);
   // Messages for the user from a session's stack stay in the driver window's status panel.
@@ -79,8 +74,8 @@ TBACnetForm* TMainForm::FindOrCreateSession(const TConnectionInfo& info) {
   // because the close may be asked from inside one of the session's own handlers.
   s->OnClose = [this, s] {
     RemoveSession(s);
-    loop_.Post([handle = s->Handle(), s] {
-      if (instance && platform::Form::FromHandle(handle) == s) instance->DestroySession(s);
+    loop_.Post([this, alive = alive_, handle = s->Handle(), s] {
+      if (*alive && desktop().FromHandle(handle) == s) DestroySession(s);
     });
   };
   sessions_.push_back(std::move(session));
@@ -130,7 +125,7 @@ void TMainForm::ProcessTimerTimer() {
   try {
     for (int h : handles) {
       // Looked up again: a session may have been freed while an earlier one waited.
-      auto* session = dynamic_cast<TBACnetForm*>(platform::Form::FromHandle(h));
+      auto* session = dynamic_cast<TBACnetForm*>(desktop().FromHandle(h));
       // A closed session (waiting for its posted free) is no longer a window to serve.
       bool registered = std::any_of(SessionRegistry.begin(), SessionRegistry.end(),
                                     [session](const auto& e) { return e.second == session; });

@@ -22,7 +22,7 @@ std::string ExitConfirmationText();
 
 class TMainForm : public platform::Form {
  public:
-  explicit TMainForm(platform::MessageLoop& loop = platform::MessageLoop::Current());
+  explicit TMainForm(platform::Desktop& desktop);
   ~TMainForm() override;
 
   platform::Button HideBtn{*this, "HideBtn", "Hide", "Hide Driver"};
@@ -53,11 +53,12 @@ class TMainForm : public platform::Form {
   // The window closed: the process ends.
   std::function<void()> OnExit;
 
-  // The one driver window of the process (nullptr before it exists).
-  static TMainForm* Instance();
+  platform::MessageLoop& loop() { return loop_; }
 
  private:
   platform::MessageLoop& loop_;
+  // Read by the posted frees of session windows, which may run after this window is gone.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::vector<std::unique_ptr<TBACnetForm>> sessions_;  // the application owns the session windows
   bool in_tick_ = false;
   void DestroySession(TBACnetForm* session);

@@ -81,7 +81,7 @@ bool TZelBACnetServerDriver::Configure(const Variant& params) {
         main_form_.Hide();
       else if (mode == "TOGGLE")
         main_form_.SetVisible(!main_form_.Visible());
-      platform::MessageLoop::Current().ProcessMessages();
+      main_form_.loop().ProcessMessages();
       return true;
     }
     double version = 0;

@@ -47,7 +47,7 @@ class SinkNetwork : public TBACnetNetwork {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3) return 0;
-  auto& loop = zb::platform::MessageLoop::Current();
+  zb::platform::MessageLoop loop;
   SinkNetwork net;
   TBACnetApplication app(loop);
   TBACnetDevice dev(loop);

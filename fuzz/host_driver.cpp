@@ -66,16 +66,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!isolated || size > 64 * 1024) return 0;
-  auto& loop = platform::MessageLoop::Current();
+  platform::MessageLoop loop;
+  platform::Desktop desktop(loop);
   platform::ManualClock clock;
   clock.auto_advance = true;
   clock.real_wait_ms = 0;
   loop.SetClock(&clock);
   {
-    auto main = std::make_unique<TMainForm>(loop);
+    auto main = std::make_unique<TMainForm>(desktop);
     main->ObjectCount = [] { return TZelBACnetServerDriver::ObjectCount(); };
     main->OnExit = [] {};
-    platform::HostConnection host(loop);
+    platform::HostConnection host(loop, desktop);
     TMainForm* form = main.get();
     host.RegisterClass({kDriverProgId, kDriverClassId,
                         [form] { return std::make_unique<TZelBACnetServerDriver>(*form); }});

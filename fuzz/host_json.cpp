@@ -44,13 +44,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 
+  static auto* loop = new MessageLoop;
+  static auto* desktop = new Desktop(*loop);
   static HostConnection* server = [] {
-    auto* s = new HostConnection();
+    auto* s = new HostConnection(*loop, *desktop);
     s->RegisterClass({"Fuzz.Echo", "{0}", [] { return std::make_unique<Echo>(); }});
     return s;
   }();
   static zb::TTrafficCapture* capture = [] {
-    auto* form = new zb::TMainForm();
+    auto* form = new zb::TMainForm(*desktop);
     zb::TConnectionInfo info;
     info.Description = "Plant";
     form->FindOrCreateSession(info);
@@ -59,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   server->Serve(1, line);
   // Captures of a host that never goes would pile up; its leaving ends them.
   if (capture->ActiveCount() > 64 && server->OnClientGone) server->OnClientGone(1);
-  MessageLoop::Current().ProcessMessages();
+  loop->ProcessMessages();
   if (server->ObjectCount() > 64) server->ReleaseAll();
   return 0;
 }

@@ -91,16 +91,16 @@ bool SecureDefaultSocketDirectory(const std::string& socket_path, std::string& e
   return true;
 }
 
-HostConnection::HostConnection(MessageLoop& loop)
-    : loop_(loop), resume_timer_(loop), alive_(std::make_shared<bool>(true)) {
-  Confirmation::PersonWatching = [this] { return PersonWatching(); };
+HostConnection::HostConnection(MessageLoop& loop, Desktop& desktop)
+    : loop_(loop), desktop_(desktop), resume_timer_(loop), alive_(std::make_shared<bool>(true)) {
+  desktop_.AddViewer(*this);
   resume_timer_.OnTimer = [this] { ResumeAccepting(); };
 }
 
 HostConnection::~HostConnection() {
   *alive_ = false;
   resume_timer_.SetEnabled(false);
-  Confirmation::PersonWatching = nullptr;
+  desktop_.RemoveViewer(*this);
   OnObjectCountChanged = nullptr;  // its owner may be half gone already
   ReleaseAll();
   while (!clients_.empty()) Drop(clients_.begin()->first, true);
@@ -512,13 +512,13 @@ Json HostConnection::ServeJson(int client, const Json& request) {
     const Json* control = request.Find("control");
     if (!IntMember(request, "window", handle) || !control || control->kind() != Json::Kind::String)
       return ErrorReply(id, "press needs window and control");
-    Form* f = Form::FromHandle(handle);
+    Form* f = desktop_.FromHandle(handle);
     if (!f || !f->FindControl(control->AsString()))
       return ErrorReply(id, "no such window or control");
     // Runs after this reply: a click may ask this very person a question.
     std::string name = control->AsString();
-    loop_.Post([this, alive = alive_, handle, name] {
-      Form* form = Form::FromHandle(handle);
+    loop_.Post([this, &desktop = desktop_, alive = alive_, handle, name] {
+      Form* form = desktop.FromHandle(handle);
       Control* c = form ? form->FindControl(name) : nullptr;
       if (!c) return;
       try {
@@ -537,7 +537,7 @@ Json HostConnection::ServeJson(int client, const Json& request) {
     const Json* yes = request.Find("yes");
     if (!IntMember(request, "confirm", question) || !yes || yes->kind() != Json::Kind::Bool)
       return ErrorReply(id, "answer needs confirm and yes");
-    if (!Confirmation::Answer(question, yes->AsBool())) return ErrorReply(id, "no such question");
+    if (!desktop_.Answer(question, yes->AsBool())) return ErrorReply(id, "no such question");
     reply.Set("answered", Json::Bool(true));
     return reply;
   }
@@ -567,7 +567,7 @@ bool HostConnection::Push(int client, const std::string& line, size_t limit) {
 
 Json HostConnection::WindowsSnapshot(int lines) const {
   Json windows = Json::Array();
-  for (Form* f : Form::All()) {
+  for (Form* f : desktop_.Forms()) {
     Json w = Json::Object();
     w.Set("handle", Json::Integer(f->Handle()));
     w.Set("name", Json::String(f->Name()));
@@ -617,7 +617,7 @@ Json HostConnection::WindowsSnapshot(int lines) const {
   }
   Json out = Json::Object();
   out.Set("windows", std::move(windows));
-  const ConfirmationRequest* q = Confirmation::Pending();
+  const ConfirmationRequest* q = desktop_.PendingQuestion();
   if (q) {
     Json c = Json::Object();
     c.Set("id", Json::Integer(q->Id));

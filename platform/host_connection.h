@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/desktop.h"
 #include "platform/json.h"
 #include "platform/message_loop.h"
 #include "platform/variant.h"
@@ -47,9 +48,10 @@ struct HostClass {
   std::function<std::unique_ptr<HostObject>()> Create;
 };
 
-class HostConnection {
+// Serves the host objects and shows a person the windows of one desktop.
+class HostConnection : public WindowViewer {
  public:
-  explicit HostConnection(MessageLoop& loop = MessageLoop::Current());
+  HostConnection(MessageLoop& loop, Desktop& desktop);
   ~HostConnection();  // closes the socket and releases every object
   HostConnection(const HostConnection&) = delete;
   HostConnection& operator=(const HostConnection&) = delete;
@@ -68,7 +70,7 @@ class HostConnection {
   int ObjectCount() const { return static_cast<int>(objects_.size()); }
   int ClientCount() const { return static_cast<int>(clients_.size()); }
   // True while a connection that declared a person ("watch") is open.
-  bool PersonWatching() const;
+  bool PersonWatching() const override;
 
   // Releases every object of every host (shut-down).
   void ReleaseAll();
@@ -130,6 +132,7 @@ class HostConnection {
   Json WindowsSnapshot(int lines) const;
 
   MessageLoop& loop_;
+  Desktop& desktop_;
   std::vector<HostClass> classes_;
   std::map<std::string, OpHandler> ops_;
   std::string path_;

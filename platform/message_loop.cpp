@@ -32,11 +32,6 @@ MessageLoop::~MessageLoop() {
   if (epoll_fd_ >= 0) ::close(epoll_fd_);
 }
 
-MessageLoop& MessageLoop::Current() {
-  static MessageLoop loop;
-  return loop;
-}
-
 void MessageLoop::SetClock(Clock* clock) {
   clock_ = clock ? clock : &system_clock_;
   manual_ = dynamic_cast<ManualClock*>(clock);

@@ -59,9 +59,6 @@ class MessageLoop {
   MessageLoop(const MessageLoop&) = delete;
   MessageLoop& operator=(const MessageLoop&) = delete;
 
-  // The process's loop (the one UI thread). Created on first use.
-  static MessageLoop& Current();
-
   // The clock is not owned; nullptr restores the system clock.
   void SetClock(Clock* clock);
   Clock& clock() { return *clock_; }
@@ -170,7 +167,7 @@ class MessageLoop {
 // must not outlive its loop.
 class Timer {
  public:
-  explicit Timer(MessageLoop& loop = MessageLoop::Current());
+  explicit Timer(MessageLoop& loop);
   ~Timer();
   Timer(const Timer&) = delete;
   Timer& operator=(const Timer&) = delete;

@@ -1,7 +1,7 @@
 // Window objects: plain stand-ins for the windowing platform's forms and controls. They hold the
 // state a person would see (captions, lines, check marks, panel texts) and run the same handlers a
 // click would run; nothing is drawn. A person sees and operates them through the host connection,
-// which walks the live forms with Form::All().
+// which walks the live forms of their desktop.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/desktop.h"
 
 namespace zb::platform {
 
@@ -108,16 +110,18 @@ class StatusPanel : public Control {
   std::string Caption;
 };
 
-// A window. Forms register themselves in creation order; a child form (a document window inside
-// a frame) names its parent. Close() asks OnCloseQuery and, when allowed, runs OnClose; freeing
-// the form is its owner's business (it usually happens from OnClose, deferred by a posted message).
+// A window. Forms register themselves with their desktop in creation order; a child form (a
+// document window inside a frame) names its parent. Close() asks OnCloseQuery and, when allowed,
+// runs OnClose; freeing the form is its owner's business (it usually happens from OnClose, deferred
+// by a posted message).
 class Form {
  public:
-  Form(std::string name, std::string class_name, Form* parent = nullptr);
+  Form(Desktop& desktop, std::string name, std::string class_name, Form* parent = nullptr);
   virtual ~Form();
   Form(const Form&) = delete;
   Form& operator=(const Form&) = delete;
 
+  Desktop& desktop() const { return desktop_; }
   int Handle() const { return handle_; }
   const std::string& Name() const { return name_; }
   const std::string& ClassName() const { return class_name_; }
@@ -141,44 +145,15 @@ class Form {
   const std::vector<Control*>& Controls() const { return controls_; }
   Control* FindControl(const std::string& name) const;
 
-  // Every live form in creation order; a form by handle (nullptr when gone).
-  static const std::vector<Form*>& All();
-  static Form* FromHandle(int handle);
-
  private:
   friend class Control;
+  Desktop& desktop_;
   int handle_;
   std::string name_;
   std::string class_name_;
   Form* parent_;
   bool visible_ = false;
   std::vector<Control*> controls_;
-};
-
-// A yes/no question to a person (a modal confirmation box). When nobody watches, the answer is
-// yes: the action a person would be asked about goes ahead, as for a process that runs unattended.
-// While a person watches, Ask waits on the message loop (never spinning) until that person answers
-// or stops watching.
-struct ConfirmationRequest {
-  int Id = 0;
-  std::string Caption;
-  std::string Text;
-  bool Answered = false;
-  bool Yes = false;
-};
-
-class Confirmation {
- public:
-  static bool Ask(const std::string& caption, const std::string& text);
-  // Installed by whatever lets a person see the windows (the host connection).
-  static std::function<bool()> PersonWatching;
-  // The innermost unanswered question, or nullptr.
-  static const ConfirmationRequest* Pending();
-  // Answers the open question with this id; false when there is none.
-  static bool Answer(int id, bool yes);
-
- private:
-  static std::vector<ConfirmationRequest*>& Open();
 };
 
 }  // namespace zb::platform

@@ -32,11 +32,11 @@ std::string BoundedLogLine(const std::string& text) {
   return cut;
 }
 
-TBACnetForm::TBACnetForm(platform::Form* parent, platform::MessageLoop& loop)
-    : platform::Form("BACnetForm", "TBACnetForm", parent),
-      Stack(loop),
+TBACnetForm::TBACnetForm(platform::Desktop& desktop, platform::Form* parent)
+    : platform::Form(desktop, "BACnetForm", "TBACnetForm", parent),
+      Stack(desktop.loop()),
       Workers(DefaultWorkers()),
-      loop_(loop) {
+      loop_(desktop.loop()) {
   Caption = "BACnet Connection";
   Queue.OnPanel = [this](const std::string& text) { MessagePnl.Caption = text; };
   Stack.SetTrace([this](void* sender, const std::string& text, int channel) {

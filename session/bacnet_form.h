@@ -29,8 +29,7 @@ class TBACnetForm;
 
 class TBACnetForm : public platform::Form, public TSiteData {
  public:
-  explicit TBACnetForm(platform::Form* parent = nullptr,
-                       platform::MessageLoop& loop = platform::MessageLoop::Current());
+  explicit TBACnetForm(platform::Desktop& desktop, platform::Form* parent = nullptr);
   ~TBACnetForm() override;
 
   // The site's BACnet stack; declared first, so everything below that refers to it goes first.

@@ -28,7 +28,7 @@ class TBACnetApplication : private TTransactionHost {
   using TransactionFailedHandler = std::function<void(void* sender, int handle)>;
   using TraceHandler = std::function<void(void* sender, const std::string& text, int channel)>;
 
-  explicit TBACnetApplication(platform::MessageLoop& loop = platform::MessageLoop::Current());
+  explicit TBACnetApplication(platform::MessageLoop& loop);
   ~TBACnetApplication();
   TBACnetApplication(const TBACnetApplication&) = delete;
   TBACnetApplication& operator=(const TBACnetApplication&) = delete;

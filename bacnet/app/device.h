@@ -64,7 +64,7 @@ class TBACnetDevice {
   static constexpr int kPendingSlots = 32;
   static constexpr int kFreeSlot = -2;
 
-  explicit TBACnetDevice(platform::MessageLoop& loop = platform::MessageLoop::Current());
+  explicit TBACnetDevice(platform::MessageLoop& loop);
   ~TBACnetDevice();
   TBACnetDevice(const TBACnetDevice&) = delete;
   TBACnetDevice& operator=(const TBACnetDevice&) = delete;

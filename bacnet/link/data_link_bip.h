@@ -28,7 +28,7 @@ constexpr int kBVLCDeleteFDTEntry = 0x08;
 
 class TBACnetDataLinkBIP : public TBACnetDataLink {
  public:
-  explicit TBACnetDataLinkBIP(platform::MessageLoop& loop = platform::MessageLoop::Current());
+  explicit TBACnetDataLinkBIP(platform::MessageLoop& loop);
   ~TBACnetDataLinkBIP() override;
 
   int UDPPort() const { return udp_port_; }

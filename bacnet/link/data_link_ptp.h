@@ -23,7 +23,7 @@ int PTPBaudRateSpeed(int rate);
 
 class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
  public:
-  explicit TBACnetDataLinkPTP(platform::MessageLoop& loop = platform::MessageLoop::Current());
+  explicit TBACnetDataLinkPTP(platform::MessageLoop& loop);
   ~TBACnetDataLinkPTP() override;
 
   // TBACnetDataLink

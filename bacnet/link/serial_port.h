@@ -28,7 +28,7 @@ struct TSerialPortError {
 
 class TSerialPort {
  public:
-  explicit TSerialPort(platform::MessageLoop& loop = platform::MessageLoop::Current());
+  explicit TSerialPort(platform::MessageLoop& loop);
   ~TSerialPort();
   TSerialPort(const TSerialPort&) = delete;
   TSerialPort& operator=(const TSerialPort&) = delete;

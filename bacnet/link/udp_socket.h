@@ -32,7 +32,7 @@ class TUDPSocket {
   static constexpr int InBufferSize = 2048;
   static constexpr int OutBufferSize = 2048;
 
-  explicit TUDPSocket(platform::MessageLoop& loop = platform::MessageLoop::Current());
+  explicit TUDPSocket(platform::MessageLoop& loop);
   ~TUDPSocket();
   TUDPSocket(const TUDPSocket&) = delete;
   TUDPSocket& operator=(const TUDPSocket&) = delete;

@@ -46,7 +46,7 @@ class HostClient {
   bool WaitClosed(int timeout_ms);
 
   // The loop pumped while waiting (nullptr: none, just poll the socket).
-  platform::MessageLoop* loop = &platform::MessageLoop::Current();
+  platform::MessageLoop* loop = nullptr;
 
  private:
   int fd_ = -1;

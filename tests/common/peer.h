@@ -29,11 +29,10 @@ class PeerProcess {
 
   // Waits up to timeout_ms of real time for the next stdout line; while waiting, the loop's
   // events are dispatched (so the stack under test keeps working). False on time-out or end.
-  bool ReadLine(std::string& line, int timeout_ms,
-                platform::MessageLoop& loop = platform::MessageLoop::Current());
+  bool ReadLine(std::string& line, int timeout_ms, platform::MessageLoop& loop);
   // Reads lines until one contains `text`; that line goes into *line when given.
-  bool WaitFor(const std::string& text, int timeout_ms, std::string* line = nullptr,
-               platform::MessageLoop& loop = platform::MessageLoop::Current());
+  bool WaitFor(const std::string& text, int timeout_ms, std::string* line,
+               platform::MessageLoop& loop);
   // Every line read so far (also those WaitFor skipped), for failure messages.
   const std::vector<std::string>& Transcript() const { return transcript_; }
   std::string TranscriptText() const;

@@ -32,11 +32,10 @@ class UdpProbe {
 };
 
 // Dispatches the loop's events until done() holds or timeout_ms of real time have passed.
-bool RunLoopUntil(const std::function<bool()>& done, int timeout_ms,
-                  platform::MessageLoop& loop = platform::MessageLoop::Current());
+bool RunLoopUntil(const std::function<bool()>& done, int timeout_ms, platform::MessageLoop& loop);
 
 // Dispatches the loop's events for ms of real time (to show that nothing arrives).
-void RunLoopFor(int ms, platform::MessageLoop& loop = platform::MessageLoop::Current());
+void RunLoopFor(int ms, platform::MessageLoop& loop);
 
 std::string Hex(const std::string& octets);  // "81 0a 00 0e"
 

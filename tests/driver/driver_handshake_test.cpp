@@ -24,10 +24,10 @@ class DriverTest : public ::testing::Test {
     clock.auto_advance = false;
     clock.real_wait_ms = 2;
     loop.SetClock(&clock);
-    main = std::make_unique<TMainForm>(loop);
+    main = std::make_unique<TMainForm>(desktop);
     main->ObjectCount = [] { return TZelBACnetServerDriver::ObjectCount(); };
     main->OnExit = [this] { exited = true; };
-    host = std::make_unique<platform::HostConnection>(loop);
+    host = std::make_unique<platform::HostConnection>(loop, desktop);
     TMainForm* form = main.get();
     host->RegisterClass({kDriverProgId, kDriverClassId,
                          [form] { return std::make_unique<TZelBACnetServerDriver>(*form); }});
@@ -42,7 +42,9 @@ class DriverTest : public ::testing::Test {
     int sv[2];
     EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
     host->Adopt(sv[0]);
-    return std::make_unique<test::HostClient>(sv[1]);
+    auto h = std::make_unique<test::HostClient>(sv[1]);
+    h->loop = &loop;
+    return h;
   }
   // A created, armed object.
   int Armed(test::HostClient& h) {
@@ -67,7 +69,8 @@ class DriverTest : public ::testing::Test {
     }
   }
 
-  platform::MessageLoop& loop = platform::MessageLoop::Current();
+  platform::MessageLoop loop;
+  platform::Desktop desktop{loop};
   platform::ManualClock clock;
   std::unique_ptr<TMainForm> main;
   std::unique_ptr<platform::HostConnection> host;
@@ -554,17 +557,21 @@ TEST_F(DriverTest, HideKeepsSessionsAndExitAsksWhileObjectsLive) {
             "application?");
   // A person watching answers no: the window stays.
   bool asked = false;
-  platform::Confirmation::PersonWatching = [] { return true; };
+  struct Person : platform::WindowViewer {
+    bool watching = true;
+    bool PersonWatching() const override { return watching; }
+  } person;
+  desktop.AddViewer(person);
   loop.Post([&] {
-    const platform::ConfirmationRequest* q = platform::Confirmation::Pending();
+    const platform::ConfirmationRequest* q = desktop.PendingQuestion();
     asked = q && q->Caption == "COM Server Warning" && q->Text == ExitConfirmationText();
-    if (q) platform::Confirmation::Answer(q->Id, false);
+    if (q) desktop.Answer(q->Id, false);
   });
   EXPECT_FALSE(main->Exit());
   EXPECT_TRUE(asked);
   EXPECT_FALSE(exited);
   // Nobody watching: it proceeds.
-  platform::Confirmation::PersonWatching = nullptr;
+  person.watching = false;
   EXPECT_TRUE(main->Exit());
   EXPECT_TRUE(exited);
 }

@@ -12,7 +12,8 @@ namespace {
 
 TEST(DriverWindowMessages, PortThatCannotBeReopenedIsShownInTheStatusPanel) {
   platform::MessageLoop loop;
-  TMainForm main(loop);
+  platform::Desktop desktop(loop);
+  TMainForm main(desktop);
   TConnectionInfo info;
   info.Description = "Line";
   info.PanelType = 1;

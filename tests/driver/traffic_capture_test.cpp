@@ -63,8 +63,9 @@ class TrafficCaptureTest : public ::testing::Test {
   }
 
   platform::MessageLoop loop;
-  TMainForm main{loop};
-  platform::HostConnection host{loop};
+  platform::Desktop desktop{loop};
+  TMainForm main{desktop};
+  platform::HostConnection host{loop, desktop};
   TTrafficCapture capture{main, host};
   TBACnetForm* session = nullptr;
   int fd = -1;

@@ -115,7 +115,7 @@ TEST_F(AlarmTrendCommands, TrendLogsShortLongAndFailing) {
   EXPECT_EQ(octets, 16u * 30 + 1);
   ExpectLogRecords(records, Positions(1, 30));
   std::string line;
-  while (site.ReadLine(line, 100)) {
+  while (site.ReadLine(line, 100, loop_)) {
   }
   std::string all = site.TranscriptText();
   EXPECT_NE(all.find("\"position\":1,\"count\":12"), std::string::npos) << all;
@@ -131,7 +131,7 @@ TEST_F(AlarmTrendCommands, TrendLogsShortLongAndFailing) {
   std::vector<int> expected = Positions(1, 12);
   for (int k : Positions(105, 200)) expected.push_back(k);
   ExpectLogRecords(records, expected);
-  while (site.ReadLine(line, 100)) {
+  while (site.ReadLine(line, 100, loop_)) {
   }
   all = site.TranscriptText();
   EXPECT_NE(all.find("\"position\":189,\"count\":12"), std::string::npos) << all;

@@ -223,7 +223,7 @@ class CommandsTest : public ::testing::Test {
   }
   void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-  platform::MessageLoop& loop_ = platform::MessageLoop::Current();
+  platform::MessageLoop loop_;
   std::unique_ptr<test::TestNetwork> net_;
   test::WireCapture capture_;
   ServerProcess server_;

@@ -18,10 +18,10 @@ int CountLines(const test::PeerProcess& p, const std::string& text) {
                     [&](const std::string& l) { return l.find(text) != std::string::npos; }));
 }
 
-void Drain(test::PeerProcess& p, int ms) {
+void Drain(test::PeerProcess& p, int ms, platform::MessageLoop& loop) {
   std::string line;
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) p.ReadLine(line, 50);
+  while (std::chrono::steady_clock::now() < end) p.ReadLine(line, 50, loop);
 }
 
 class PointCommands : public CommandsTest {};
@@ -84,9 +84,9 @@ TEST_F(PointCommands, PointListScanDropsAFailingPointUntilItIsWritten) {
   const std::string flakyRead = "\"objectId\":{\"type\":2,\"instance\":6},\"property\":85";
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (CountLines(site, flakyRead) < 3 && std::chrono::steady_clock::now() < end)
-    Drain(site, 200);
+    Drain(site, 200, loop_);
   ASSERT_EQ(CountLines(site, flakyRead), 3) << site.TranscriptText();
-  Drain(site, 6000);  // two more passes of the scan
+  Drain(site, 6000, loop_);  // two more passes of the scan
   EXPECT_EQ(CountLines(site, flakyRead), 3) << "the point has left the scan";
 
   EXPECT_EQ(Results(Run(o, {"COMMAND=GETPOINTSLIST"})),
@@ -99,7 +99,7 @@ TEST_F(PointCommands, PointListScanDropsAFailingPointUntilItIsWritten) {
                    "POINT2={10.47.0.2-AVAL#6}{VALUE=9}"}));
   end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (CountLines(site, flakyRead) < 4 && std::chrono::steady_clock::now() < end)
-    Drain(site, 200);
+    Drain(site, 200, loop_);
   EXPECT_GE(CountLines(site, flakyRead), 4) << "back in the scan after the write";
 
   // A new list that keeps addresses keeps their values.

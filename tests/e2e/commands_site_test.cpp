@@ -73,7 +73,7 @@ TEST_F(SiteCommands, ClockStatusObjectListVendorAndRawProperties) {
   EXPECT_EQ(Results(Run(o, vendor)), (Texts{"VENDORID=260", "MODELNAME=Site Box"}));
   EXPECT_EQ(Results(Run(o, vendor)), (Texts{"VENDORID=260", "MODELNAME=Site Box"}));
   std::string line;
-  while (site.ReadLine(line, 200)) {
+  while (site.ReadLine(line, 200, loop_)) {
   }
   EXPECT_EQ(CountLines(site, "\"property\":120"), 1) << "the second answer came from the cache";
   EXPECT_EQ(Results(Run(o, {"COMMAND=GETDATA", "DRIVERCOMMAND=GETVENDORINFO"})), (Texts{"", ""}));
@@ -111,7 +111,7 @@ TEST_F(SiteCommands, AnObjectListShorterThanItsClaimedLengthEndsAfterThreeFailed
                    "{" + Object(kSiteMac, 0, 2, 1) + "}{Remote Temp}{" + UnitsText(62) +
                        "}{TRUE}{Analog}{Variable}"}));
   std::string line;
-  while (site.ReadLine(line, 200)) {
+  while (site.ReadLine(line, 200, loop_)) {
   }
   EXPECT_EQ(CountLines(site, "\"property\":76"), 6) << "the count, two entries, three misses";
 }
@@ -179,7 +179,7 @@ TEST_F(SiteCommands, TwoDevicesOnDifferentNetworksBehindARouter) {
   std::string line;
   EXPECT_TRUE(remote.WaitFor("\"ackAlarm\"", 5000, &line, loop_)) << remote.TranscriptText();
   EXPECT_NE(line.find("remote operator"), std::string::npos) << line;
-  while (router.ReadLine(line, 100)) {
+  while (router.ReadLine(line, 100, loop_)) {
   }
   EXPECT_NE(router.TranscriptText().find("\"to\":\"remote\""), std::string::npos);
 }

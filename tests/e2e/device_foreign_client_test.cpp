@@ -27,7 +27,8 @@ class ForeignClient : public ::testing::Test {
     stack_->dev.SetObjectIdentifier(kInstance);
     ASSERT_TRUE(
         peer_.Start("foreign_client.js", {"0.0.0.0", "47808", "255.255.255.255"}, net_->Name(1)));
-    ASSERT_TRUE(peer_.WaitFor("\"listening\"", 15000)) << peer_.TranscriptText();
+    ASSERT_TRUE(peer_.WaitFor("\"listening\"", 15000, nullptr, stack_->loop))
+        << peer_.TranscriptText();
     ASSERT_TRUE(stack_->Open(*net_, 0));
   }
   void TearDown() override {
@@ -47,7 +48,7 @@ class ForeignClient : public ::testing::Test {
     peer_.Send(R"({"address":"10.47.0.1:47808","type":8,"instance":)" + std::to_string(kInstance) +
                "," + fields + "}");
     std::string line;
-    for (int i = 0; i < 20 && peer_.ReadLine(line, 8000); ++i) {
+    for (int i = 0; i < 20 && peer_.ReadLine(line, 8000, stack_->loop); ++i) {
       if (line.find("\"event\":\"" + event + "\"") != std::string::npos) return line;
       if (line.find("\"failed\"") != std::string::npos) return line;
     }
@@ -63,8 +64,8 @@ class ForeignClient : public ::testing::Test {
 TEST_F(ForeignClient, DiscoversOurDeviceAndReadsItsDeviceObject) {
   peer_.Send(R"({"cmd":"whoIs"})");
   std::string line;
-  ASSERT_TRUE(peer_.WaitFor("\"sent\"", 5000)) << peer_.TranscriptText();
-  ASSERT_TRUE(peer_.WaitFor("\"iAm\"", 5000, &line)) << peer_.TranscriptText();
+  ASSERT_TRUE(peer_.WaitFor("\"sent\"", 5000, nullptr, stack_->loop)) << peer_.TranscriptText();
+  ASSERT_TRUE(peer_.WaitFor("\"iAm\"", 5000, &line, stack_->loop)) << peer_.TranscriptText();
   EXPECT_NE(line.find("\"deviceId\":" + std::to_string(kInstance)), std::string::npos) << line;
   EXPECT_NE(line.find("\"vendorId\":" + std::to_string(kStoredVendorIdentifier)), std::string::npos)
       << line;

@@ -46,10 +46,12 @@ class SiteDevice : public ::testing::Test {
     ASSERT_TRUE(peer_.Start("site_device.js",
                             {"0.0.0.0", "47808", "255.255.255.255", std::to_string(kSiteInstance)},
                             net_->Name(1)));
-    ASSERT_TRUE(peer_.WaitFor("\"listening\"", 15000)) << peer_.TranscriptText();
+    ASSERT_TRUE(peer_.WaitFor("\"listening\"", 15000, nullptr, stack_->loop))
+        << peer_.TranscriptText();
     // Open sends I-Am and then Who-Is; the site device answers the Who-Is.
     ASSERT_TRUE(stack_->Open(*net_, 0));
-    ASSERT_TRUE(test::RunLoopUntil([&] { return !stack_->dev.Bindings().empty(); }, 5000))
+    ASSERT_TRUE(
+        test::RunLoopUntil([&] { return !stack_->dev.Bindings().empty(); }, 5000, stack_->loop))
         << peer_.TranscriptText();
     const TBACnetBinding& b = stack_->dev.Bindings()[0];
     site_ = b;
@@ -105,7 +107,7 @@ TEST_F(SiteDevice, ReadsValuesAndAnArrayElementAndWritesWithPriority) {
   response = 0;
   EXPECT_EQ(stack_->dev.WriteSync(Req({av, "85", "30.5"}), response), 2);
   std::string line;
-  ASSERT_TRUE(peer_.WaitFor("\"write\"", 5000, &line)) << peer_.TranscriptText();
+  ASSERT_TRUE(peer_.WaitFor("\"write\"", 5000, &line, stack_->loop)) << peer_.TranscriptText();
   EXPECT_NE(line.find("\"value\":30.5"), std::string::npos) << line;
   EXPECT_NE(line.find("\"priority\":10"), std::string::npos) << line;
 
@@ -114,7 +116,7 @@ TEST_F(SiteDevice, ReadsValuesAndAnArrayElementAndWritesWithPriority) {
       Bytes(0x3E) + Bytes(0x44) + Real(31) + Bytes(0x3F) + Bytes(0x49) + Bytes(0x08);
   response = 0;
   EXPECT_EQ(stack_->dev.WriteEncodedSync(Req({av, "85"}), value, response), 2);
-  ASSERT_TRUE(peer_.WaitFor("\"write\"", 5000, &line)) << peer_.TranscriptText();
+  ASSERT_TRUE(peer_.WaitFor("\"write\"", 5000, &line, stack_->loop)) << peer_.TranscriptText();
   EXPECT_NE(line.find("\"priority\":8"), std::string::npos) << line;
   stack_->dev.ReadSync(Req({av, "87", "8"}), response, values);
   ASSERT_EQ(response, 3);
@@ -141,7 +143,8 @@ TEST_F(SiteDevice, RangeReadsALogBuffer) {
   }
   EXPECT_EQ(dates, 3);
   EXPECT_EQ(reals, 3);
-  ASSERT_TRUE(peer_.WaitFor("\"readRange\"", 5000)) << peer_.TranscriptText();
+  ASSERT_TRUE(peer_.WaitFor("\"readRange\"", 5000, nullptr, stack_->loop))
+      << peer_.TranscriptText();
 }
 
 TEST_F(SiteDevice, UnknownObjectIsAnErrorWithItsText) {
@@ -162,7 +165,8 @@ TEST_F(SiteDevice, EventNotificationReachesTheOwner) {
     source = pdu.SourceAddress.str();
   };
   peer_.Send(R"({"cmd":"notify","address":"10.47.0.1:47808"})");
-  ASSERT_TRUE(test::RunLoopUntil([&] { return !got.empty(); }, 5000)) << peer_.TranscriptText();
+  ASSERT_TRUE(test::RunLoopUntil([&] { return !got.empty(); }, 5000, stack_->loop))
+      << peer_.TranscriptText();
   const TEventNotification& n = got[0];
   EXPECT_EQ(source, BIPAddress("10.47.0.2"));
   EXPECT_EQ(n.ProcessIdentifier, 77u);
@@ -194,8 +198,8 @@ TEST_F(SiteDevice, UnansweredRequestFailsAfterTheRetries) {
   EXPECT_GE(waited, std::chrono::milliseconds(2000));
   // The request and one resend reached the peer.
   std::string line;
-  ASSERT_TRUE(peer_.WaitFor("\"ignored\"", 3000, &line)) << peer_.TranscriptText();
-  ASSERT_TRUE(peer_.WaitFor("\"ignored\"", 3000, &line)) << peer_.TranscriptText();
+  ASSERT_TRUE(peer_.WaitFor("\"ignored\"", 3000, &line, stack_->loop)) << peer_.TranscriptText();
+  ASSERT_TRUE(peer_.WaitFor("\"ignored\"", 3000, &line, stack_->loop)) << peer_.TranscriptText();
   EXPECT_EQ(stack_->dev.PendingCount(), 0);
 }
 

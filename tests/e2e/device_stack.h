@@ -17,7 +17,7 @@
 namespace zb::bacnet::device_e2e {
 
 struct BIPDeviceStack {
-  platform::MessageLoop& loop = platform::MessageLoop::Current();
+  platform::MessageLoop loop;
   TBACnetDataLinkBIP link{loop};
   TBACnetNetwork network;
   TBACnetApplication app{loop};

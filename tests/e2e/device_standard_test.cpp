@@ -55,7 +55,7 @@ class StandardPeers : public ::testing::Test {
     if (!test::PeerInstalled()) return false;
     EXPECT_TRUE(
         peer_.Start("foreign_client.js", {"0.0.0.0", port, "255.255.255.255"}, net_->Name(host)));
-    return peer_.WaitFor("\"listening\"", 15000);
+    return peer_.WaitFor("\"listening\"", 15000, nullptr, stack_->loop);
   }
   // Sends a command about our device and returns the peer's answer line ("" on time-out).
   std::string Ask(const std::string& fields, const std::string& event = "",
@@ -63,7 +63,7 @@ class StandardPeers : public ::testing::Test {
     peer_.Send(R"({"address":"10.47.0.1:47808","type":8,"instance":)" + std::to_string(instance) +
                "," + fields + "}");
     std::string line;
-    for (int i = 0; i < 20 && peer_.ReadLine(line, 8000); ++i) {
+    for (int i = 0; i < 20 && peer_.ReadLine(line, 8000, stack_->loop); ++i) {
       if (!event.empty() && line.find("\"event\":\"" + event + "\"") != std::string::npos)
         return line;
       if (line.find("\"failed\"") != std::string::npos) return line;
@@ -77,7 +77,7 @@ class StandardPeers : public ::testing::Test {
   }
   // Runs our stack's loop until the probe receives a datagram.
   bool Await(UdpProbe& probe, std::string& got, int ms = 3000, std::string* from = nullptr) {
-    return test::RunLoopUntil([&] { return probe.Receive(got, 0, from); }, ms);
+    return test::RunLoopUntil([&] { return probe.Receive(got, 0, from); }, ms, stack_->loop);
   }
 
   std::unique_ptr<test::TestNetwork> net_;
@@ -104,7 +104,7 @@ TEST_F(StandardPeers, BroadcastsReachANodeThatListensOnTheSubnetBroadcastOnly) {
 
 TEST_F(StandardPeers, BroadcastRequestIsAnsweredToTheRequesterAlone) {
   ASSERT_TRUE(stack_->Open(*net_, 0));
-  test::RunLoopFor(100);
+  test::RunLoopFor(100, stack_->loop);
   auto requester = Probe(1, "10.47.0.2");
   std::unique_ptr<UdpProbe> bystander;
   net_->In(2, [&] { bystander = std::make_unique<UdpProbe>("0.0.0.0", 47808); });
@@ -150,7 +150,7 @@ TEST_F(StandardPeers, APeerOnOurOwnAddressButAnotherPortIsServed) {
   if (!test::PeerInstalled()) GTEST_SKIP() << "npm peer not installed (tools/setup.sh)";
   ASSERT_TRUE(stack_->Open(*net_, 0));
   ASSERT_TRUE(peer_.Start("foreign_client.js", {"0.0.0.0", "47809", "10.47.0.255"}, net_->Name(0)));
-  ASSERT_TRUE(peer_.WaitFor("\"listening\"", 15000));
+  ASSERT_TRUE(peer_.WaitFor("\"listening\"", 15000, nullptr, stack_->loop));
   const std::string line = Ask(R"("cmd":"read","property":77)", "read");
   EXPECT_NE(line.find("\"ZelBACnetServer\""), std::string::npos) << line;
 }
@@ -194,7 +194,8 @@ TEST_F(StandardPeers, WhatCannotBeDoneIsAnErrorOrARejection) {
   peer_.Send(R"({"cmd":"readMultipleSpecs","address":"10.47.0.1:47808","specs":[)"
              R"({"type":0,"instance":1,"properties":[85]},)"
              R"({"type":8,"instance":4321,"properties":[77]}]})");
-  ASSERT_TRUE(peer_.WaitFor("\"readMultiple\"", 8000, &line)) << peer_.TranscriptText();
+  ASSERT_TRUE(peer_.WaitFor("\"readMultiple\"", 8000, &line, stack_->loop))
+      << peer_.TranscriptText();
   EXPECT_NE(line.find("\"ZelBACnetServer\""), std::string::npos) << line;
   EXPECT_NE(line.find(R"("instance":1)"), std::string::npos) << line;
 
@@ -214,11 +215,11 @@ TEST_F(StandardPeers, WhoIsWithARangeIsAnsweredOnlyInsideIt) {
   ASSERT_TRUE(stack_->Open(*net_, 0));
   std::string line;
   // The I-Am our opening announced.
-  ASSERT_TRUE(peer_.WaitFor("\"iAm\"", 5000, &line)) << peer_.TranscriptText();
+  ASSERT_TRUE(peer_.WaitFor("\"iAm\"", 5000, &line, stack_->loop)) << peer_.TranscriptText();
   peer_.Send(R"({"cmd":"whoIs","lowLimit":1,"highLimit":100})");
-  EXPECT_FALSE(peer_.WaitFor("\"iAm\"", 1500, &line)) << line;
+  EXPECT_FALSE(peer_.WaitFor("\"iAm\"", 1500, &line, stack_->loop)) << line;
   peer_.Send(R"({"cmd":"whoIs","lowLimit":4000,"highLimit":5000})");
-  ASSERT_TRUE(peer_.WaitFor("\"iAm\"", 5000, &line)) << peer_.TranscriptText();
+  ASSERT_TRUE(peer_.WaitFor("\"iAm\"", 5000, &line, stack_->loop)) << peer_.TranscriptText();
   EXPECT_NE(line.find("\"deviceId\":4321"), std::string::npos) << line;
 }
 

@@ -228,11 +228,12 @@ TEST(HostTool, RunsCommandsAndStartsTheServerOnDemand) {
 // BACnet/IP: the driver in host 0, the independent peer in host 1, a raw listener in host 2.
 TEST(DriverServerBIP, ConnectAnnouncesAndDisconnects) {
   if (!PeerInstalled()) GTEST_SKIP() << "npm peer not installed (tools/setup.sh)";
+  platform::MessageLoop loop;
   ZB_TEST_NETWORK(net, 3);
   ZB_START_SERVER(server, {}, net.Name(0));
   PeerProcess peer;
   ASSERT_TRUE(peer.Start("bip_peer.js", {"0.0.0.0", "47808", "255.255.255.255"}, net.Name(1)));
-  ASSERT_TRUE(peer.WaitFor("\"listening\"", 15000)) << peer.TranscriptText();
+  ASSERT_TRUE(peer.WaitFor("\"listening\"", 15000, nullptr, loop)) << peer.TranscriptText();
   std::unique_ptr<UdpProbe> probe;
   net.In(2, [&] { probe = std::make_unique<UdpProbe>("0.0.0.0", 47808); });
   ASSERT_TRUE(probe->ok());
@@ -248,7 +249,7 @@ TEST(DriverServerBIP, ConnectAnnouncesAndDisconnects) {
             (Texts{"COMMANDSTATUS=TRUE", "COMMAND=COMMANDSTATUS", "", ""}));
 
   std::string line;
-  EXPECT_TRUE(peer.WaitFor("\"whoIs\"", 5000, &line)) << peer.TranscriptText();
+  EXPECT_TRUE(peer.WaitFor("\"whoIs\"", 5000, &line, loop)) << peer.TranscriptText();
   EXPECT_NE(line.find(net.Address(0)), std::string::npos) << line;
 
   // I-Am-Router-To-Network for the virtual network 777 (0x0309), broadcast on the segment.
@@ -287,7 +288,7 @@ TEST(DriverServerBIP, ConnectAnnouncesAndDisconnects) {
 
   // The peer finds our device: it answers a Who-Is with I-Am of instance 4321.
   peer.Send(R"({"cmd":"whoIs"})");
-  EXPECT_TRUE(peer.WaitFor("\"deviceId\":4321", 5000, &line)) << peer.TranscriptText();
+  EXPECT_TRUE(peer.WaitFor("\"deviceId\":4321", 5000, &line, loop)) << peer.TranscriptText();
 
   EXPECT_TRUE(h.CallBool(a, "Disconnect", {}));
   Texts r;

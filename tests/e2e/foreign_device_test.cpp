@@ -46,14 +46,15 @@ class ForeignDevice : public CommandsTest {
   // Everything the peer said so far, for failure messages.
   std::string Said(test::PeerProcess& p) {
     std::string line;
-    while (p.ReadLine(line, 200)) {
+    while (p.ReadLine(line, 200, loop_)) {
     }
     return p.TranscriptText();
   }
   bool WaitForPeerLines(test::PeerProcess& p, const std::string& text, int n, int timeout_ms) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     std::string line;
-    while (CountLines(p, text) < n && std::chrono::steady_clock::now() < end) p.ReadLine(line, 100);
+    while (CountLines(p, text) < n && std::chrono::steady_clock::now() < end)
+      p.ReadLine(line, 100, loop_);
     return CountLines(p, text) >= n;
   }
 };

@@ -224,7 +224,7 @@ class PTPServerTest : public PTPTest {
   }
   platform::MessageLoop& loop() override { return loop_; }
 
-  platform::MessageLoop& loop_ = platform::MessageLoop::Current();
+  platform::MessageLoop loop_;
   test::ServerProcess server;
 };
 
@@ -233,8 +233,8 @@ class PTPServerTest : public PTPTest {
 class PTPInProcessTest : public PTPTest {
  protected:
   void StartDriver() {
-    main_form = std::make_unique<TMainForm>(loop_);
-    connection = std::make_unique<platform::HostConnection>(loop_);
+    main_form = std::make_unique<TMainForm>(desktop_);
+    connection = std::make_unique<platform::HostConnection>(loop_, desktop_);
     main_form->ObjectCount = [] { return TZelBACnetServerDriver::ObjectCount(); };
     TMainForm* form = main_form.get();
     connection->RegisterClass({kDriverProgId, kDriverClassId,
@@ -253,7 +253,8 @@ class PTPInProcessTest : public PTPTest {
   void Pump(int ms) override { time.RunFor(ms); }
   platform::MessageLoop& loop() override { return loop_; }
 
-  platform::MessageLoop& loop_ = platform::MessageLoop::Current();
+  platform::MessageLoop loop_;
+  platform::Desktop desktop_{loop_};
   test::FastClock time{loop_};
   std::unique_ptr<TMainForm> main_form;
   std::unique_ptr<platform::HostConnection> connection;

@@ -22,7 +22,7 @@ int live_objects = 0;
 // A host object whose methods exercise the connection: echo, failures and a nested wait.
 class Probe : public HostObject {
  public:
-  Probe() { ++live_objects; }
+  explicit Probe(MessageLoop& loop) : loop_(loop) { ++live_objects; }
   ~Probe() override { --live_objects; }
   static bool released_flag;
   bool Invoke(const std::string& method, const Variant& params, Variant& result) override {
@@ -36,7 +36,7 @@ class Probe : public HostObject {
       // params: how many 10 ms rounds at most (default 500).
       int rounds = params.type() == Variant::Type::Integer ? params.AsIntRaw() : 500;
       flag = false;
-      for (int i = 0; i < rounds && !flag; ++i) MessageLoop::Current().WaitAndProcess(10);
+      for (int i = 0; i < rounds && !flag; ++i) loop_.WaitAndProcess(10);
       result = Variant(flag);
       return true;
     }
@@ -48,13 +48,16 @@ class Probe : public HostObject {
     return false;
   }
   static bool flag;
+
+ private:
+  MessageLoop& loop_;
 };
 bool Probe::flag = false;
 
 // One end of a host: writes request lines, reads reply lines while the loop serves them.
 class Host {
  public:
-  explicit Host(int fd) : fd_(fd) {}
+  Host(int fd, MessageLoop& loop) : fd_(fd), loop_(loop) {}
   ~Host() {
     if (fd_ >= 0) close(fd_);
   }
@@ -70,7 +73,7 @@ class Host {
         buf_.erase(0, nl + 1);
         return line;
       }
-      MessageLoop::Current().WaitAndProcess(10);
+      loop_.WaitAndProcess(10);
       pollfd p{fd_, POLLIN, 0};
       if (poll(&p, 1, 0) > 0) {
         char b[65536];
@@ -92,6 +95,7 @@ class Host {
 
  private:
   int fd_;
+  MessageLoop& loop_;
   std::string buf_;
 };
 
@@ -99,16 +103,18 @@ class HostConnectionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     server.RegisterClass({"Test.Probe", "{11111111-2222-3333-4444-555555555555}",
-                          [] { return std::make_unique<Probe>(); }});
+                          [this] { return std::make_unique<Probe>(loop); }});
     server.OnObjectCountChanged = [this](int n) { counts.push_back(n); };
   }
   std::unique_ptr<Host> Connect() {
     int sv[2];
     EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
     server.Adopt(sv[0]);
-    return std::make_unique<Host>(sv[1]);
+    return std::make_unique<Host>(sv[1], loop);
   }
-  HostConnection server;
+  MessageLoop loop;
+  Desktop desktop{loop};
+  HostConnection server{loop, desktop};
   std::vector<int> counts;
 };
 
@@ -179,7 +185,7 @@ TEST_F(HostConnectionTest, ObjectsBelongToTheirHost) {
   EXPECT_EQ(live_objects, 2);
   // A host that goes away releases what it created, and only that.
   a->CloseNow();
-  for (int i = 0; i < 50 && live_objects != 1; ++i) MessageLoop::Current().WaitAndProcess(10);
+  for (int i = 0; i < 50 && live_objects != 1; ++i) loop.WaitAndProcess(10);
   EXPECT_EQ(live_objects, 1);
   EXPECT_EQ(server.ObjectCount(), 1);
   EXPECT_EQ(server.ClientCount(), 1);
@@ -235,8 +241,7 @@ TEST_F(HostConnectionTest, AHostLeavingWhileItsCallWaitsGoesWhenTheCallReturns) 
   // Served inside a's wait, after a has gone.
   EXPECT_EQ(b->Ask(R"({"id":2,"op":"call","object":2,"method":"SetFlag"})"),
             R"({"id":2,"result":true})");
-  for (int i = 0; i < 100 && server.ClientCount() > 1; ++i)
-    MessageLoop::Current().ProcessMessages();
+  for (int i = 0; i < 100 && server.ClientCount() > 1; ++i) loop.ProcessMessages();
   EXPECT_EQ(server.ClientCount(), 1);
   EXPECT_EQ(live_objects, 1);
 }
@@ -256,10 +261,10 @@ TEST_F(HostConnectionTest, NestingOfWaitingRequestsIsBounded) {
 
 TEST_F(HostConnectionTest, WindowViewAndPress) {
   struct View : Form {
-    View() : Form("V", "TView") { Caption = "BACnet Connection"; }
+    explicit View(Desktop& d) : Form(d, "V", "TView") { Caption = "BACnet Connection"; }
     TextView Memo{*this, "LogMemo"};
     Button Btn{*this, "Button1", "WhoIs"};
-  } view;
+  } view{desktop};
   for (int i = 0; i < 5; ++i) view.Memo.Add("line" + std::to_string(i));
   int clicks = 0;
   view.Btn.OnClick = [&] { ++clicks; };
@@ -274,7 +279,7 @@ TEST_F(HostConnectionTest, WindowViewAndPress) {
   std::string press = R"({"id":2,"op":"press","window":)" + std::to_string(view.Handle()) +
                       R"(,"control":"Button1"})";
   EXPECT_EQ(h->Ask(press), R"({"id":2,"pressed":true})");
-  MessageLoop::Current().ProcessMessages();
+  loop.ProcessMessages();
   EXPECT_EQ(clicks, 1);
   EXPECT_EQ(h->Ask(R"({"id":3,"op":"press","window":999999,"control":"Button1"})"),
             R"({"id":3,"error":"no such window or control"})");
@@ -290,7 +295,7 @@ TEST_F(HostConnectionTest, PersonAnswersTheConfirmation) {
   // The person's side runs on the loop too, event-driven like the host tool: it asks for the
   // windows until the question shows, then answers no.
   std::string got;
-  int watch = MessageLoop::Current().Watch(h->fd(), POLLIN, [&](int fd, short) {
+  int watch = loop.Watch(h->fd(), POLLIN, [&](int fd, short) {
     char b[65536];
     ssize_t n = read(fd, b, sizeof b);
     if (n <= 0) return;
@@ -312,44 +317,46 @@ TEST_F(HostConnectionTest, PersonAnswersTheConfirmation) {
       }
     }
   });
-  MessageLoop::Current().Post([&] {
-    answer = Confirmation::Ask("COM Server Warning", "Are you sure?");
+  loop.Post([&] {
+    answer = desktop.Ask("COM Server Warning", "Are you sure?");
     asked = true;
   });
   h->Write(R"({"id":2,"op":"windows","lines":0})"
            "\n");
-  for (int i = 0; i < 200 && !asked; ++i) MessageLoop::Current().WaitAndProcess(10);
-  MessageLoop::Current().Unwatch(watch);
+  for (int i = 0; i < 200 && !asked; ++i) loop.WaitAndProcess(10);
+  loop.Unwatch(watch);
   EXPECT_TRUE(asked);
   EXPECT_FALSE(answer);
   // A person who disconnects no longer counts.
   h->CloseNow();
-  for (int i = 0; i < 50 && server.PersonWatching(); ++i) MessageLoop::Current().WaitAndProcess(10);
+  for (int i = 0; i < 50 && server.PersonWatching(); ++i) loop.WaitAndProcess(10);
   EXPECT_FALSE(server.PersonWatching());
 }
 
 TEST(HostConnectionSocket, ListensOwnerOnlyAndReplacesStaleSocket) {
+  MessageLoop loop;
+  Desktop desktop(loop);
   char dir[] = "/tmp/zbhostXXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   std::string path = std::string(dir) + "/s.sock";
   {
-    HostConnection first;
+    HostConnection first(loop, desktop);
     std::string err;
     ASSERT_TRUE(first.Listen(path, err)) << err;
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    HostConnection second;
+    HostConnection second(loop, desktop);
     EXPECT_FALSE(second.Listen(path, err));
     EXPECT_NE(err.find("already listening"), std::string::npos);
 
-    first.RegisterClass({"Test.Probe", "", [] { return std::make_unique<Probe>(); }});
+    first.RegisterClass({"Test.Probe", "", [&loop] { return std::make_unique<Probe>(loop); }});
     int fd = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::strcpy(addr.sun_path, path.c_str());
     ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    Host h(fd);
+    Host h(fd, loop);
     EXPECT_EQ(h.Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})"), R"({"id":1,"object":1})");
   }
   // A socket file left behind by a server that died is not in the way.
@@ -360,7 +367,7 @@ TEST(HostConnectionSocket, ListensOwnerOnlyAndReplacesStaleSocket) {
   ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   close(fd);
   {
-    HostConnection third;
+    HostConnection third(loop, desktop);
     std::string err;
     EXPECT_TRUE(third.Listen(path, err)) << err;
   }
@@ -387,28 +394,29 @@ double CpuSeconds() {
 }
 
 TEST(HostConnectionLimits, HostsBeyondTheCapAreRefusedWithAnErrorLine) {
+  MessageLoop loop;
+  Desktop desktop(loop);
   char dir[] = "/tmp/zbhostXXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   const std::string path = std::string(dir) + "/s.sock";
   {
-    HostConnection server;
+    HostConnection server(loop, desktop);
     server.MaxClients = 3;
-    server.RegisterClass({"Test.Probe", "", [] { return std::make_unique<Probe>(); }});
+    server.RegisterClass({"Test.Probe", "", [&loop] { return std::make_unique<Probe>(loop); }});
     std::string err;
     ASSERT_TRUE(server.Listen(path, err)) << err;
     std::vector<std::unique_ptr<Host>> hosts;
     for (int i = 0; i < 3; ++i) {
-      hosts.push_back(std::make_unique<Host>(ConnectTo(path)));
+      hosts.push_back(std::make_unique<Host>(ConnectTo(path), loop));
       EXPECT_NE(hosts.back()->Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})").find("object"),
                 std::string::npos);
     }
-    Host extra(ConnectTo(path));
+    Host extra(ConnectTo(path), loop);
     EXPECT_EQ(extra.Read(), R"({"id":null,"error":"too many host connections"})");
     EXPECT_EQ(server.ClientCount(), 3);
     hosts.pop_back();  // one leaves: the next one is served
-    for (int i = 0; i < 20 && server.ClientCount() > 2; ++i)
-      MessageLoop::Current().WaitAndProcess(10);
-    Host next(ConnectTo(path));
+    for (int i = 0; i < 20 && server.ClientCount() > 2; ++i) loop.WaitAndProcess(10);
+    Host next(ConnectTo(path), loop);
     EXPECT_NE(next.Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})").find("object"),
               std::string::npos);
   }
@@ -426,13 +434,15 @@ TEST(HostConnectionLimits, OutOfDescriptorsTheLoopWaitsInsteadOfSpinning) {
   const std::string path = std::string(dir) + "/s.sock";
   rlimit saved{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  MessageLoop loop;
+  Desktop desktop(loop);
   {
-    HostConnection server;
-    server.RegisterClass({"Test.Probe", "", [] { return std::make_unique<Probe>(); }});
+    HostConnection server(loop, desktop);
+    server.RegisterClass({"Test.Probe", "", [&loop] { return std::make_unique<Probe>(loop); }});
     std::string err;
     ASSERT_TRUE(server.Listen(path, err)) << err;
     // Two hosts wait in the backlog while this process has no descriptor left to accept them.
-    Host a(ConnectTo(path)), b(ConnectTo(path));
+    Host a(ConnectTo(path), loop), b(ConnectTo(path), loop);
     ASSERT_GE(b.fd(), 0);
     int highest = dup(0);
     ASSERT_GE(highest, 0);
@@ -443,7 +453,7 @@ TEST(HostConnectionLimits, OutOfDescriptorsTheLoopWaitsInsteadOfSpinning) {
     const double cpu = CpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(1500))
-      MessageLoop::Current().WaitAndProcess(100);
+      loop.WaitAndProcess(100);
     const double used = CpuSeconds() - cpu;
     EXPECT_EQ(server.ClientCount(), 0);
     EXPECT_LT(used, 0.3) << "the loop spun on the listening socket";

@@ -22,6 +22,12 @@ int CountLines(const platform::TextView& v, const std::string& text) {
 }
 
 // A session whose connect sends nothing: a PTP session marked offline.
+// The loop and desktop a session window lives on.
+struct Desk {
+  platform::MessageLoop loop;
+  platform::Desktop desktop{loop};
+};
+
 void MakeOffline(TBACnetForm& s) {
   TConnectionInfo info;
   info.Description = "Site";
@@ -31,7 +37,8 @@ void MakeOffline(TBACnetForm& s) {
 }
 
 TEST(SessionViews, LogLineRoutesChannelsAndBoundsBothViews) {
-  TBACnetForm s;
+  Desk d;
+  TBACnetForm s(d.desktop);
   s.LogLine(nullptr, "frame", 0);
   s.LogLine(nullptr, "net", 1);
   s.LogLine(nullptr, "dev", 3);
@@ -57,7 +64,8 @@ TEST(SessionViews, LogLineRoutesChannelsAndBoundsBothViews) {
 }
 
 TEST(SessionViews, LongLinesAreCutAndViewsAreBoundedBySize) {
-  TBACnetForm s;
+  Desk d;
+  TBACnetForm s(d.desktop);
   const std::string huge(100000, 'x');
   s.LogLine(nullptr, huge, 0);
   ASSERT_EQ(s.TraceMemo.Count(), 1);
@@ -86,7 +94,8 @@ TEST(SessionViews, LongLinesAreCutAndViewsAreBoundedBySize) {
 }
 
 TEST(SessionSetUp, StoredSettingsAndWindow) {
-  TBACnetForm s;
+  Desk d;
+  TBACnetForm s(d.desktop);
   EXPECT_EQ(s.Caption, "BACnet Connection");
   EXPECT_TRUE(s.Visible());
   EXPECT_EQ(s.LogChk.Caption, "Log Enabled");
@@ -109,7 +118,8 @@ TEST(SessionSetUp, StoredSettingsAndWindow) {
 }
 
 TEST(SessionQueue, StartCommandSetPendingStateForRelease) {
-  TBACnetForm s;
+  Desk d;
+  TBACnetForm s(d.desktop);
   Client a, b;
   Variant params = Variant::MakeList({Variant("COMMAND=SITETIME")});
   s.Queue.SetError("old");
@@ -146,7 +156,8 @@ TEST(SessionQueue, StartCommandSetPendingStateForRelease) {
 }
 
 TEST(SessionQueue, TickRunsTheWorkerAndHoldsTheResult150Ticks) {
-  TBACnetForm s;
+  Desk d;
+  TBACnetForm s(d.desktop);
   Client a;
   int runs = 0;
   s.Workers[kCommandSiteStatus] = [&](TWorkerContext& f) {
@@ -169,7 +180,8 @@ TEST(SessionQueue, TickRunsTheWorkerAndHoldsTheResult150Ticks) {
 }
 
 TEST(SessionQueue, WorkerThatThrowsStillEndsItsCommand) {
-  TBACnetForm s;
+  Desk d;
+  TBACnetForm s(d.desktop);
   Client a;
   int runs = 0;
   s.Workers[kCommandPointGetValue] = [&](TWorkerContext&) {
@@ -187,7 +199,8 @@ TEST(SessionQueue, WorkerThatThrowsStillEndsItsCommand) {
 
 // A worker's outcome goes only to the command that produced it; nothing starts while it runs.
 TEST(SessionQueue, OutcomeOfACommandThatLostItsOwnerIsDropped) {
-  TBACnetForm s;
+  Desk d;
+  TBACnetForm s(d.desktop);
   MakeOffline(s);
   Client a, b, c;
   Variant result = Variant::MakeList({Variant("VALUE=A"), Variant("")});
@@ -234,7 +247,8 @@ TEST(SessionQueue, OutcomeOfACommandThatLostItsOwnerIsDropped) {
 }
 
 TEST(SessionQueue, DisconnectQueuedOverARunningCommandRunsAfterIt) {
-  TBACnetForm s;
+  Desk d;
+  TBACnetForm s(d.desktop);
   TConnectionInfo info;
   info.PanelType = 7;  // no link: the disconnect cannot close anything and says so
   s.CopyInfo(info);
@@ -259,7 +273,8 @@ TEST(SessionQueue, DisconnectQueuedOverARunningCommandRunsAfterIt) {
 }
 
 TEST(SessionQueue, ConnectDropsACommandQueuedButNotStarted) {
-  TBACnetForm s;
+  Desk d;
+  TBACnetForm s(d.desktop);
   MakeOffline(s);
   Client a, c;
   int runs = 0;
@@ -277,7 +292,8 @@ TEST(SessionQueue, ConnectDropsACommandQueuedButNotStarted) {
 }
 
 TEST(SessionConnect, OfflinePTPConnectsAtOnceAndRediscoversOnce) {
-  TBACnetForm s;
+  Desk d;
+  TBACnetForm s(d.desktop);
   MakeOffline(s);
   Client a;
   s.Queue.SetError("stale");
@@ -307,7 +323,8 @@ TEST(SessionConnect, OfflinePTPConnectsAtOnceAndRediscoversOnce) {
 }
 
 TEST(SessionConnect, UnknownPanelTypeFailsAndDisconnectReportsIt) {
-  TBACnetForm s;
+  Desk d;
+  TBACnetForm s(d.desktop);
   TConnectionInfo info;
   info.PanelType = 7;
   s.CopyInfo(info);
@@ -330,7 +347,8 @@ TEST(SessionConnect, UnknownPanelTypeFailsAndDisconnectReportsIt) {
 
 TEST(SessionConnect, OfflineIsIgnoredForBACnetIP) {
   ZB_REQUIRE_PRIVATE_NETWORK();
-  TBACnetForm s;
+  Desk d;
+  TBACnetForm s(d.desktop);
   TConnectionInfo info;
   info.PanelType = 0;
   info.Offline = true;
@@ -350,7 +368,8 @@ TEST(SessionConnect, OfflineIsIgnoredForBACnetIP) {
 TEST(SessionConnect, WithoutALocalHostBindsWhereASiteCanReachItAndSaysSo) {
   test::TestNetwork net(1);
   if (!net.ok()) GTEST_SKIP() << net.error();
-  TBACnetForm s;
+  Desk d;
+  TBACnetForm s(d.desktop);
   TConnectionInfo info;
   info.PanelType = 0;
   s.CopyInfo(info);
@@ -365,7 +384,7 @@ TEST(SessionConnect, WithoutALocalHostBindsWhereASiteCanReachItAndSaysSo) {
   s.Tick();
   EXPECT_FALSE(s.Connected);
   EXPECT_FALSE(s.Stack.BIP.Socket().Active());
-  TBACnetForm other;
+  TBACnetForm other(d.desktop);
   other.CopyInfo(info);
   Client b;
   net.In(0, [&] { other.ConnectFor(&b); });
@@ -373,7 +392,8 @@ TEST(SessionConnect, WithoutALocalHostBindsWhereASiteCanReachItAndSaysSo) {
 }
 
 TEST(SessionConnect, RepeatedPTPConnectKeepsTheLine) {
-  TBACnetForm s;
+  Desk d;
+  TBACnetForm s(d.desktop);
   TConnectionInfo info;
   info.PanelType = 1;
   info.ComPort = 9;
@@ -393,7 +413,8 @@ TEST(SessionConnect, RepeatedPTPConnectKeepsTheLine) {
 }
 
 TEST(SessionLifecycle, RefusesToCloseWhileConnectedAndTellsItsUsersWhenGone) {
-  auto s = std::make_unique<TBACnetForm>();
+  Desk d;
+  auto s = std::make_unique<TBACnetForm>(d.desktop);
   MakeOffline(*s);
   Client a, b;
   s->AddUser(&a);

@@ -45,13 +45,14 @@ struct Site {
 struct SessionRig {
   platform::ManualClock clock;
   platform::MessageLoop loop;
+  platform::Desktop desktop{loop};
   ScriptedNetwork net;
   std::unique_ptr<TBACnetForm> form;
   Site site;
 
   SessionRig() {
     loop.SetClock(&clock);
-    form = std::make_unique<TBACnetForm>(nullptr, loop);
+    form = std::make_unique<TBACnetForm>(desktop);
     form->Stack.Application.Network = &net;
     form->Stack.Device.SetAPDUTimeout(200);
     form->Stack.Device.NumberOfAPDURetries = 0;

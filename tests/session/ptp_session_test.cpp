@@ -60,7 +60,8 @@ class PTPSession : public ::testing::Test {
   test::PtyPair pty;
   test::PTPPeer peer{loop, pty.master()};
   test::PTPDevice device{peer, 77};
-  TBACnetForm session{nullptr, loop};
+  platform::Desktop desktop{loop};
+  TBACnetForm session{desktop};
   Client client;
   int seen_state = -1;
   std::string seen_status;

@@ -22,12 +22,13 @@ struct Client : TSessionClient {
 struct Rig {
   platform::ManualClock clock;
   platform::MessageLoop loop;
+  platform::Desktop desktop{loop};
   ScriptedNetwork net;
   std::unique_ptr<TBACnetForm> form;
 
   Rig() {
     loop.SetClock(&clock);
-    form = std::make_unique<TBACnetForm>(nullptr, loop);
+    form = std::make_unique<TBACnetForm>(desktop);
     form->Stack.Application.Network = &net;
     form->Stack.Device.SetAPDUTimeout(3000);
     form->Stack.Device.NumberOfAPDURetries = 1;
@@ -177,7 +178,7 @@ TEST(SuspendedWorker, OwnerLeavingWhileSuspendedHoldsTheQueueUntilItsWorkerEnds)
 
 TEST(SuspendedWorker, TwoSessionsWaitSideBySide) {
   Rig r;
-  TBACnetForm other(nullptr, r.loop);
+  TBACnetForm other(r.desktop);
   ScriptedNetwork net2;
   other.Stack.Application.Network = &net2;
   ASSERT_TRUE(other.Stack.Device.Open(true));

@@ -19,6 +19,7 @@
 #include "driver/registration.h"
 #include "driver/server_driver.h"
 #include "driver/traffic_capture.h"
+#include "platform/desktop.h"
 #include "platform/host_connection.h"
 #include "platform/message_loop.h"
 
@@ -125,7 +126,8 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  auto& loop = zb::platform::MessageLoop::Current();
+  zb::platform::MessageLoop loop;
+  zb::platform::Desktop desktop(loop);
 
   // SIGINT and SIGTERM arrive as events on the loop and count as Exit.
   sigset_t mask;
@@ -142,8 +144,8 @@ int main(int argc, char** argv) {
 
   int exit_code = 0;
   {
-    auto main_form = std::make_unique<zb::TMainForm>(loop);
-    auto host = std::make_unique<zb::platform::HostConnection>(loop);
+    auto main_form = std::make_unique<zb::TMainForm>(desktop);
+    auto host = std::make_unique<zb::platform::HostConnection>(loop, desktop);
     main_form->ObjectCount = [] { return zb::TZelBACnetServerDriver::ObjectCount(); };
     main_form->OnExit = [&loop] { loop.Quit(); };
     zb::TMainForm* form = main_form.get();

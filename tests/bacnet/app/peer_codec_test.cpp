@@ -118,13 +118,14 @@ class PeerCodec : public ::testing::Test {
     if (!zb::test::PeerInstalled()) GTEST_SKIP() << "npm peer not installed";
     ASSERT_TRUE(peer_.Start("codec_vectors.js", {}));
   }
+  zb::platform::MessageLoop loop_;
   zb::test::PeerProcess peer_;
 };
 
 TEST_F(PeerCodec, EncodingsMatchThePeerLibrary) {
   int count = 0;
   std::string line;
-  while (peer_.ReadLine(line, 10000) && line != "end") {
+  while (peer_.ReadLine(line, 10000, loop_) && line != "end") {
     size_t eq = line.find(" = ");
     ASSERT_NE(eq, std::string::npos) << line;
     std::vector<std::string> tokens;
@@ -180,9 +181,9 @@ TEST_F(PeerCodec, EncodingsMatchThePeerLibrary) {
 
 TEST_F(PeerCodec, ThePeerReadsOurAcknowledgements) {
   std::string line;
-  ASSERT_TRUE(peer_.WaitFor("end", 10000));
+  ASSERT_TRUE(peer_.WaitFor("end", 10000, nullptr, loop_));
   ASSERT_TRUE(peer_.Send("rpack " + Compact(ReadPropertyAck())));
-  ASSERT_TRUE(peer_.ReadLine(line, 10000));
+  ASSERT_TRUE(peer_.ReadLine(line, 10000, loop_));
   EXPECT_NE(line.find("\"objectId\":{\"type\":0,\"instance\":5}"), std::string::npos) << line;
   EXPECT_NE(line.find("\"property\":{\"id\":85,"), std::string::npos) << line;
   EXPECT_NE(line.find("\"value\":72.30000305175781"), std::string::npos) << line;
@@ -198,7 +199,7 @@ TEST_F(PeerCodec, ThePeerReadsOurAcknowledgements) {
            Property(1000 + i, EncodeUnsigned(A, 0, 70000u * i)) + EncodeClosingTag(1);
   }
   ASSERT_TRUE(peer_.Send("rpmack " + Compact(ack)));
-  ASSERT_TRUE(peer_.ReadLine(line, 10000));
+  ASSERT_TRUE(peer_.ReadLine(line, 10000, loop_));
   EXPECT_NE(line.find("{\"len\":" + std::to_string(ack.size()) + ","), std::string::npos) << line;
   for (int i = 0; i < 20; ++i) {
     std::string object = "{\"objectId\":{\"type\":0,\"instance\":" + std::to_string(i) + "}";

@@ -12,7 +12,6 @@
 namespace zb {
 
 namespace {
-int live_objects = 0;
 constexpr double kDriverVersion = 1.7;
 constexpr double kVersionTolerance = 0.009;
 
@@ -39,14 +38,9 @@ int32_t Int(const Variant& list, const char* name) {
 }
 }  // namespace
 
-int TZelBACnetServerDriver::ObjectCount() { return live_objects; }
-
-TZelBACnetServerDriver::TZelBACnetServerDriver(TMainForm& mainForm) : main_form_(mainForm) {
-  ++live_objects;
-}
+TZelBACnetServerDriver::TZelBACnetServerDriver(TMainForm& mainForm) : main_form_(mainForm) {}
 
 TZelBACnetServerDriver::~TZelBACnetServerDriver() {
-  --live_objects;
   try {
     if (TBACnetForm* s = Session) {
       Session = nullptr;

@@ -41,9 +41,6 @@ class TZelBACnetServerDriver : public platform::HostObject, public TSessionClien
   // TSessionClient
   void SessionGone(TBACnetForm* session) override;
 
-  // Driver objects alive in this process.
-  static int ObjectCount();
-
  private:
   void ReadConnectionInfo(const Variant& params);
   void BindSession(TBACnetForm* session);

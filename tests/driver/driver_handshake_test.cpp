@@ -25,7 +25,7 @@ class DriverTest : public ::testing::Test {
     clock.real_wait_ms = 2;
     loop.SetClock(&clock);
     main = std::make_unique<TMainForm>(desktop);
-    main->ObjectCount = [] { return TZelBACnetServerDriver::ObjectCount(); };
+    main->ObjectCount = [this] { return host->ObjectCount(); };
     main->OnExit = [this] { exited = true; };
     host = std::make_unique<platform::HostConnection>(loop, desktop);
     TMainForm* form = main.get();
@@ -387,8 +387,7 @@ TEST_F(DriverTest, HostThatDisconnectsMidCommand) {
   bool saw_owner_gone = false;
   s->Workers[kCommandSiteTime] = [&](TWorkerContext& f) {
     // Waits on the loop like a BACnet request; the host goes away meanwhile.
-    for (int i = 0; i < 1000 && TZelBACnetServerDriver::ObjectCount() > 1; ++i)
-      loop.WaitAndProcess(5);
+    for (int i = 0; i < 1000 && host->ObjectCount() > 1; ++i) loop.WaitAndProcess(5);
     saw_owner_gone = f.Queue.Owner == nullptr;
     Variant r = Variant::MakeList({Variant("SITETIME=x"), Variant("")});
     f.Queue.FinishCommand(true, {}, &r);
@@ -398,7 +397,7 @@ TEST_F(DriverTest, HostThatDisconnectsMidCommand) {
   h->Close();
   Ticks(1);
   EXPECT_TRUE(saw_owner_gone);
-  EXPECT_EQ(TZelBACnetServerDriver::ObjectCount(), 1);
+  EXPECT_EQ(host->ObjectCount(), 1);
   EXPECT_EQ(host->ClientCount(), 1);
   // The result has no owner; the remaining host is not blocked by it.
   EXPECT_EQ(other->CallTexts(b, "Execute", {"COMMAND=SENDDATA"}), (Texts{"COMMANDSTATUS=", ""}));

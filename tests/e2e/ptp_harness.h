@@ -235,7 +235,7 @@ class PTPInProcessTest : public PTPTest {
   void StartDriver() {
     main_form = std::make_unique<TMainForm>(desktop_);
     connection = std::make_unique<platform::HostConnection>(loop_, desktop_);
-    main_form->ObjectCount = [] { return TZelBACnetServerDriver::ObjectCount(); };
+    main_form->ObjectCount = [this] { return connection->ObjectCount(); };
     TMainForm* form = main_form.get();
     connection->RegisterClass({kDriverProgId, kDriverClassId,
                                [form] { return std::make_unique<TZelBACnetServerDriver>(*form); }});

@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
   {
     auto main_form = std::make_unique<zb::TMainForm>(desktop);
     auto host = std::make_unique<zb::platform::HostConnection>(loop, desktop);
-    main_form->ObjectCount = [] { return zb::TZelBACnetServerDriver::ObjectCount(); };
+    main_form->ObjectCount = [&host] { return host ? host->ObjectCount() : 0; };
     main_form->OnExit = [&loop] { loop.Quit(); };
     zb::TMainForm* form = main_form.get();
     host->RegisterClass({zb::kDriverProgId, zb::kDriverClassId,

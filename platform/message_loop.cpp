@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <ctime>
 
 namespace zb::platform {
 namespace {
@@ -24,6 +25,19 @@ int ClampTimeout(int64_t ms) {
 int64_t SystemClock::NowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int64_t SystemClock::LocalWallMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  std::time_t t = ts.tv_sec;
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  return (static_cast<int64_t>(t) + tm.tm_gmtoff) * 1000 + ts.tv_nsec / 1'000'000;
+}
+
+ManualClock::ManualClock(int64_t start_ms) : now_(start_ms) {
+  wall_offset_ = SystemClock().LocalWallMs() - now_;
 }
 
 MessageLoop::MessageLoop() : clock_(&system_clock_), epoll_fd_(::epoll_create1(EPOLL_CLOEXEC)) {}

@@ -17,16 +17,20 @@
 
 namespace zb::platform {
 
-// Monotonic milliseconds.
+// Monotonic milliseconds for timers and waits; the wall clock for dates a person reads.
 class Clock {
  public:
   virtual ~Clock() = default;
   virtual int64_t NowMs() = 0;
+  // Local civil time as milliseconds since 1970-01-01 00:00 of the same zone (UTC plus the
+  // zone's offset at that moment).
+  virtual int64_t LocalWallMs() = 0;
 };
 
 class SystemClock : public Clock {
  public:
   int64_t NowMs() override;
+  int64_t LocalWallMs() override;
 };
 
 // Test clock: time moves only when told. When the loop has to wait and no descriptor is ready,
@@ -34,17 +38,22 @@ class SystemClock : public Clock {
 // a synchronous BACnet wait on a scripted network finishes at once in virtual time.
 // With auto_advance off, waits poll descriptors for real (up to real_wait_ms) and then return
 // without moving the clock.
+// Its wall clock starts at the real local time and moves with the manual time; SetLocalWallMs
+// sets the date.
 class ManualClock : public Clock {
  public:
-  explicit ManualClock(int64_t start_ms = 1'000'000) : now_(start_ms) {}
+  explicit ManualClock(int64_t start_ms = 1'000'000);
   int64_t NowMs() override { return now_; }
+  int64_t LocalWallMs() override { return now_ + wall_offset_; }
   void Set(int64_t ms) { now_ = ms; }
   void Advance(int64_t ms) { now_ += ms; }
+  void SetLocalWallMs(int64_t ms) { wall_offset_ = ms - now_; }
   bool auto_advance = true;
   int real_wait_ms = 10;
 
  private:
   int64_t now_;
+  int64_t wall_offset_;
 };
 
 class Timer;

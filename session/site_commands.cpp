@@ -27,7 +27,7 @@ bool AnswerOctets(const Variant& values, std::string& octets) {
 Task<TWorkerOutcome> TCommandWorkers::SiteTime() {
   TWorkerOutcome o;
   try {
-    double now = bacnet::LocalNow();
+    double now = bacnet::LocalNow(stack_.Device.loop().clock());
     double siteTime = now;
     if (!site_.Offline) {
       for (const bacnet::TBACnetBinding& b : std::vector(stack_.Device.Bindings())) {
@@ -42,7 +42,7 @@ Task<TWorkerOutcome> TCommandWorkers::SiteTime() {
           continue;
         // The offset pairs the site's clock with our own at the moment it was read; devices
         // that kept us waiting before must not shift it.
-        const double readAt = bacnet::LocalNow();
+        const double readAt = bacnet::LocalNow(stack_.Device.loop().clock());
         const auto u = [](char c) { return static_cast<unsigned char>(c); };
         // Hundredths only sharpen the offset; the texts show whole seconds either way.
         const int hundredths = time.size() > 3 && u(time[3]) <= 99 ? u(time[3]) : 0;
@@ -77,7 +77,8 @@ TWorkerOutcome TCommandWorkers::SiteStatus() {
     }
     std::vector<Variant> items;
     for (std::string& line :
-         SiteStatusLines(stack_.Device.Bindings(), bacnet::LocalNow() - site_.SiteClockOffset))
+         SiteStatusLines(stack_.Device.Bindings(),
+                         bacnet::LocalNow(stack_.Device.loop().clock()) - site_.SiteClockOffset))
       items.emplace_back(std::move(line));
     o.CommandResult = Variant::MakeList(std::move(items));
   } catch (...) {

@@ -1,7 +1,10 @@
 #include "bacnet/app/bacnet_date.h"
 
 #include <cmath>
+#include <cstdint>
 #include <ctime>
+
+#include "platform/message_loop.h"
 
 namespace zb::bacnet {
 
@@ -102,16 +105,19 @@ std::string TimeToBACnetTime(double time) {
   return {char(p.Hour), char(p.Minute), char(p.Second), char(p.Millisecond / 10)};
 }
 
-double LocalNow() {
-  timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
-  std::time_t t = ts.tv_sec;
+double LocalNow(platform::Clock& clock) {
+  const int64_t ms = clock.LocalWallMs();
+  // Floor division: a wall time before 1970 still splits into a day and a time of day.
+  constexpr int64_t kDayMs = 86'400'000;
+  const int64_t ms_of_day = ((ms % kDayMs) + kDayMs) % kDayMs;
+  const std::time_t t = static_cast<std::time_t>((ms - ms_of_day) / 1000);
   std::tm tm{};
-  localtime_r(&t, &tm);
+  gmtime_r(&t, &tm);
   double date = 0, time = 0;
   TryEncodeDate(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, date);
-  TryEncodeTime(tm.tm_hour, tm.tm_min, tm.tm_sec < 60 ? tm.tm_sec : 59,
-                static_cast<int>(ts.tv_nsec / 1000000), time);
+  const int64_t s = ms_of_day / 1000;
+  TryEncodeTime(static_cast<int>(s / 3600), static_cast<int>(s / 60 % 60), static_cast<int>(s % 60),
+                static_cast<int>(ms_of_day % 1000), time);
   return date + time;
 }
 

@@ -5,6 +5,10 @@
 #include <string>
 #include <string_view>
 
+namespace zb::platform {
+class Clock;
+}
+
 namespace zb::bacnet {
 
 // Four octets: year - 1900, month, day, day of week (1 = Monday). 0 when month or day is 255, the
@@ -30,7 +34,7 @@ struct DateTimeParts {
 // Splits a date-time value (as the platform does: whole days, then the time of day rounded to the
 // millisecond). Values outside years 1..9999 give false.
 bool DecodeDateTime(double value, DateTimeParts& parts);
-// The current local date and time, to the millisecond, as a date-time value.
-double LocalNow();
+// The clock's local date and time, to the millisecond, as a date-time value.
+double LocalNow(platform::Clock& clock);
 
 }  // namespace zb::bacnet

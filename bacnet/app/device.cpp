@@ -495,6 +495,7 @@ TServedDevice TBACnetDevice::Served() {
   d.MaxMaster = max_master_;
   d.VendorIdentifier = vendor_identifier_;
   d.SystemStatus = SystemStatus;
+  d.Now = LocalNow(loop_.clock());
   if (App) {
     d.MaxAPDULength = static_cast<uint32_t>(App->MaxAPDULength());
     d.MaxAnswerLength = App->MaxServerRequestLength();
@@ -561,7 +562,7 @@ int TBACnetDevice::RequestAcknowledgeAlarm(TAcknowledgeAlarm ack, int network,
     pdu.DestinationAddress = address;
     pdu.SourceAddress = LocalAddress;
     if (ack.AckTimeStamp.empty()) {
-      const double now = LocalNow();
+      const double now = LocalNow(loop_.clock());
       ack.AckTimeStamp = DateToBACnetDate(now) + TimeToBACnetTime(now);
     }
     pdu.ServiceData = EncodeAcknowledgeAlarm(ack);

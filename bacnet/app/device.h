@@ -188,7 +188,7 @@ class TBACnetDevice {
   // Channel 3 of OnTrace.
   void Trace(const std::string& text);
 
-  platform::MessageLoop& loop() { return loop_; }
+  platform::MessageLoop& loop() const { return loop_; }
 
  private:
   struct Wait {

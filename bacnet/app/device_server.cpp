@@ -138,10 +138,10 @@ bool PropertyValue(const TServedDevice& d, int id, std::string& v) {
       v = Text(d.FirmwareRevision);
       break;
     case kPropLocalDate:
-      v = EncodeDate(c, 0, DateToBACnetDate(LocalNow()));
+      v = EncodeDate(c, 0, DateToBACnetDate(d.Now));
       break;
     case kPropLocalTime:
-      v = EncodeTime(c, 0, TimeToBACnetTime(LocalNow()));
+      v = EncodeTime(c, 0, TimeToBACnetTime(d.Now));
       break;
     case kPropLocation:
       v = Text(d.Location);

@@ -33,6 +33,8 @@ struct TServedDevice {
   int VendorIdentifier = 0;
   int SystemStatus = 0;
   uint32_t MaxAPDULength = 0;
+  // The local date and time Local_Date and Local_Time report (a date-time value).
+  double Now = 0;
   // Past this many octets a ReadPropertyMultiple answer stops growing.
   size_t MaxAnswerLength = SIZE_MAX;
   std::string_view ObjectName;

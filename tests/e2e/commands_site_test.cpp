@@ -213,9 +213,9 @@ TEST_F(SiteCommands, ASilentFirstDeviceDoesNotShiftTheSiteClock) {
   ASSERT_EQ(status.size(), 8u) << Join(status);
   ASSERT_EQ(status[5].rfind("Device #1001 ", 0), 0u) << "the silent device comes first";
 
-  const double before = bacnet::LocalNow();
+  const double before = bacnet::LocalNow(loop_.clock());
   Texts t = Results(Run(o, {"COMMAND=SITETIME"}));
-  const double after = bacnet::LocalNow();
+  const double after = bacnet::LocalNow(loop_.clock());
   ASSERT_EQ(t.size(), 2u) << Join(t);
   EXPECT_GT((after - before) * 86400, 1.5) << "the silent device was waited for";
   std::string line;
@@ -233,9 +233,9 @@ TEST_F(SiteCommands, ASilentFirstDeviceDoesNotShiftTheSiteClock) {
   // call. Samples at different fractions of a second narrow e down to [lo, hi].
   double lo = -1e9, hi = 1e9;
   for (int i = 0; i < 40 && !(lo >= -0.5 && hi <= 0.5); ++i) {
-    const double e0 = bacnet::LocalNow() + kAheadMs / kMsPerDay;
+    const double e0 = bacnet::LocalNow(loop_.clock()) + kAheadMs / kMsPerDay;
     status = Results(Run(o, {"COMMAND=SITESTATUS"}));
-    const double e1 = bacnet::LocalNow() + kAheadMs / kMsPerDay;
+    const double e1 = bacnet::LocalNow(loop_.clock()) + kAheadMs / kMsPerDay;
     double shown = 0;
     ASSERT_TRUE(StatusClock(status, shown)) << Join(status);
     lo = std::max(lo, (shown - e1) * 86400);

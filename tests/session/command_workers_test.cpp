@@ -352,22 +352,22 @@ TEST(SiteCommandsTest, SiteTimeHundredthsGoIntoTheOffsetOnly) {
   r.AddDevice(1);
   r.Set(8, 1, 56, EncodeDate(kTagClassApplication, 0, std::string("\x64\x01\x02\xff", 4)));
   r.Set(8, 1, 57, EncodeTime(kTagClassApplication, 0, std::string("\x03\x04\x05\x63", 4)));
-  double before = LocalNow();
+  double before = LocalNow(r.loop.clock());
   TWorkerOutcome o = r.Run(kCommandSiteTime, {});
   EXPECT_EQ(o.CommandResult[0].ToText(), "SITETIME=01/02/2000 03:04:05");
   double site = 0, t = 0;
   ASSERT_TRUE(TryEncodeDate(2000, 1, 2, site));
   ASSERT_TRUE(TryEncodeTime(3, 4, 5, 990, t));
   EXPECT_GE(r.form->SiteClockOffset, before - (site + t));
-  EXPECT_LE(r.form->SiteClockOffset, LocalNow() - (site + t));
+  EXPECT_LE(r.form->SiteClockOffset, LocalNow(r.loop.clock()) - (site + t));
 
   r.Set(8, 1, 57, EncodeTime(kTagClassApplication, 0, std::string("\x03\x04\x05\xff", 4)));
-  before = LocalNow();
+  before = LocalNow(r.loop.clock());
   o = r.Run(kCommandSiteTime, {});
   EXPECT_EQ(o.OperationState, 2);
   ASSERT_TRUE(TryEncodeTime(3, 4, 5, 0, t));
   EXPECT_GE(r.form->SiteClockOffset, before - (site + t));
-  EXPECT_LE(r.form->SiteClockOffset, LocalNow() - (site + t));
+  EXPECT_LE(r.form->SiteClockOffset, LocalNow(r.loop.clock()) - (site + t));
 }
 
 TEST(DriverCommandsTest, ObjectListOfABoundDevice) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "platform/message_loop.h"
 #include "tests/bacnet/app/octets.h"
 
 namespace zb::bacnet {
@@ -105,7 +106,30 @@ TEST(BACnetDate, DateTimeParts) {
   EXPECT_FALSE(TryEncodeDate(2023, 2, 29, d));
   EXPECT_EQ(d, 0.0);
   EXPECT_FALSE(TryEncodeTime(23, 59, 60, 0, d));
-  EXPECT_GT(LocalNow(), Days(2020, 1, 1));
+  platform::SystemClock system;
+  EXPECT_GT(LocalNow(system), Days(2020, 1, 1));
+}
+
+TEST(BACnetDate, LocalNowComesFromTheClock) {
+  platform::ManualClock clock;
+  platform::SystemClock system;
+  // Unset, the manual clock's date is today's.
+  EXPECT_NEAR(LocalNow(clock), LocalNow(system), 60.0 / 86400);
+  // 2024-02-29 23:59:59.500 local time.
+  const int64_t leap_day_ms = (19782LL * 86400 + 86399) * 1000 + 500;
+  clock.SetLocalWallMs(leap_day_ms);
+  double t = 0;
+  ASSERT_TRUE(TryEncodeTime(23, 59, 59, 500, t));
+  EXPECT_DOUBLE_EQ(LocalNow(clock), Days(2024, 2, 29) + t);
+  EXPECT_EQ(ToHex(DateToBACnetDate(LocalNow(clock))), "7C 02 1D 04");
+  // The wall clock moves with the manual time, across midnight into March.
+  clock.Advance(1000);
+  ASSERT_TRUE(TryEncodeTime(0, 0, 0, 500, t));
+  EXPECT_DOUBLE_EQ(LocalNow(clock), Days(2024, 3, 1) + t);
+  // Before 1970 the day still starts at midnight.
+  clock.SetLocalWallMs(-1);
+  ASSERT_TRUE(TryEncodeTime(23, 59, 59, 999, t));
+  EXPECT_DOUBLE_EQ(LocalNow(clock), Days(1969, 12, 31) + t);
 }
 
 }  // namespace

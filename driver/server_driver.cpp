@@ -2,7 +2,10 @@
 
 #include <cmath>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <stdexcept>
+#include <utility>
 
 #include "driver/main_form.h"
 #include "session/command_kinds.h"
@@ -126,14 +129,14 @@ void TZelBACnetServerDriver::ReadConnectionInfo(const Variant& p) {
   ci.VirtualNetwork = (net >= -2147483648.0 && net <= 2147483647.0) ? static_cast<int32_t>(net) : 0;
 }
 
-bool TZelBACnetServerDriver::Connect(const Variant& params) {
+bool TZelBACnetServerDriver::Connect(const Variant& params, std::function<void()> ended) {
   try {
     if (!VersionAccepted) return false;
     ReadConnectionInfo(params);
     TBACnetForm* session = main_form_.FindOrCreateSession(ConnectionInfo);
     BindSession(session);
     if (!session) return false;
-    session->ConnectFor(this);
+    session->ConnectFor(this, std::move(ended));
     return true;
   } catch (...) {
     return false;
@@ -221,6 +224,20 @@ Variant TZelBACnetServerDriver::ExecuteImmediate(const Variant& params) {
   } catch (...) {
     return FailedList();
   }
+}
+
+bool TZelBACnetServerDriver::InvokeLater(const std::string& method, const Variant& params,
+                                         Reply reply) {
+  if (method != "Connect") return HostObject::InvokeLater(method, params, std::move(reply));
+  // The host's Connect returns once the line is set up (or the set-up has failed), as it always
+  // has; requests arriving meanwhile are served and see "Connecting...".
+  auto replied = std::make_shared<bool>(false);
+  auto answer = [reply, replied](bool result) {
+    if (!std::exchange(*replied, true)) reply(Variant(result));
+  };
+  const bool ok = Connect(params, [answer] { answer(true); });
+  if (!ok) answer(false);
+  return true;
 }
 
 bool TZelBACnetServerDriver::Invoke(const std::string& method, const Variant& params,

@@ -2,6 +2,7 @@
 // connection parameters, and the command/status handshake on its session.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/host_connection.h"
@@ -30,7 +31,9 @@ class TZelBACnetServerDriver : public platform::HostObject, public TSessionClien
   // PointNames: TSessionClient
 
   // The five operations of the driver interface. None lets an exception out.
-  bool Connect(const Variant& params);
+  // `ended` runs when the session's connect has stored its outcome (after a PTP line set-up);
+  // not at all when Connect returns false.
+  bool Connect(const Variant& params, std::function<void()> ended = nullptr);
   bool Disconnect(const Variant& params);
   bool Configure(const Variant& params);
   Variant Execute(const Variant& params);
@@ -38,6 +41,7 @@ class TZelBACnetServerDriver : public platform::HostObject, public TSessionClien
 
   // platform::HostObject
   bool Invoke(const std::string& method, const Variant& params, Variant& result) override;
+  bool InvokeLater(const std::string& method, const Variant& params, Reply reply) override;
   // TSessionClient
   void SessionGone(TBACnetForm* session) override;
 

@@ -306,19 +306,24 @@ void HostConnection::ServeNext(int client_id) {
   ++c->serving;
   ++serve_depth_;
   auto alive = alive_;
-  std::string reply = Serve(client_id, line);
+  bool later = false;
+  std::string reply = Serve(client_id, line, &later);
   if (!*alive) return;
   --serve_depth_;
-  it = clients_.find(client_id);
-  if (it != clients_.end()) {
-    c = it->second.get();
-    --c->serving;
-    Send(*c, reply);
-    if (c->dead && c->serving == 0) Drop(client_id);
-  }
+  // A call answering later keeps its host's count of requests in service until it answers.
+  if (!later) FinishDeferred(client_id, reply);
   // Requests held back by the nesting limit.
   for (auto& [id, other] : clients_)
     if (!other->serve_posted && !other->lines.empty()) PostServe(id);
+}
+
+void HostConnection::FinishDeferred(int client_id, const std::string& reply) {
+  auto it = clients_.find(client_id);
+  if (it == clients_.end()) return;
+  Client* c = it->second.get();
+  --c->serving;
+  Send(*c, reply);
+  if (c->dead && c->serving == 0) Drop(client_id);
 }
 
 void HostConnection::Send(Client& c, const std::string& line) {
@@ -393,6 +398,11 @@ void HostConnection::DestroyObject(int key) {
 }
 
 std::string HostConnection::Serve(int client, const std::string& line) {
+  // Nobody is there to take a later answer: a call that would answer later counts as made.
+  return Serve(client, line, nullptr);
+}
+
+std::string HostConnection::Serve(int client, const std::string& line, bool* later) {
   Json request;
   std::string error;
   bool outside_latin1 = false;
@@ -407,7 +417,7 @@ std::string HostConnection::Serve(int client, const std::string& line) {
   if (request.kind() != Json::Kind::Object)
     return WriteJson(ErrorReply(nullptr, "request is not a JSON object"));
   try {
-    return WriteJson(ServeJson(client, request));
+    return WriteJson(ServeJson(client, request, later));
   } catch (const std::exception& e) {
     return WriteJson(ErrorReply(request.Find("id"), std::string("internal error: ") + e.what()));
   } catch (...) {
@@ -415,7 +425,7 @@ std::string HostConnection::Serve(int client, const std::string& line) {
   }
 }
 
-Json HostConnection::ServeJson(int client, const Json& request) {
+Json HostConnection::ServeJson(int client, const Json& request, bool* later) {
   const Json* id = request.Find("id");
   if (id && !(id->kind() == Json::Kind::Integer || id->kind() == Json::Kind::String))
     return ErrorReply(nullptr, "id must be a number or a string");
@@ -467,17 +477,46 @@ Json HostConnection::ServeJson(int client, const Json& request) {
       std::string error;
       if (!JsonToVariant(*p, params, error)) return ErrorReply(id, "bad params: " + error);
     }
-    Variant result;
+    // Answered before InvokeLater returns, or later through FinishDeferred.
+    struct Call {
+      bool returned = false;
+      bool answered = false;
+      Json reply;
+    };
+    auto call = std::make_shared<Call>();
+    call->reply = reply;
     bool known = false;
     try {
-      known = obj->Invoke(method->AsString(), params, result);
+      known = obj->InvokeLater(method->AsString(), params,
+                               [this, alive = alive_, call, obj, client](const Variant& result) {
+                                 if (call->answered || !*alive) return;
+                                 call->answered = true;
+                                 call->reply.Set("result", VariantToJson(result));
+                                 if (!call->returned) return;
+                                 --deferred_;
+                                 FinishDeferred(client, WriteJson(call->reply));
+                               });
     } catch (const std::exception& e) {
+      call->answered = true;
       return ErrorReply(id, std::string("call failed: ") + e.what());
     } catch (...) {
+      call->answered = true;
       return ErrorReply(id, "call failed");
     }
-    if (!known) return ErrorReply(id, "unknown method: " + method->AsString());
-    reply.Set("result", VariantToJson(result));
+    call->returned = true;
+    if (!known) {
+      call->answered = true;
+      return ErrorReply(id, "unknown method: " + method->AsString());
+    }
+    if (call->answered) return call->reply;
+    if (later) {
+      *later = true;
+      ++deferred_;
+      return Json();
+    }
+    // Served where no later answer can be delivered (a direct Serve): the call counts as made.
+    call->answered = true;
+    reply.Set("result", Json());
     return reply;
   }
 

@@ -10,7 +10,9 @@
 // goes away they are released, as the runtime does for a client that died. Every request is served
 // on the message loop, also while another request or handler waits in a nested loop (a command
 // waiting for a BACnet answer, a line set-up), whichever host sent it: the re-entrance the driver
-// relies on. Replies then leave in the order the requests finish, each with its request's id.
+// relies on. Replies then leave in the order the requests finish, each with its request's id. A
+// call may also answer later (HostObject::InvokeLater): the host's next requests are served
+// meanwhile, and a host that leaves before the answer has its objects released when it comes.
 //
 // Window view (separate ops, for a person watching through the host tool):
 //   {"id":N,"op":"watch"}                         -> {"id":N,"watching":true}   this connection has
@@ -40,6 +42,16 @@ class HostObject {
   virtual ~HostObject() = default;
   // Runs `method` with one parameter list; false when the object has no such method.
   virtual bool Invoke(const std::string& method, const Variant& params, Variant& result) = 0;
+  // The same for a method that may answer later: `reply` runs once, before this returns or from
+  // a later message, without the loop being nested meanwhile. False (and no reply) when there
+  // is no such method. The connection holds the object until the reply.
+  using Reply = std::function<void(const Variant& result)>;
+  virtual bool InvokeLater(const std::string& method, const Variant& params, Reply reply) {
+    Variant result;
+    if (!Invoke(method, params, result)) return false;
+    reply(result);
+    return true;
+  }
 };
 
 struct HostClass {
@@ -107,6 +119,8 @@ class HostConnection : public WindowViewer {
   // Serves one request line for client `client` (public for tests and the fuzz target); returns
   // the reply line without its line break.
   std::string Serve(int client, const std::string& line);
+  // Calls answered later that have not answered yet.
+  int DeferredReplies() const { return deferred_; }
 
  private:
   struct Client;
@@ -128,7 +142,10 @@ class HostConnection : public WindowViewer {
   void Drop(int client_id, bool now = false);
   void ReleaseObjectsOf(int client_id);
   void DestroyObject(int key);
-  Json ServeJson(int client, const Json& request);
+  // later: set when the reply will come through FinishDeferred instead of being returned.
+  Json ServeJson(int client, const Json& request, bool* later = nullptr);
+  std::string Serve(int client, const std::string& line, bool* later);
+  void FinishDeferred(int client_id, const std::string& reply);
   Json WindowsSnapshot(int lines) const;
 
   MessageLoop& loop_;
@@ -146,6 +163,7 @@ class HostConnection : public WindowViewer {
   std::map<int, Entry> objects_;
   int next_object_ = 1;
   int serve_depth_ = 0;
+  int deferred_ = 0;
   std::shared_ptr<bool> alive_;
 };
 

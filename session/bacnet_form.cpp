@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "session/command_kinds.h"
 #include "session/command_workers.h"
@@ -61,8 +62,11 @@ TBACnetForm::TBACnetForm(platform::Desktop& desktop, platform::Form* parent)
 }
 
 TBACnetForm::~TBACnetForm() {
-  // A worker suspended on this session's device goes first, while that device still exists.
+  // Work suspended on this session's stack goes first, while that stack still exists.
   worker_.Reset();
+  setup_.Reset();
+  // Connects waiting for the set-up are answered all the same (the session they obtained is gone).
+  for (auto& ended : std::exchange(setup_ended_, {})) loop_.Post(std::move(ended));
   *alive_ = false;
   // Clients still holding this session forget it instead of keeping a dangling reference.
   std::vector<TSessionClient*> users = std::move(users_);
@@ -128,7 +132,7 @@ bool TBACnetForm::StartCommand(TSessionClient* driver, int kind, const Variant& 
   // otherwise end the new command with its own outcome.
   if (!Queue.Enqueue(driver, kind, params, progress)) return false;
   auto it = Workers.find(kind);
-  if (it != Workers.end() && it->second.Suspends()) {
+  if (it != Workers.end() && it->second.StartsAtOnce()) {
     // Started from the loop at once rather than on the next tick; the queue rules are the
     // same, since only a pending command with no worker running is started.
     loop_.Post([this, alive = std::weak_ptr<bool>(alive_)] {
@@ -142,7 +146,7 @@ void TBACnetForm::StartWorker() {
   // The same rule as the tick's: one worker at a time, none during a line set-up.
   if (!Queue.WaitingToStart() || connect_operation_ != 0) return;
   auto it = Workers.find(Queue.PendingCommand);
-  if (it == Workers.end() || !it->second.Suspends()) return;
+  if (it == Workers.end() || !it->second) return;
   const int operation = Queue.BeginCommand();
   worker_ = it->second.Start(WorkerContext());
   if (!worker_.Valid()) {
@@ -174,7 +178,14 @@ void TBACnetForm::WorkerEnded(int operation) {
   }
 }
 
-bool TBACnetForm::ConnectFor(TSessionClient* driver) {
+bool TBACnetForm::ConnectFor(TSessionClient* driver, std::function<void()> ended) {
+  // Runs when this connect's outcome is stored: now, or when the line set-up ends.
+  struct EndsNow {
+    std::function<void()>& ended;
+    ~EndsNow() {
+      if (ended) ended();
+    }
+  } ends_now{ended};
   BusyScope busy(*this);
   // A connect takes the session over, whatever it was doing. A command queued but not started
   // would run for nobody (and a queued disconnect would close the network this connect reports
@@ -183,6 +194,7 @@ bool TBACnetForm::ConnectFor(TSessionClient* driver) {
   if (connect_operation_ != 0) {
     // The line set-up in progress reports to this connect instead.
     connect_operation_ = operation;
+    if (ended) setup_ended_.push_back(std::move(ended));
     return true;
   }
   Offline = Info.PanelType == 1 && Info.Offline;
@@ -197,7 +209,6 @@ bool TBACnetForm::ConnectFor(TSessionClient* driver) {
   Stack.Configure(TDeviceSettings::From(Info));
 
   bool ok = false;
-  int reportTo = operation;
   try {
     if (Info.PanelType == 0) {
       Stack.UseBIP(TBIPSettings::From(Info));
@@ -214,22 +225,37 @@ bool TBACnetForm::ConnectFor(TSessionClient* driver) {
         Queue.OperationState = 1;
         Queue.SetStatus("Connecting...");
         connect_operation_ = operation;
-        struct SetUpEnds {  // also when Open throws
-          int& inProgress;
-          int& reportTo;
-          ~SetUpEnds() {
-            reportTo = inProgress;
-            inProgress = 0;
-          }
-        } ends{connect_operation_, reportTo};
-        ok = Stack.Open();
+        if (ended) setup_ended_.push_back(std::move(ended));
+        setup_ = SetUpLine();
+        setup_.Start();
+        return true;
       }
     }
   } catch (const std::exception& e) {
     LogLine(this, e.what(), 3);
     ok = false;
   }
+  ConnectEnded(ok, operation);
+  return true;
+}
 
+platform::Task<> TBACnetForm::SetUpLine() {
+  bool ok = false;
+  try {
+    ok = co_await Stack.OpenAwaited();
+  } catch (const std::exception& e) {
+    LogLine(this, e.what(), 3);
+    ok = false;
+  }
+  ConnectEnded(ok, std::exchange(connect_operation_, 0));
+  for (auto& ended : std::exchange(setup_ended_, {})) loop_.Post(std::move(ended));
+  // A command queued meanwhile waited for the line.
+  loop_.Post([this, alive = std::weak_ptr<bool>(alive_)] {
+    if (alive.lock()) StartWorker();
+  });
+}
+
+void TBACnetForm::ConnectEnded(bool ok, int reportTo) {
   Connected = ok;
   if (ok) {
     Stack.Device.SendWhoIs();
@@ -240,7 +266,6 @@ bool TBACnetForm::ConnectFor(TSessionClient* driver) {
   // While the line was set up the session may have been taken over (a disconnect, a release):
   // then nobody waits for this outcome.
   Queue.ConnectEnded(reportTo, ok, "Could not connect to BACnet network.");
-  return true;
 }
 
 bool TBACnetForm::DisconnectFor(TSessionClient* driver) {
@@ -270,22 +295,7 @@ void TBACnetForm::Tick() {
 
   Stack.Device.EndLostWaits();
   // A worker waits for a line set-up in progress: a disconnect must not close the line under it.
-  if (Queue.WaitingToStart() && connect_operation_ == 0) {
-    auto it = Workers.find(Queue.PendingCommand);
-    if (it != Workers.end() && it->second.Suspends()) {
-      StartWorker();
-    } else if (it != Workers.end() && it->second) {
-      const int operation = Queue.BeginCommand();
-      try {
-        it->second.Run(WorkerContext());
-      } catch (const std::exception& e) {
-        // A worker that lets an exception out still ends its command, so the queue never
-        // repeats it on every tick; the driver window shows the message.
-        if (Queue.RunningOperation == operation) Queue.FinishCommand(false, e.what());
-        throw;
-      }
-    }
-  }
+  if (Queue.WaitingToStart() && connect_operation_ == 0) StartWorker();
 
   if (Queue.PendingCommand != 0) {
     Points.ScanState = 0;

@@ -56,7 +56,10 @@ class TBACnetForm : public platform::Form, public TSiteData {
 
   // ---- operations --------------------------------------------------------------------------
   void CopyInfo(const TConnectionInfo& info);
-  bool ConnectFor(TSessionClient* driver);
+  // Connects for `driver`. Over PTP the line set-up runs on as a task of the session
+  // ("Connecting..." meanwhile); `ended` runs once the outcome is stored (at once when nothing had
+  // to be set up, else from a posted message when the set-up ends or the session goes away).
+  bool ConnectFor(TSessionClient* driver, std::function<void()> ended = nullptr);
   bool DisconnectFor(TSessionClient* driver);
   // Queues a command kind for `driver` (kinds without a progress text change nothing); false
   // while another is queued or running.
@@ -86,7 +89,9 @@ class TBACnetForm : public platform::Form, public TSiteData {
   int UserCount() const { return static_cast<int>(users_.size()); }
   // True while an operation of this session is on the call stack (a tick, a connect); the
   // window refuses to close then, as it does while the network is open.
-  bool Busy() const { return busy_ > 0; }
+  bool Busy() const { return busy_ > 0 || connect_operation_ != 0; }
+  // A PTP line set-up started by a connect has not ended yet.
+  bool SettingUpLine() const { return connect_operation_ != 0; }
 
   platform::MessageLoop& loop() { return loop_; }
   // What this session's workers work with.
@@ -103,6 +108,9 @@ class TBACnetForm : public platform::Form, public TSiteData {
   // comes out of here when it ended at once.
   void StartWorker();
   void WorkerEnded(int operation);
+  platform::Task<> SetUpLine();
+  // Stores a connect's outcome for the operation it reports to.
+  void ConnectEnded(bool ok, int reportTo);
 
   struct CaptureSink {
     int Id;
@@ -120,6 +128,8 @@ class TBACnetForm : public platform::Form, public TSiteData {
   // arriving meanwhile takes this over instead of opening the line a second time.
   int connect_operation_ = 0;
   platform::Task<> worker_;
+  platform::Task<> setup_;
+  std::vector<std::function<void()>> setup_ended_;
   bool starting_worker_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -67,8 +67,8 @@ constexpr WorkerEntry kWorkerTable[] = {
 
 std::map<int, TCommandWorker> DefaultWorkers() {
   std::map<int, TCommandWorker> w;
-  // Disconnect may wait on a PTP hang-up inside the tick; it runs there to its end.
-  w[kCommandDisconnect] = RunDisconnect;
+  // Disconnect suspends while a PTP line hangs up; the tick starts it, after a set-up has ended.
+  w[kCommandDisconnect] = TCommandWorker::Suspending(RunDisconnect, false);
   for (const WorkerEntry& e : kWorkerTable)
     w[e.Kind] = TCommandWorker::Suspending(
         [run = e.Run](TWorkerContext c) { return RunCommandWorker(c, run); });
@@ -80,10 +80,10 @@ Task<> RunCommandWorker(TWorkerContext context, TCommandWorkers::Worker worker) 
   co_await workers.RunAndFinish(worker);
 }
 
-void RunDisconnect(TWorkerContext& c) {
+Task<> RunDisconnect(TWorkerContext c) {
   bool closed = false;
   try {
-    closed = c.Stack.Close();
+    closed = co_await c.Stack.Close();
   } catch (...) {
     closed = false;
   }

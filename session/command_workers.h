@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -34,29 +35,38 @@ struct TWorkerContext {
 // one runs to its end inside the session tick, where the driver's timer keeps ticks from nesting.
 class TCommandWorker {
  public:
-  using Runner = std::function<void(TWorkerContext& context)>;
   using Starter = std::function<platform::Task<>(TWorkerContext context)>;
 
   TCommandWorker() = default;
   TCommandWorker(std::nullptr_t) {}
+  // A plain function (tests inject those) runs to its end when the session tick starts it.
   template <typename F,
             typename = std::enable_if_t<std::is_invocable_v<F&, TWorkerContext&> &&
                                         !std::is_same_v<std::decay_t<F>, TCommandWorker>>>
-  TCommandWorker(F f) : run_(std::move(f)) {}
-  static TCommandWorker Suspending(Starter start) {
+  TCommandWorker(F f)
+      : start_([run = std::make_shared<F>(std::move(f))](TWorkerContext c) {
+          return Plain(run, c);
+        }) {}
+  // at_once: started from a posted message when queued, not only by the session tick.
+  static TCommandWorker Suspending(Starter start, bool at_once = true) {
     TCommandWorker w;
     w.start_ = std::move(start);
+    w.at_once_ = at_once;
     return w;
   }
 
-  explicit operator bool() const { return run_ || start_; }
-  bool Suspends() const { return bool(start_); }
-  void Run(TWorkerContext context) const { run_(context); }
+  explicit operator bool() const { return bool(start_); }
+  bool StartsAtOnce() const { return at_once_; }
   platform::Task<> Start(TWorkerContext context) const { return start_(context); }
 
  private:
-  Runner run_;
+  template <typename F>
+  static platform::Task<> Plain(std::shared_ptr<F> run, TWorkerContext c) {
+    (*run)(c);
+    co_return;
+  }
   Starter start_;
+  bool at_once_ = false;
 };
 // Kind → worker for every queued command kind (2 and the kinds with a progress text).
 std::map<int, TCommandWorker> DefaultWorkers();
@@ -134,7 +144,7 @@ class TCommandWorkers {
 Task<> RunCommandWorker(TWorkerContext context, TCommandWorkers::Worker worker);
 
 // The disconnect worker (kind 2): closes the chosen link.
-void RunDisconnect(TWorkerContext& context);
+Task<> RunDisconnect(TWorkerContext context);
 
 // The device's OnNotificationReceived: one alarm line per alarm or event notification; `log`
 // tells a person when a full buffer drops the oldest line.

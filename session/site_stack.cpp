@@ -122,9 +122,9 @@ void TSiteStack::UsePTP(const TPTPSettings& s) {
   PTP.SetComport(s.ComPort);
 }
 
-bool TSiteStack::Close() {
-  if (Network.DataLink != &BIP && Network.DataLink != &PTP) return false;
-  return !Device.Open(false);
+platform::Task<bool> TSiteStack::Close() {
+  if (Network.DataLink != &BIP && Network.DataLink != &PTP) co_return false;
+  co_return !(co_await Device.OpenAsync(false));
 }
 
 bool TSiteStack::PTPLineUp() {

@@ -73,11 +73,13 @@ class TSiteStack {
   // re-opened on its new number).
   void UseBIP(const TBIPSettings& settings);
   void UsePTP(const TPTPSettings& settings);
-  // Opens the stack on the chosen link.
+  // Opens the stack on the chosen link (B/IP: nothing waits).
   bool Open() { return Device.Open(true); }
-  // Closes the chosen link (a PTP line hangs up meanwhile); true once it is closed, false when
-  // no link was chosen or it would not close.
-  bool Close();
+  // The same for a link whose set-up waits (PTP): suspends the awaiting task meanwhile.
+  platform::Task<bool> OpenAwaited() { return Device.OpenAsync(true); }
+  // Closes the chosen link (a PTP line hangs up meanwhile, the task suspended); true once it is
+  // closed, false when no link was chosen or it would not close.
+  platform::Task<bool> Close();
 
   // The PTP link is the chosen one, open, and its connection is up (what a repeated connect keeps).
   bool PTPLineUp();

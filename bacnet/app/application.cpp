@@ -61,10 +61,24 @@ bool TBACnetApplication::Open(bool flag) {
     Network->OnReceive = [this](void*, const TBACnetNPDU& npdu) { ReceiveAPDU(npdu); };
     result = Network->Open(flag);
   }
+  StartTick();
+  return result;
+}
+
+platform::Task<bool> TBACnetApplication::OpenAsync(bool flag) {
+  bool result = false;
+  if (Network) {
+    Network->OnReceive = [this](void*, const TBACnetNPDU& npdu) { ReceiveAPDU(npdu); };
+    result = co_await Network->OpenAsync(flag);
+  }
+  StartTick();
+  co_return result;
+}
+
+void TBACnetApplication::StartTick() {
   timer_.SetInterval(100);
   timer_.SetEnabled(true);
   opened_ = true;
-  return result;
 }
 
 int TBACnetApplication::MaxAPDULength() { return Network ? Network->MaxAPDULength() : 0; }

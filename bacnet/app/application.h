@@ -15,6 +15,7 @@
 #include "bacnet/app/transaction_host.h"
 #include "bacnet/link/records.h"
 #include "platform/message_loop.h"
+#include "platform/task.h"
 #include "platform/variant.h"
 
 namespace zb::bacnet {
@@ -49,6 +50,8 @@ class TBACnetApplication : private TTransactionHost {
   // Installs ReceiveAPDU on the network layer, opens (true) or closes (false) it, and enables
   // the 100 ms tick in every case. Returns the network layer's result.
   bool Open(bool flag);
+  // The same through the network's OpenAsync (a link whose set-up waits).
+  platform::Task<bool> OpenAsync(bool flag);
 
   // Unconfirmed (PDUType 1): 0 when handed to the network layer, else -1. Confirmed (0): the new
   // transaction's handle 1..255 (its invoke ID), or -1 (also when all 255 are in use). Any other
@@ -101,6 +104,7 @@ class TBACnetApplication : private TTransactionHost {
   static std::string TransactionKey(std::string_view a, std::string_view b, int invoke_id);
 
  private:
+  void StartTick();
   struct Entry {
     std::string key;
     std::string peer;                 // server transactions: the requester (network and address)

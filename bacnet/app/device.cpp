@@ -60,6 +60,18 @@ void TBACnetDevice::LoadStoredDefaults() {
 
 bool TBACnetDevice::Open(bool active) {
   if (!App) return false;
+  PrepareOpen();
+  return Opened(active, App->Open(active));
+}
+
+platform::Task<bool> TBACnetDevice::OpenAsync(bool active) {
+  if (!App) co_return false;
+  PrepareOpen();
+  const bool opened = co_await App->OpenAsync(active);
+  co_return Opened(active, opened);
+}
+
+void TBACnetDevice::PrepareOpen() {
   App->OnIndication = [this](void* sender, const TBACnetPDU& pdu) {
     HandleIndication(sender, pdu);
   };
@@ -73,7 +85,9 @@ bool TBACnetDevice::Open(bool active) {
   App->SetParameter(kParamMaxMaster, Variant(int32_t(max_master_)));
   App->SetParameter(kParamNetworkNumber, Variant(int32_t(NetworkNumber)));
   App->SetParameter(kParamSourceAddress, Variant(int32_t(object_identifier_)));
-  const bool opened = App->Open(active);
+}
+
+bool TBACnetDevice::Opened(bool active, bool opened) {
   if (!active || !opened) return false;
   Trace("Connected");
   Variant local;

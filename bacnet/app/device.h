@@ -14,6 +14,7 @@
 #include "bacnet/app/device_server.h"
 #include "bacnet/app/pdu.h"
 #include "platform/message_loop.h"
+#include "platform/task.h"
 #include "platform/variant.h"
 #include "support/short_string.h"
 
@@ -115,6 +116,8 @@ class TBACnetDevice {
   // true opens the stack (then traces "Connected", reads LocalAddress, sends I-Am and Who-Is);
   // false closes it and returns false.
   bool Open(bool active);
+  // The same through the application's OpenAsync: suspends while the link sets its line up.
+  platform::Task<bool> OpenAsync(bool active);
 
   // from_virtual_network: with the virtual network and our address on it as its source.
   void SendIAm(bool from_virtual_network = false);
@@ -191,6 +194,9 @@ class TBACnetDevice {
   platform::MessageLoop& loop() const { return loop_; }
 
  private:
+  // Open's halves around the application layer's: handlers and settings, then the greeting.
+  void PrepareOpen();
+  bool Opened(bool active, bool opened);
   struct Wait {
     int handle = -2;
     bool done = false;

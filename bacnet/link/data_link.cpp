@@ -15,6 +15,8 @@ bool TBACnetDataLink::SetActive(bool open) {
   return Active;
 }
 
+platform::Task<bool> TBACnetDataLink::Activate(bool open) { co_return SetActive(open); }
+
 int TBACnetDataLink::MaxAPDUCode() { return 0; }
 
 bool TBACnetDataLink::Send(const TBACnetFrame&) { return false; }

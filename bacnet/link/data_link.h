@@ -8,6 +8,7 @@
 
 #include "bacnet/link/captured_packet.h"
 #include "bacnet/link/records.h"
+#include "platform/task.h"
 #include "platform/variant.h"
 
 namespace zb::bacnet {
@@ -51,6 +52,9 @@ class TBACnetDataLink {
   void Log(const std::string& text);
   // Opens or closes the link; stores the resulting state in Active and returns it.
   virtual bool SetActive(bool open);
+  // The same, for a link whose opening or closing waits (a line set-up, a hang-up): the task
+  // suspends meanwhile. Links that never wait answer with SetActive at once.
+  virtual platform::Task<bool> Activate(bool open);
   // BACnet code of the largest APDU accepted (0 = 50, 1 = 128, 2 = 206, 3 = 480, 4 = 1024).
   virtual int MaxAPDUCode();
   // Queues one outgoing NPDU; false when it was not accepted (queue full, or the base).

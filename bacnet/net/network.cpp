@@ -78,6 +78,14 @@ bool TBACnetNetwork::Open(bool open) {
   return result;
 }
 
+platform::Task<bool> TBACnetNetwork::OpenAsync(bool open) {
+  if (!DataLink) co_return false;
+  DataLink->OnReceive = [this](void*, const TBACnetFrame& frame) { ReceiveFrame(frame); };
+  bool result = co_await DataLink->Activate(open);
+  routers_.clear();
+  co_return result;
+}
+
 bool TBACnetNetwork::SendNPDU(const TBACnetNPDU& npdu) {
   if (!DataLink) return true;
   TBACnetFrame frame;

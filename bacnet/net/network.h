@@ -44,6 +44,8 @@ class TBACnetNetwork {
   // False without a data link; otherwise installs ReceiveFrame on the link, clears the router
   // table and returns the link's SetActive(open).
   virtual bool Open(bool open);
+  // Open through the link's Activate: suspends while the link sets its line up or closes it.
+  platform::Task<bool> OpenAsync(bool open);
   // Builds the NPDU and hands it to the link. True in every case, also when nothing was sent.
   virtual bool SendNPDU(const TBACnetNPDU& npdu);
   // The data link's receive handler.

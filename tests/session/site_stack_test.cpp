@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/run_task.h"
+
 namespace zb {
 namespace {
 
-bool Closes(TSiteStack& stack) { return stack.Close(); }
+bool Closes(platform::MessageLoop& loop, TSiteStack& stack) {
+  return test::RunTask(loop, stack.Close());
+}
 
 TEST(SiteStack, WiredBottomUpWithDefaultsAndNoLinkChosen) {
   platform::MessageLoop loop;
@@ -19,7 +23,7 @@ TEST(SiteStack, WiredBottomUpWithDefaultsAndNoLinkChosen) {
   EXPECT_EQ(s.BIP.UDPPort(), 47808);
   EXPECT_EQ(s.PTP.BaudRate(), bacnet::br38400);
   EXPECT_FALSE(s.PTPLineUp());
-  EXPECT_FALSE(Closes(s)) << "nothing to close is not a close";
+  EXPECT_FALSE(Closes(loop, s)) << "nothing to close is not a close";
 
   s.Configure({});
   EXPECT_EQ(s.Device.APDUTimeout(), 3000);

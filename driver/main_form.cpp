@@ -115,9 +115,6 @@ void TMainForm::ProcessTimerTimer() {
   // tick, so each period would last the tick's own run time longer (and the timer grid's
   // rounding on top), slowing every session's scan.
   if (in_tick_) return;
-  // Nested inside a PTP link's tick a worker's wait would starve that link and fail its own
-  // request; the timer comes again in 100 ms.
-  if (bacnet::TBACnetDataLinkPTP::AnyTickRunning()) return;
   in_tick_ = true;
   std::vector<int> handles;
   for (platform::Form* f : Children())

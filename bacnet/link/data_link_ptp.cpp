@@ -15,7 +15,11 @@ int PTPBaudRateSpeed(int rate) {
 }
 
 TBACnetDataLinkPTP::TBACnetDataLinkPTP(platform::MessageLoop& loop)
-    : loop_(loop), port_(std::make_unique<TSerialPort>(loop)), timer_(loop), machines_(*this) {
+    : loop_(loop),
+      port_(std::make_unique<TSerialPort>(loop)),
+      timer_(loop),
+      machines_(*this),
+      drain_timer_(loop) {
   MaxAPDULength = 480;
   WindowLimit = 1;
   port_->AutoOpen = false;
@@ -28,10 +32,10 @@ TBACnetDataLinkPTP::TBACnetDataLinkPTP(platform::MessageLoop& loop)
   port_->OnTriggerData = [this](void*, int handle) { HandleTriggerData(handle); };
   port_->OnTriggerLineError = [this](void*, int, int) { HandleLineError(); };
   // A frame starting clears an indication no machine took. Inside a run the indication may be
-  // one just taken and not yet seen by the reception machine (the transmission machine is
-  // writing a frame meanwhile): it is cleared after the step, if still left then.
+  // one just taken and not yet seen by the reception machine (the machines paused while a frame
+  // drains): it is cleared after the next step, if still left then.
   receiver_.OnFrameStart = [this] {
-    if (running_)
+    if (running_ || sending_)
       frame_started_ = true;
     else
       machines_.ClearReceivedFrame();
@@ -40,6 +44,8 @@ TBACnetDataLinkPTP::TBACnetDataLinkPTP(platform::MessageLoop& loop)
   timer_.SetEnabled(false);
   timer_.SetInterval(100);
   timer_.OnTimer = [this] { Tick(); };
+  drain_timer_.SetInterval(kDrainCheckMs);
+  drain_timer_.OnTimer = [this] { CheckDrained(); };
 }
 
 TBACnetDataLinkPTP::~TBACnetDataLinkPTP() {
@@ -52,6 +58,7 @@ TBACnetDataLinkPTP::~TBACnetDataLinkPTP() {
   port_->SetOpen(false);
   timer_.SetEnabled(false);
   timer_.OnTimer = nullptr;
+  drain_timer_.SetEnabled(false);
 }
 
 void TBACnetDataLinkPTP::AttachAvail() {
@@ -147,6 +154,8 @@ void TBACnetDataLinkPTP::HandleTriggerAvail(int count) {
     receiver_.ReceiveOctet(port_->ReadOctet());
     if (alive.expired()) return;
   }
+  // The far end answering is as good a moment as any to see whether our frame has gone.
+  if (sending_) PostDrainCheck();
 }
 
 void TBACnetDataLinkPTP::HandleTriggerData(int handle) {
@@ -163,23 +172,25 @@ void TBACnetDataLinkPTP::Tick() { Run(1); }
 void TBACnetDataLinkPTP::RunMachines() { Run(0); }
 
 void TBACnetDataLinkPTP::Run(int ticks) {
-  if (running_) {
+  if (running_ || sending_) {
     // A tick that falls due while a frame goes out is not lost; the run takes it afterwards.
     ticks_deferred_ += ticks;
     run_again_ = true;
     return;
   }
+  ticks += std::exchange(ticks_deferred_, 0);
   std::weak_ptr<bool> alive = alive_;
   struct Running {
     TBACnetDataLinkPTP* link;
     std::weak_ptr<bool> alive;
     Running(TBACnetDataLinkPTP* l, std::weak_ptr<bool> a) : link(l), alive(std::move(a)) {
       link->running_ = true;
-      ++ticks_running_;
     }
     ~Running() {
-      --ticks_running_;
-      if (!alive.expired()) link->running_ = false;
+      if (alive.expired()) return;
+      link->running_ = false;
+      // A set-up or close waiting on the connection machine looks at it again.
+      if (link->condition_wait_) link->condition_wait_->Check();
     }
   } running(this, alive);
   // A call set up between two ticks has its carrier noted before it can be lost.
@@ -198,7 +209,7 @@ void TBACnetDataLinkPTP::Run(int ticks) {
       timer_.SetEnabled(true);
     }
     bool moved = true;
-    while (moved && steps < kMaxSteps) {
+    while (moved && steps < kMaxSteps && !sending_) {
       run_again_ = false;
       moved = machines_.Step(receiver_) || run_again_;
       if (alive.expired()) return;
@@ -206,6 +217,12 @@ void TBACnetDataLinkPTP::Run(int ticks) {
       ++steps;
     }
     ticks += std::exchange(ticks_deferred_, 0);
+    if (sending_) {
+      // Paused until the frame has drained; CheckDrained runs the machines on.
+      ticks_deferred_ = ticks;
+      run_again_ = true;
+      return;
+    }
     if (ticks == 0 && (!run_again_ || steps >= kMaxSteps)) break;
   }
 }
@@ -233,32 +250,7 @@ void TBACnetDataLinkPTP::CheckCarrier() {
   machines_.ConnectionState = csDisconnected;
 }
 
-bool TBACnetDataLinkPTP::WaitUntil(const std::function<bool()>& cond, int64_t max_ms,
-                                   bool end_when_idle) {
-  std::weak_ptr<bool> alive = alive_;
-  const int64_t deadline = loop_.NowMs() + max_ms;
-  for (;;) {
-    port_->ProcessEvents();
-    if (alive.expired()) return false;
-    if (cond()) return true;
-    int64_t remaining = deadline - loop_.NowMs();
-    if (remaining <= 0) return false;
-    // Output draining inside the device raises no event: look again every few milliseconds.
-    int64_t step = port_->OutputUsed() > 0 ? std::min<int64_t>(remaining, 10) : remaining;
-    bool dispatched = loop_.WaitAndProcess(step);
-    if (alive.expired() || loop_.quit_requested()) return false;
-    // A test clock that moves only when told cannot end the wait by time.
-    auto* manual = loop_.manual_clock();
-    if (end_when_idle && !dispatched && manual && !manual->auto_advance) {
-      port_->ProcessEvents();
-      return !alive.expired() && cond();
-    }
-  }
-}
-
 void TBACnetDataLinkPTP::SendFrame(uint8_t type, const std::string& data) {
-  if (sending_) return;
-  sending_ = true;
   receiver_.SilenceTimer = 0;
   std::string out;
   try {
@@ -269,16 +261,58 @@ void TBACnetDataLinkPTP::SendFrame(uint8_t type, const std::string& data) {
   port_->WriteString(out);
   Trace("Sending: " + BytesToBracketHex(out));
   if (OnCapture && (type == ptpData0 || type == ptpData1)) CaptureNPDU(true, data);
-  std::weak_ptr<bool> alive = alive_;
-  // Bounded by the time the frame needs on the line plus a margin, so that a stuck line
-  // (no reader on the far end, flow stopped) cannot hold the link forever.
+  // What the far end sent meanwhile is taken in now, as the nested wait used to: a frame
+  // starting later, outside the run, would clear the indication the machines are about to
+  // take. Runs asked for meanwhile wait for this frame.
+  const bool behind = std::exchange(sending_, true);
+  port_->ProcessEvents();
+  if (!behind && port_->OutputUsed() == 0) {
+    sending_ = false;
+    FrameSent();
+    if (run_again_ || ticks_deferred_ > 0) PostRun();
+    return;
+  }
+  // Bounded by the time the frame needs on the line plus a margin, so that a stuck line (no
+  // reader on the far end, flow stopped) cannot hold the machines for ever. A frame written
+  // behind one still draining extends the wait.
   int baud = std::max(300, port_->Baud());
   int64_t limit = static_cast<int64_t>(out.size()) * 10 * 1000 / baud + 2000;
-  WaitUntil([this] { return port_->OutputUsed() == 0; }, limit, true);
-  if (alive.expired()) return;
+  int64_t deadline = loop_.NowMs() + limit;
+  if (!behind || deadline > drain_deadline_) drain_deadline_ = deadline;
+  drain_timer_.SetEnabled(true);
+  // A pass of the loop is often all the device needs.
+  PostDrainCheck();
+}
+
+void TBACnetDataLinkPTP::PostDrainCheck() {
+  // Never from here: the caller may be a machine in the middle of its step.
+  if (drain_posted_) return;
+  drain_posted_ = true;
+  loop_.Post([this, alive = std::weak_ptr<bool>(alive_)] {
+    if (alive.expired()) return;
+    drain_posted_ = false;
+    CheckDrained();
+  });
+}
+
+void TBACnetDataLinkPTP::CheckDrained() {
+  if (!sending_) {
+    drain_timer_.SetEnabled(false);
+    return;
+  }
+  if (port_->Open()) port_->ProcessEvents();
+  if (port_->OutputUsed() > 0 && loop_.NowMs() < drain_deadline_) return;
+  drain_timer_.SetEnabled(false);
+  sending_ = false;
+  FrameSent();
+  // A frame that started meanwhile clears the indication left waiting, not the next one taken.
+  ClearIfFrameStarted();
+  RunMachines();
+}
+
+void TBACnetDataLinkPTP::FrameSent() {
   Trace("DataSent: " + std::to_string(port_->InputUsed()));
   machines_.HeartbeatTimer = 0;
-  sending_ = false;
 }
 
 }  // namespace zb::bacnet

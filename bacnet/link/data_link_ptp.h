@@ -12,7 +12,9 @@
 #include "bacnet/link/ptp_machines.h"
 #include "bacnet/link/serial_port.h"
 #include "bacnet/link/transmit_queue.h"
+#include "platform/loop_wait.h"
 #include "platform/message_loop.h"
+#include "platform/task.h"
 
 namespace zb::bacnet {
 
@@ -28,6 +30,12 @@ class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
 
   // TBACnetDataLink
   void Trace(const std::string& text) override;
+  // Opening sets the line up (a connect string, or a modem's dialogue and dial) and then waits
+  // for the connection machine; closing hangs up and runs the disconnect exchange. Both suspend
+  // the awaiting task meanwhile; the task must not outlive the link.
+  platform::Task<bool> Activate(bool open) override;
+  // Without waiting: opening works only without a port (there is nothing to set up); closing
+  // closes the port at once, without the hang-up and the exchange.
   bool SetActive(bool open) override;
   int MaxAPDUCode() override { return 3; }
   bool Send(const TBACnetFrame& frame) override;
@@ -50,28 +58,24 @@ class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
   // message is only traced.
   std::function<void(const std::string& text)> OnShowMessage;
 
-  // Builds, escapes and writes one frame, then waits until the port has sent it. A frame asked
-  // for while another is being written is dropped.
+  // Builds, escapes and writes one frame. The machines pause until the port has sent it (or the
+  // time the frame needs on the line plus 2 s has passed); a frame asked for meanwhile (two in
+  // one step of the machines) is written behind it.
   void SendFrame(uint8_t type, const std::string& data) override;
 
-  // Line set-up.
-  void Pause(int ticks);  // ticks of 55 ms, processing messages
-  void SendCommandString(const std::string& text);
-  bool Dial(const std::string& number);
-  bool HangUp();
+  // Line set-up; each suspends the awaiting task while it waits.
+  platform::Task<> Pause(int ticks);  // ticks of 55 ms
+  platform::Task<> SendCommandString(std::string text);
+  platform::Task<bool> Dial(std::string number);
+  platform::Task<bool> HangUp();
 
   // One 100 ms tick of the link (the timer's handler): counters, time-outs, heartbeats, then the
   // machines as after any event.
   void Tick();
   // Runs the machines until nothing moves: called when a frame has been received and when data
   // was queued, so acknowledgements and the next data frame leave at once rather than at the
-  // next tick. Inside a run (frame output waits on the loop) it only asks that run to go on.
+  // next tick. While a frame drains it only asks for a run once it has.
   void RunMachines();
-  // True while any PTP link of the process is running its machines (a tick or an event). Frame
-  // output waits on the loop there, and a long wait started from such a nested handler (a
-  // session's synchronous request) would hold that link's machines until it ended, so nobody
-  // may start one meanwhile.
-  static bool AnyTickRunning() { return ticks_running_ > 0; }
 
   TPTPMachines& Machines() { return machines_; }
   TPTPFrameReceiver& Receiver() { return receiver_; }
@@ -81,6 +85,7 @@ class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
   bool Sending() const { return sending_; }
 
   static constexpr const char* kDefaultModemInit = "ATV1Q0&C1&D2";
+  static constexpr int kDrainCheckMs = 5;
 
  private:
   // TPTPMachineActions
@@ -101,12 +106,16 @@ class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
   void AttachAvail();
   void DetachAvail();
   void ClosePortQuietly();
-  bool OpenLine();
-  void CloseLine();
-  // Processes messages and port events until cond() holds or max_ms passed; true when it held.
-  // end_when_idle: also end when nothing happened on a test clock that moves only when told.
-  bool WaitUntil(const std::function<bool()>& cond, int64_t max_ms, bool end_when_idle = false);
-  void SleepMs(int ms);
+  platform::Task<bool> OpenLine();
+  platform::Task<> CloseLine();
+  // Suspends until cond() holds (looked at after every run of the machines) or max_ms passed;
+  // true when it held.
+  platform::Task<bool> WaitUntil(std::function<bool()> cond, int64_t max_ms);
+  platform::Task<> SleepMs(int ms);
+  // The frame written last has left the port, or its time is up: the machines go on.
+  void CheckDrained();
+  void PostDrainCheck();
+  void FrameSent();
 
   platform::MessageLoop& loop_;
   std::unique_ptr<TSerialPort> port_;
@@ -125,7 +134,12 @@ class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
   int ticks_deferred_ = 0;
   bool run_posted_ = false;
   bool frame_started_ = false;
-  static inline int ticks_running_ = 0;
+  // While a frame drains: looked at every few milliseconds (the device raises no event when its
+  // output has gone), until this time at the latest.
+  platform::Timer drain_timer_;
+  int64_t drain_deadline_ = 0;
+  bool drain_posted_ = false;
+  platform::LoopWait* condition_wait_ = nullptr;
   // A modem line is up and its carrier has been seen (see CheckCarrier).
   bool modem_line_up_ = false;
   bool carrier_seen_ = false;

@@ -67,29 +67,17 @@ void TBACnetDataLinkPTP::SetComport(int port) {
   }
 }
 
-void TBACnetDataLinkPTP::SleepMs(int ms) {
-  std::weak_ptr<bool> alive = alive_;
-  const int64_t deadline = loop_.NowMs() + ms;
-  for (;;) {
-    int64_t remaining = deadline - loop_.NowMs();
-    if (remaining <= 0) break;
-    loop_.WaitAndProcess(remaining);
-    if (alive.expired() || loop_.quit_requested()) return;
-  }
-  loop_.ProcessMessages();
+platform::Task<> TBACnetDataLinkPTP::SleepMs(int ms) { co_await platform::LoopWait(loop_, ms); }
+
+platform::Task<> TBACnetDataLinkPTP::Pause(int ticks) {
+  co_await SleepMs(ticks * TSerialPort::kTickMs);
 }
 
-void TBACnetDataLinkPTP::Pause(int ticks) {
-  std::weak_ptr<bool> alive = alive_;
-  for (int i = 0; i < ticks && !alive.expired(); ++i) SleepMs(TSerialPort::kTickMs);
-}
-
-void TBACnetDataLinkPTP::SendCommandString(const std::string& text) {
-  std::weak_ptr<bool> alive = alive_;
-  for (size_t i = 0; i < text.size() && !alive.expired(); ++i) {
+platform::Task<> TBACnetDataLinkPTP::SendCommandString(std::string text) {
+  for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
     if (c == '$') {
-      Pause(5);
+      co_await Pause(5);
     } else if (c == '^' && i + 1 < text.size() &&
                std::isalpha(static_cast<unsigned char>(text[i + 1]))) {
       port_->WriteOctet(
@@ -102,12 +90,11 @@ void TBACnetDataLinkPTP::SendCommandString(const std::string& text) {
     } else {
       port_->WriteOctet(static_cast<uint8_t>(c));
     }
-    if (alive.expired()) return;
-    SleepMs(10);
+    co_await SleepMs(10);
   }
 }
 
-bool TBACnetDataLinkPTP::Dial(const std::string& number) {
+platform::Task<bool> TBACnetDataLinkPTP::Dial(std::string number) {
   // Modem responses must not reach the frame receiver.
   DetachAvail();
   std::weak_ptr<bool> alive = alive_;
@@ -115,73 +102,107 @@ bool TBACnetDataLinkPTP::Dial(const std::string& number) {
     if (!alive.expired()) AttachAvail();
   }};
   try {
-    Pause(5);
+    co_await Pause(5);
     port_->SetDTR(false);
-    Pause(5);
+    co_await Pause(5);
     port_->SetDTR(true);
-    Pause(5);
+    co_await Pause(5);
     port_->FlushInput();
     port_->FlushOutput();
-    SendCommandString("ATV1Q0\r");
+    co_await SendCommandString("ATV1Q0\r");
     Trace("Sent: ATV1Q0");
-    if (!port_->WaitForString("OK", 54)) {
+    if (!co_await port_->WaitForString("OK", 54)) {
       Trace("Modem not responding");
-      return false;
+      co_return false;
     }
-    Pause(5);
+    co_await Pause(5);
     port_->FlushInput();
     port_->FlushOutput();
-    SendCommandString("ATDT" + number + "\r");
+    co_await SendCommandString("ATDT" + number + "\r");
     Trace("Sent: ATDT" + number);
-    int index =
-        port_->WaitForAnyString("CONNECT^BUSY^ERROR^NO CARRIER^NO DIALTONE^OK^RING", '^', 1620);
+    int index = co_await port_->WaitForAnyString(
+        "CONNECT^BUSY^ERROR^NO CARRIER^NO DIALTONE^OK^RING", '^', 1620);
     if (index == 0) {
       Trace("Modem not responding");
-      return false;
+      co_return false;
     }
     if (index == 1) {
       Trace("Modem Connected");
-      Pause(20);
-      return true;
+      co_await Pause(20);
+      co_return true;
     }
     Trace("Modem Response: " + port_->LastMatched());
-    return false;
+    co_return false;
   } catch (...) {
-    return false;
   }
+  co_return false;
 }
 
-bool TBACnetDataLinkPTP::HangUp() {
+platform::Task<bool> TBACnetDataLinkPTP::HangUp() {
   try {
-    Pause(5);
+    co_await Pause(5);
     port_->WriteOctet('+');
-    Pause(3);
+    co_await Pause(3);
     port_->WriteOctet('+');
-    Pause(3);
+    co_await Pause(3);
     port_->WriteOctet('+');
-    Pause(10);
-    SendCommandString("ATH");
+    co_await Pause(10);
+    co_await SendCommandString("ATH");
     port_->WriteOctet('\r');
     for (int i = 0; i < 4; ++i) {
       port_->SetDTR(false);
-      Pause(10);
+      co_await Pause(10);
       port_->SetDTR(true);
-      Pause(10);
-      if (!port_->CarrierDetect()) return true;
+      co_await Pause(10);
+      if (!port_->CarrierDetect()) co_return true;
     }
   } catch (...) {
   }
-  return false;
+  co_return false;
 }
 
 bool TBACnetDataLinkPTP::SetActive(bool open) {
-  Active = open ? OpenLine() : (CloseLine(), false);
-  return Active;
+  if (open && comport_ == 0) return Active = true;
+  if (open) {
+    // Setting a line up waits on the modem and the far end: only Activate can do that.
+    Trace("Line set-up needs Activate");
+    Active = false;
+    return false;
+  }
+  // Closed at once, without the hang-up and the disconnect exchange.
+  modem_line_up_ = carrier_seen_ = false;
+  timer_.SetEnabled(false);
+  machines_.ConnectionState = csDisconnected;
+  ClosePortQuietly();
+  Active = false;
+  return false;
 }
 
-bool TBACnetDataLinkPTP::OpenLine() {
-  if (comport_ == 0) return true;
-  std::weak_ptr<bool> alive = alive_;
+platform::Task<bool> TBACnetDataLinkPTP::Activate(bool open) {
+  bool active = false;
+  if (open)
+    active = co_await OpenLine();
+  else
+    co_await CloseLine();
+  Active = active;
+  co_return active;
+}
+
+platform::Task<bool> TBACnetDataLinkPTP::WaitUntil(std::function<bool()> cond, int64_t max_ms) {
+  platform::LoopWait wait(loop_, max_ms, std::move(cond));
+  struct Registered {
+    platform::LoopWait*& slot;
+    std::weak_ptr<bool> alive;
+    ~Registered() {
+      if (!alive.expired()) slot = nullptr;
+    }
+  } registered{condition_wait_, alive_};
+  condition_wait_ = &wait;
+  co_return co_await wait;
+}
+
+platform::Task<bool> TBACnetDataLinkPTP::OpenLine() {
+  if (comport_ == 0) co_return true;
   bool result = false;
   modem_line_up_ = carrier_seen_ = false;
   try {
@@ -195,35 +216,33 @@ bool TBACnetDataLinkPTP::OpenLine() {
 
     bool up = false;
     if (DirectConnect) {
-      SendCommandString(ConnectString);
+      co_await SendCommandString(ConnectString);
       up = true;
     } else if (!PhoneNumber.empty()) {
       std::string init = ModemInit.empty() ? kDefaultModemInit : ModemInit;
       Trace("Modem Init: " + init);
-      SendCommandString(init + "\r");
-      Pause(20);
-      if (Dial(PhoneNumber)) {
+      co_await SendCommandString(init + "\r");
+      co_await Pause(20);
+      if (co_await Dial(PhoneNumber)) {
         Trace("Connected");
         modem_line_up_ = true;
         if (!ConnectString.empty()) {
-          Pause(5);
+          co_await Pause(5);
           Trace("Connect String: " + ConnectString);
-          SendCommandString(ConnectString);
-          Pause(5);
+          co_await SendCommandString(ConnectString);
+          co_await Pause(5);
         }
         up = true;
       }
     }
-    if (alive.expired()) return false;
     if (!up) {
       modem_line_up_ = false;
       Trace("Close Port");
       ClosePortQuietly();
-      return false;
+      co_return false;
     }
 
-    Pause(30);
-    if (alive.expired()) return false;
+    co_await Pause(30);
     Trace("Result=TRUE");
     trigger_handle_ = port_->AddDataTrigger(std::string(kPTPTrigger), false);
     line_error_handle_ = port_->AddLineErrorTrigger();
@@ -239,13 +258,12 @@ bool TBACnetDataLinkPTP::OpenLine() {
     machines_.RunConnectionMachine();
     // Bounded by the connection machine itself (four attempts 5 s apart); the limit here only
     // guards against a tick that never comes.
-    WaitUntil(
+    co_await WaitUntil(
         [this] {
           return machines_.ConnectionState == csDisconnected ||
                  machines_.ConnectionState == csConnected;
         },
         60'000);
-    if (alive.expired()) return false;
     if (machines_.ConnectionState == csConnected) {
       Trace("ConState: Connected");
       result = true;
@@ -254,37 +272,33 @@ bool TBACnetDataLinkPTP::OpenLine() {
     }
     machines_.OutboundRequested = false;
   } catch (...) {
-    if (alive.expired()) return false;
     result = false;
     Trace("Exception");
     ClosePortQuietly();
   }
-  return result;
+  co_return result;
 }
 
-void TBACnetDataLinkPTP::CloseLine() {
-  std::weak_ptr<bool> alive = alive_;
+platform::Task<> TBACnetDataLinkPTP::CloseLine() {
   modem_line_up_ = carrier_seen_ = false;  // the hang-up below drops the carrier on purpose
   try {
     if (DirectConnect) {
       if (!DisconnectString.empty()) {
-        Pause(5);
-        SendCommandString(DisconnectString);
-        Pause(5);
+        co_await Pause(5);
+        co_await SendCommandString(DisconnectString);
+        co_await Pause(5);
       }
     } else if (port_->Open()) {
-      for (int attempt = 1; attempt <= 3 && !alive.expired(); ++attempt) {
+      for (int attempt = 1; attempt <= 3; ++attempt) {
         Trace("Hangup " + std::to_string(attempt));
-        if (HangUp()) break;
+        if (co_await HangUp()) break;
       }
     }
-    if (alive.expired()) return;
     machines_.DisconnectRequested = true;
     if (machines_.ConnectionState != csDisconnected) {
       machines_.ConnectionState = csConnected;
       machines_.RunConnectionMachine();
-      WaitUntil([this] { return machines_.ConnectionState == csDisconnected; }, 10'000);
-      if (alive.expired()) return;
+      co_await WaitUntil([this] { return machines_.ConnectionState == csDisconnected; }, 10'000);
     }
   } catch (...) {
   }

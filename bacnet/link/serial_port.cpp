@@ -49,6 +49,8 @@ void TSerialPort::SetOpen(bool open) {
     events_.clear();
     avail_pending_ = false;
     trigger_tail_.clear();
+    // A wait for modem text ends with the port.
+    if (match_wait_) match_wait_->Check();
     return;
   }
   if (device_.IsOpen()) return;
@@ -171,6 +173,7 @@ void TSerialPort::ReadDevice(short revents) {
     got = true;
   }
   CheckLineErrors();
+  if (got && match_wait_) match_wait_->Check();
   if (got && InputUsed() >= threshold_) avail_pending_ = true;
   UpdateWatches();
   if (avail_pending_ || !events_.empty()) SchedulePost();
@@ -287,12 +290,14 @@ void TSerialPort::RemoveAllTriggers() {
   events_.clear();
 }
 
-bool TSerialPort::WaitForString(const std::string& text, int ticks) {
-  int index = 0;
-  return WaitForMatch({text}, ticks, &index);
+platform::Task<bool> TSerialPort::WaitForString(std::string text, int ticks) {
+  std::vector<std::string> texts;
+  texts.push_back(std::move(text));
+  const int index = co_await WaitForMatch(std::move(texts), ticks);
+  co_return index != 0;
 }
 
-int TSerialPort::WaitForAnyString(const std::string& list, char separator, int ticks) {
+platform::Task<int> TSerialPort::WaitForAnyString(std::string list, char separator, int ticks) {
   std::vector<std::string> texts;
   size_t start = 0;
   while (start <= list.size()) {
@@ -301,37 +306,43 @@ int TSerialPort::WaitForAnyString(const std::string& list, char separator, int t
     texts.push_back(list.substr(start, end - start));
     start = end + 1;
   }
-  int index = 0;
-  WaitForMatch(texts, ticks, &index);
-  return index;
+  co_return co_await WaitForMatch(std::move(texts), ticks);
 }
 
-bool TSerialPort::WaitForMatch(const std::vector<std::string>& texts, int ticks, int* index) {
-  *index = 0;
+platform::Task<int> TSerialPort::WaitForMatch(std::vector<std::string> texts, int ticks) {
   last_matched_.clear();
+  int index = 0;
   std::string seen;
   size_t keep = 1;
   for (const auto& t : texts) keep = std::max(keep, t.size());
-  const int64_t deadline = loop_.NowMs() + static_cast<int64_t>(ticks) * kTickMs;
-  std::weak_ptr<bool> alive = alive_;
-  for (;;) {
-    ReadDevice();
+  // Consumes what has arrived; true once a text matched or the port closed.
+  auto scan = [&]() -> bool {
     while (InputUsed() > 0) {
       seen += static_cast<char>(ReadOctet());
       if (seen.size() > keep) seen.erase(0, seen.size() - keep);
       for (size_t i = 0; i < texts.size(); ++i) {
         if (EndsWith(seen, texts[i], true)) {
-          *index = static_cast<int>(i) + 1;
+          index = static_cast<int>(i) + 1;
           last_matched_ = texts[i];
           return true;
         }
       }
     }
-    int64_t remaining = deadline - loop_.NowMs();
-    if (remaining <= 0 || !device_.IsOpen()) return false;
-    loop_.WaitAndProcess(remaining);
-    if (alive.expired() || loop_.quit_requested()) return false;
-  }
+    return !device_.IsOpen();
+  };
+  ReadDevice();
+  platform::LoopWait wait(loop_, static_cast<int64_t>(ticks) * kTickMs, scan);
+  // Cleared however the wait ends, also when the awaiting task is destroyed meanwhile.
+  struct Registered {
+    platform::LoopWait*& slot;
+    std::weak_ptr<bool> alive;
+    ~Registered() {
+      if (!alive.expired()) slot = nullptr;
+    }
+  } registered{match_wait_, alive_};
+  match_wait_ = &wait;
+  co_await wait;
+  co_return index;
 }
 
 }  // namespace zb::bacnet

@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/loop_wait.h"
 #include "platform/message_loop.h"
 #include "platform/serial_device.h"
+#include "platform/task.h"
 
 namespace zb::bacnet {
 
@@ -76,11 +78,12 @@ class TSerialPort {
   void FlushOutput();
 
   // Reads and consumes received octets until they contain text (case-insensitive) or `ticks`
-  // service ticks of 55 ms have passed, processing messages meanwhile.
-  bool WaitForString(const std::string& text, int ticks);
+  // service ticks of 55 ms have passed; the awaiting coroutine is suspended meanwhile. One wait
+  // at a time per port; the task must not outlive the port.
+  platform::Task<bool> WaitForString(std::string text, int ticks);
   // `list` holds texts separated by `separator`. Returns the 1-based position in the list of the
   // text received first, 0 on time-out.
-  int WaitForAnyString(const std::string& list, char separator, int ticks);
+  platform::Task<int> WaitForAnyString(std::string list, char separator, int ticks);
   // The text that WaitForAnyString last matched (empty after a time-out).
   const std::string& LastMatched() const { return last_matched_; }
 
@@ -135,7 +138,8 @@ class TSerialPort {
   void CheckLineErrors();
   void DeliverEvents();
   void SchedulePost();
-  bool WaitForMatch(const std::vector<std::string>& texts, int ticks, int* index);
+  // 1-based index of the text matched, 0 when the time ran out or the port closed.
+  platform::Task<int> WaitForMatch(std::vector<std::string> texts, int ticks);
 
   platform::MessageLoop& loop_;
   platform::SerialDevice device_;
@@ -164,6 +168,7 @@ class TSerialPort {
   bool post_pending_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::string last_matched_;
+  platform::LoopWait* match_wait_ = nullptr;
 };
 
 }  // namespace zb::bacnet

@@ -53,6 +53,14 @@ class PTPSession : public ::testing::Test {
     };
     probe.SetEnabled(true);
     EXPECT_TRUE(session.ConnectFor(&client));
+    // The set-up runs on as the session's task; the test waits where a host's Connect would.
+    EXPECT_TRUE(time.RunUntil([&] { return !session.SettingUpLine(); }, 120'000));
+  }
+  // Queues a disconnect and lets its hang-up run to its end.
+  void Disconnect() {
+    session.DisconnectFor(&client);
+    session.Tick();
+    EXPECT_TRUE(time.RunUntil([&] { return !session.WorkerSuspended(); }, 60'000));
   }
 
   platform::MessageLoop loop;
@@ -90,8 +98,7 @@ TEST_F(PTPSession, ConnectKeepsAnUpLineAndSetsUpAClosedOneAgain) {
   EXPECT_EQ(session.Queue.OperationState, 2);
   EXPECT_EQ(peer.triggers, 1);
 
-  session.DisconnectFor(&client);
-  session.Tick();
+  Disconnect();
   EXPECT_FALSE(session.Connected);
   EXPECT_EQ(session.Queue.ErrorText, "");
   EXPECT_EQ(peer.Count(test::ptp::kDisconnectRequest), 1);
@@ -125,8 +132,7 @@ TEST_F(PTPSession, APortThatCannotBeReopenedIsShownAndLogged) {
   session.OnShowMessage = [&](const std::string& text) { shown.push_back(text); };
   Connect();
   ASSERT_TRUE(session.Connected);
-  session.DisconnectFor(&client);
-  session.Tick();
+  Disconnect();
   ASSERT_FALSE(session.Connected);
   ASSERT_TRUE(session.Stack.PTP.Port().Open());  // a closed line keeps its port
 

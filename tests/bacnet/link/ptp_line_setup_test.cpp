@@ -9,6 +9,7 @@
 #include "tests/common/modem_emulator.h"
 #include "tests/common/ptp_peer.h"
 #include "tests/common/pty.h"
+#include "tests/common/run_task.h"
 
 namespace zb::bacnet {
 namespace {
@@ -84,7 +85,7 @@ class DirectLineTest : public LineTest {
 
 TEST_F(DirectLineTest, ConnectStringConventions) {
   link.ConnectString = "#1B$^M";
-  ASSERT_TRUE(link.SetActive(true));
+  ASSERT_TRUE(test::RunTask(loop, link.Activate(true)));
   ASSERT_GE(arrivals.size(), 2u);
   EXPECT_EQ(arrivals[0].octet, '\x1B');
   EXPECT_EQ(arrivals[1].octet, '\r');
@@ -97,17 +98,17 @@ TEST_F(DirectLineTest, ConnectStringConventions) {
 
   time.RunFor(300);
   size_t before = peer.text.size();
-  link.SendCommandString("#G1^a^#1#ff#0^");
+  test::RunTask(loop, link.SendCommandString("#G1^a^#1#ff#0^"));
   time.RunFor(100);
   EXPECT_EQ(peer.text.substr(before), std::string("#G1\x01^#1\xFF#0^", 11));
 }
 
 TEST_F(DirectLineTest, DisconnectStringBeforeTheExchange) {
   link.DisconnectString = "BYE^M";
-  ASSERT_TRUE(link.SetActive(true));
+  ASSERT_TRUE(test::RunTask(loop, link.Activate(true)));
   time.RunFor(300);
   size_t before = peer.raw.size();
-  EXPECT_FALSE(link.SetActive(false));
+  EXPECT_FALSE(test::RunTask(loop, link.Activate(false)));
   std::string got = peer.raw.substr(before);
   size_t bye = got.find("BYE\r");
   ASSERT_NE(bye, std::string::npos);
@@ -118,16 +119,16 @@ TEST_F(DirectLineTest, DisconnectStringBeforeTheExchange) {
 
 TEST_F(DirectLineTest, ClosingWhileDisconnectedSendsNothingAndReopenConnects) {
   peer.answer_trigger = false;
-  EXPECT_FALSE(link.SetActive(true));
+  EXPECT_FALSE(test::RunTask(loop, link.Activate(true)));
   EXPECT_EQ(peer.triggers, 4);
   arrivals.clear();
-  EXPECT_FALSE(link.SetActive(false));
+  EXPECT_FALSE(test::RunTask(loop, link.Activate(false)));
   time.RunFor(300);
   EXPECT_TRUE(arrivals.empty());
   // A second open re-opens the port with fresh triggers and calls again.
   peer.answer_trigger = true;
   texts.clear();
-  ASSERT_TRUE(link.SetActive(true));
+  ASSERT_TRUE(test::RunTask(loop, link.Activate(true)));
   EXPECT_EQ(std::count(texts.begin(), texts.end(), "ConnectOutbound(CD)"), 1);
   EXPECT_EQ(peer.triggers, 5);
   // The peer's trigger is seen once per occurrence, not once per earlier registration.
@@ -150,7 +151,7 @@ class ModemTest : public LineTest {
 TEST_F(ModemTest, InitDialConnectAndCarryData) {
   link.ConnectString = "LOGIN^M";
   modem.peer.password = "pw";
-  ASSERT_TRUE(link.SetActive(true));
+  ASSERT_TRUE(test::RunTask(loop, link.Activate(true)));
   EXPECT_EQ(modem.commands, (std::vector<std::string>{"ATV1Q0&C1&D2", "ATV1Q0", "ATDT5551234"}));
   EXPECT_EQ(modem.dialled, "5551234");
   // DTR dropped and raised before the dial.
@@ -183,7 +184,7 @@ TEST_F(ModemTest, InitDialConnectAndCarryData) {
 
 TEST_F(ModemTest, CustomInitString) {
   link.ModemInit = "ATZ";
-  ASSERT_TRUE(link.SetActive(true));
+  ASSERT_TRUE(test::RunTask(loop, link.Activate(true)));
   EXPECT_EQ(modem.commands.front(), "ATZ");
   EXPECT_TRUE(Traced("Modem Init: ATZ"));
 }
@@ -198,7 +199,7 @@ TEST_F(ModemTest, DialFailuresCloseThePort) {
                  Case{test::ModemEmulator::Dial::kNoDialtone, "NO DIALTONE"}}) {
     texts.clear();
     modem.dial_result = c.dial;
-    EXPECT_FALSE(link.SetActive(true)) << c.word;
+    EXPECT_FALSE(test::RunTask(loop, link.Activate(true))) << c.word;
     EXPECT_TRUE(Traced(std::string("Modem Response: ") + c.word)) << c.word;
     EXPECT_GT(Index("Close Port"), Index(std::string("Modem Response: ") + c.word));
     EXPECT_FALSE(Traced("Result=TRUE"));
@@ -210,7 +211,7 @@ TEST_F(ModemTest, DialFailuresCloseThePort) {
 TEST_F(ModemTest, SilentModemTimesOut) {
   modem.responding = false;
   int64_t t0 = time.NowMs();
-  EXPECT_FALSE(link.SetActive(true));
+  EXPECT_FALSE(test::RunTask(loop, link.Activate(true)));
   EXPECT_TRUE(Traced("Modem not responding"));
   EXPECT_TRUE(Traced("Close Port"));
   EXPECT_FALSE(Traced("Sent: ATDT5551234"));
@@ -223,7 +224,7 @@ TEST_F(ModemTest, NoAnswerToTheDialTimesOutAfterNinetySeconds) {
   modem.dial_result = test::ModemEmulator::Dial::kSilent;
   time.step_ms = 5;
   int64_t t0 = time.NowMs();
-  EXPECT_FALSE(link.SetActive(true));
+  EXPECT_FALSE(test::RunTask(loop, link.Activate(true)));
   EXPECT_GE(time.NowMs() - t0, 1620 * 55);
   EXPECT_EQ(std::count(texts.begin(), texts.end(), "Modem not responding"), 1);
   EXPECT_TRUE(Traced("Sent: ATDT5551234"));
@@ -231,14 +232,14 @@ TEST_F(ModemTest, NoAnswerToTheDialTimesOutAfterNinetySeconds) {
 
 TEST_F(ModemTest, NoPhoneNumberNoLine) {
   link.PhoneNumber.clear();
-  EXPECT_FALSE(link.SetActive(true));
+  EXPECT_FALSE(test::RunTask(loop, link.Activate(true)));
   EXPECT_TRUE(Traced("Close Port"));
   EXPECT_TRUE(modem.commands.empty());
 }
 
 TEST_F(ModemTest, CloseHangsUpThenDisconnects) {
-  ASSERT_TRUE(link.SetActive(true));
-  EXPECT_FALSE(link.SetActive(false));
+  ASSERT_TRUE(test::RunTask(loop, link.Activate(true)));
+  EXPECT_FALSE(test::RunTask(loop, link.Activate(false)));
   EXPECT_TRUE(Traced("Hangup 1"));
   EXPECT_FALSE(Traced("Hangup 2"));
   EXPECT_FALSE(modem.carrier());
@@ -252,9 +253,9 @@ TEST_F(ModemTest, CloseHangsUpThenDisconnects) {
 }
 
 TEST_F(ModemTest, StubbornModemGetsThreeHangups) {
-  ASSERT_TRUE(link.SetActive(true));
+  ASSERT_TRUE(test::RunTask(loop, link.Activate(true)));
   modem.honour_hangup = false;
-  EXPECT_FALSE(link.SetActive(false));
+  EXPECT_FALSE(test::RunTask(loop, link.Activate(false)));
   EXPECT_TRUE(Traced("Hangup 1"));
   EXPECT_TRUE(Traced("Hangup 2"));
   EXPECT_TRUE(Traced("Hangup 3"));
@@ -263,7 +264,7 @@ TEST_F(ModemTest, StubbornModemGetsThreeHangups) {
 }
 
 TEST_F(ModemTest, CarrierLossEndsTheConnection) {
-  ASSERT_TRUE(link.SetActive(true));
+  ASSERT_TRUE(test::RunTask(loop, link.Activate(true)));
   time.RunFor(500);
   modem.DropCarrier();
   // Back in command mode the modem echoes our heartbeats, which would keep the connection
@@ -276,7 +277,7 @@ TEST_F(ModemTest, CarrierLossEndsTheConnection) {
 
 TEST_F(ModemTest, CarrierLineNeverOnDoesNotDropTheCall) {
   // A cable without the carrier line: DCD reads off all along.
-  ASSERT_TRUE(link.SetActive(true));
+  ASSERT_TRUE(test::RunTask(loop, link.Activate(true)));
   platform::SerialDevice::SetModemLineEmulation(pty.slave_path(), nullptr);
   struct Off : platform::ModemLineEmulation {
     void SetDTR(bool) override {}
@@ -284,10 +285,10 @@ TEST_F(ModemTest, CarrierLineNeverOnDoesNotDropTheCall) {
     bool CarrierDetect() override { return false; }
   } off;
   // Re-open with DCD off from the start.
-  EXPECT_FALSE(link.SetActive(false));
+  EXPECT_FALSE(test::RunTask(loop, link.Activate(false)));
   platform::SerialDevice::SetModemLineEmulation(pty.slave_path(), &off);
   modem.dial_result = test::ModemEmulator::Dial::kConnect;
-  ASSERT_TRUE(link.SetActive(true));
+  ASSERT_TRUE(test::RunTask(loop, link.Activate(true)));
   time.RunFor(2000);
   EXPECT_EQ(link.Machines().ConnectionState, csConnected);
   EXPECT_FALSE(Traced("CarrierLost(CC)"));

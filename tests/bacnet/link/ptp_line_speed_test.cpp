@@ -11,6 +11,7 @@
 #include "tests/common/fast_clock.h"
 #include "tests/common/ptp_peer.h"
 #include "tests/common/pty.h"
+#include "tests/common/run_task.h"
 
 namespace zb::bacnet {
 namespace {
@@ -141,12 +142,12 @@ class PTPLineSpeedTest : public ::testing::Test {
     link.OnReceive = [this](void*, const TBACnetFrame& f) {
       received.emplace_back(reinterpret_cast<const char*>(f.Data), static_cast<size_t>(f.Length));
     };
-    ASSERT_TRUE(link.SetActive(true));
+    ASSERT_TRUE(test::RunTask(loop, link.Activate(true)));
     ASSERT_TRUE(time.RunUntil([&] { return link.Machines().TransmitState == tsReady; }, 1000));
     // The far end starts its sequence bits when it reads the set-up frames.
     ASSERT_TRUE(time.RunUntil([&] { return peer.Last(ptp::kHeartbeatXOn) != nullptr; }, 1000));
   }
-  void TearDown() override { link.SetActive(false); }
+  void TearDown() override { test::RunTask(loop, link.Activate(false)); }
 
   // What the link holds while the far end floods it; frames wait only inside a run.
   void Sample() {

@@ -9,6 +9,7 @@
 #include "tests/common/fast_clock.h"
 #include "tests/common/ptp_peer.h"
 #include "tests/common/pty.h"
+#include "tests/common/run_task.h"
 
 namespace zb::bacnet {
 namespace {
@@ -58,7 +59,7 @@ class PTPLinkTest : public ::testing::Test {
     return zb::bacnet::Send(link, npdu, priority);
   }
   void Open() {
-    ASSERT_TRUE(link.SetActive(true));
+    ASSERT_TRUE(test::RunTask(loop, link.Activate(true)));
     ASSERT_TRUE(link.Active);
     ASSERT_EQ(link.Machines().ConnectionState, csConnected);
     // Let the transmission machine reach tsReady.
@@ -96,7 +97,7 @@ TEST_F(PTPLinkTest, OpensAsCallingSide) {
 
 TEST_F(PTPLinkTest, NoAnswerFailsTheOpenButKeepsThePort) {
   peer.answer_trigger = false;
-  EXPECT_FALSE(link.SetActive(true));
+  EXPECT_FALSE(test::RunTask(loop, link.Activate(true)));
   EXPECT_FALSE(link.Active);
   EXPECT_EQ(peer.triggers, 4);
   EXPECT_TRUE(Traced("ConnectRequestFailure(CO)"));
@@ -217,7 +218,7 @@ TEST_F(PTPLinkTest, PeerDisconnectsThenCallsBack) {
 
 TEST_F(PTPLinkTest, CloseRunsTheDisconnectExchange) {
   Open();
-  EXPECT_FALSE(link.SetActive(false));
+  EXPECT_FALSE(test::RunTask(loop, link.Activate(false)));
   EXPECT_FALSE(link.Active);
   EXPECT_EQ(peer.Count(ptp::kDisconnectRequest), 1);
   EXPECT_TRUE(Traced("NetworkDisconnect(CC)"));
@@ -227,7 +228,7 @@ TEST_F(PTPLinkTest, CloseRunsTheDisconnectExchange) {
   EXPECT_TRUE(link.Port().Open());
   EXPECT_TRUE(link.TickTimer().Enabled());
   size_t raw = peer.raw.size();
-  link.SetActive(false);
+  test::RunTask(loop, link.Activate(false));
   time.RunFor(300);
   EXPECT_EQ(peer.raw.size(), raw);
   // Opening again connects anew.
@@ -240,7 +241,7 @@ TEST_F(PTPLinkTest, CloseWithoutAnswerGivesUpAfterFiveSeconds) {
   Open();
   peer.answer_disconnect = false;
   int64_t t0 = time.NowMs();
-  link.SetActive(false);
+  test::RunTask(loop, link.Activate(false));
   EXPECT_GE(time.NowMs() - t0, 4900);
   EXPECT_TRUE(Traced("DisconnectResponseFailure(CG)"));
 }
@@ -308,7 +309,7 @@ TEST(PTPLinkLifetime, DestroyedWhileConnected) {
   auto link = std::make_unique<TBACnetDataLinkPTP>(loop);
   link->DirectConnect = true;
   link->SetComport(kPort);
-  ASSERT_TRUE(link->SetActive(true));
+  ASSERT_TRUE(test::RunTask(loop, link->Activate(true)));
   ASSERT_TRUE(Send(*link, "never sent"));
   link.reset();
   size_t raw = peer.raw.size();
@@ -368,10 +369,10 @@ TEST(PTPLinkContract, NoPortOpensWithoutLine) {
   platform::MessageLoop loop;
   TBACnetDataLinkPTP link(loop);
   EXPECT_EQ(link.Comport(), 0);
-  EXPECT_TRUE(link.SetActive(true));
+  EXPECT_TRUE(test::RunTask(loop, link.Activate(true)));
   EXPECT_TRUE(link.Active);
   EXPECT_FALSE(link.Port().Open());
-  EXPECT_FALSE(link.SetActive(false));
+  EXPECT_FALSE(test::RunTask(loop, link.Activate(false)));
 }
 
 TEST(PTPLinkContract, ComportAndBaudRate) {
@@ -395,7 +396,7 @@ TEST(PTPLinkContract, ComportAndBaudRate) {
   // An unusable port fails the open with "Exception" and stays closed.
   link.DirectConnect = true;
   link.SetComport(62);
-  EXPECT_FALSE(link.SetActive(true));
+  EXPECT_FALSE(test::RunTask(loop, link.Activate(true)));
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(lines.back().find("] Exception"), std::string::npos);
   EXPECT_FALSE(link.Port().Open());

@@ -8,6 +8,7 @@
 #include "tests/common/fast_clock.h"
 #include "tests/common/ptp_peer.h"
 #include "tests/common/pty.h"
+#include "tests/common/run_task.h"
 
 namespace zb::bacnet {
 namespace {
@@ -31,14 +32,14 @@ TEST(PTPStaleQueue, FramesQueuedWithoutAConnectionAreDroppedByTheNextOpen) {
   link.SetComport(57);
 
   ASSERT_TRUE(Queue(link, "before the first open"));
-  ASSERT_TRUE(link.SetActive(true));
+  ASSERT_TRUE(test::RunTask(loop, link.Activate(true)));
   ASSERT_TRUE(Queue(link, "first"));
   ASSERT_TRUE(time.RunUntil([&] { return peer.npdus.size() == 1; }, 3000));
   EXPECT_EQ(peer.npdus[0], "first");
 
-  EXPECT_FALSE(link.SetActive(false));
+  EXPECT_FALSE(test::RunTask(loop, link.Activate(false)));
   ASSERT_TRUE(Queue(link, "while closed"));
-  ASSERT_TRUE(link.SetActive(true));
+  ASSERT_TRUE(test::RunTask(loop, link.Activate(true)));
   ASSERT_TRUE(Queue(link, "second"));
   ASSERT_TRUE(time.RunUntil([&] { return peer.npdus.size() >= 2; }, 3000));
   time.RunFor(1000);

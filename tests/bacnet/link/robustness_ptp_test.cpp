@@ -15,6 +15,7 @@
 #include "tests/common/fast_clock.h"
 #include "tests/common/ptp_peer.h"
 #include "tests/common/pty.h"
+#include "tests/common/run_task.h"
 
 namespace zb::bacnet {
 namespace {
@@ -36,7 +37,7 @@ TEST(PTPLineRobustness, NoiseBitFlipsAndTruncatedFrames) {
   link.OnReceive = [&](void*, const TBACnetFrame& f) {
     received.emplace_back(reinterpret_cast<const char*>(f.Data), static_cast<size_t>(f.Length));
   };
-  ASSERT_TRUE(link.SetActive(true));
+  ASSERT_TRUE(test::RunTask(loop, link.Activate(true)));
   ASSERT_EQ(link.Machines().ConnectionState, csConnected);
   ASSERT_TRUE(time.RunUntil([&] { return link.Machines().TransmitState == tsReady; }, 1000));
 
@@ -98,7 +99,7 @@ TEST(PTPLineRobustness, NoiseBitFlipsAndTruncatedFrames) {
   EXPECT_EQ(received, sent) << repeats << " repeats after " << damaged << " damaged stretches";
   EXPECT_EQ(link.Machines().ConnectionState, csConnected);
   EXPECT_TRUE(link.Active);
-  link.SetActive(false);
+  test::RunTask(loop, link.Activate(false));
 }
 
 }  // namespace

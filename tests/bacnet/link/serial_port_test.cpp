@@ -5,6 +5,7 @@
 
 #include "tests/common/fast_clock.h"
 #include "tests/common/pty.h"
+#include "tests/common/run_task.h"
 
 namespace zb::bacnet {
 namespace {
@@ -69,7 +70,7 @@ TEST(SerialPortClosed, OpenFailuresAndClosedBehaviour) {
   EXPECT_EQ(port.InputUsed(), 0);
   EXPECT_EQ(port.ReadOctet(), 0);
   port.ProcessEvents();
-  EXPECT_FALSE(port.WaitForString("OK", 3));
+  EXPECT_FALSE(test::RunTask(loop, port.WaitForString("OK", 3)));
 }
 
 TEST_F(SerialPortTest, WritesReadsAndCounts) {
@@ -135,20 +136,21 @@ TEST_F(SerialPortTest, DataTriggersMatchAcrossReads) {
 
 TEST_F(SerialPortTest, WaitForStringsWithTimeOuts) {
   FarWrite("ATV1Q0\r\r\nok\r\n");
-  EXPECT_TRUE(port.WaitForString("OK", 54));
+  EXPECT_TRUE(test::RunTask(loop, port.WaitForString("OK", 54)));
   int64_t t0 = time.NowMs();
-  EXPECT_FALSE(port.WaitForString("OK", 54));
+  EXPECT_FALSE(test::RunTask(loop, port.WaitForString("OK", 54)));
   EXPECT_GE(time.NowMs() - t0, 54 * 55);
   EXPECT_LT(time.NowMs() - t0, 54 * 55 + 100);
 
   FarWrite("\r\nNO CARRIER\r\n");
-  EXPECT_EQ(port.WaitForAnyString("CONNECT^BUSY^ERROR^NO CARRIER^NO DIALTONE^OK^RING", '^', 100),
+  EXPECT_EQ(test::RunTask(loop, port.WaitForAnyString(
+                                    "CONNECT^BUSY^ERROR^NO CARRIER^NO DIALTONE^OK^RING", '^', 100)),
             4);
   EXPECT_EQ(port.LastMatched(), "NO CARRIER");
   FarWrite("\r\nconnect 9600\r\n");
-  EXPECT_EQ(port.WaitForAnyString("CONNECT^BUSY", '^', 100), 1);
+  EXPECT_EQ(test::RunTask(loop, port.WaitForAnyString("CONNECT^BUSY", '^', 100)), 1);
   t0 = time.NowMs();
-  EXPECT_EQ(port.WaitForAnyString("CONNECT^BUSY", '^', 20), 0);
+  EXPECT_EQ(test::RunTask(loop, port.WaitForAnyString("CONNECT^BUSY", '^', 20)), 0);
   EXPECT_GE(time.NowMs() - t0, 20 * 55);
   EXPECT_EQ(port.LastMatched(), "");
 
@@ -163,7 +165,7 @@ TEST_F(SerialPortTest, WaitForStringsWithTimeOuts) {
     FarWrite("SY\r\n");
   };
   later.SetEnabled(true);
-  EXPECT_EQ(port.WaitForAnyString("CONNECT^BUSY", '^', 100), 2);
+  EXPECT_EQ(test::RunTask(loop, port.WaitForAnyString("CONNECT^BUSY", '^', 100)), 2);
   EXPECT_TRUE(second);
 }
 

@@ -9,6 +9,7 @@
 #include "tests/common/fast_clock.h"
 #include "tests/common/ptp_peer.h"
 #include "tests/common/pty.h"
+#include "tests/common/run_task.h"
 
 namespace zb::bacnet {
 namespace {
@@ -31,7 +32,7 @@ TEST(NetworkOverPTP, OpenSendAndReceive) {
     apdus.emplace_back(reinterpret_cast<const char*>(n.Data), static_cast<size_t>(n.Length));
     source = n.SourceAddress.str();
   };
-  ASSERT_TRUE(net.Open(true));
+  ASSERT_TRUE(test::RunTask(loop, net.OpenAsync(true)));
   EXPECT_EQ(net.MaxAPDUCode(), 3);
   EXPECT_EQ(net.WindowLimit(), 1);
 
@@ -53,7 +54,7 @@ TEST(NetworkOverPTP, OpenSendAndReceive) {
   EXPECT_EQ(apdus[0], iam);
   EXPECT_EQ(source, "<Local>");
 
-  EXPECT_FALSE(net.Open(false));
+  EXPECT_FALSE(test::RunTask(loop, net.OpenAsync(false)));
   EXPECT_EQ(peer.Count(test::ptp::kDisconnectRequest), 1);
 }
 

@@ -23,6 +23,7 @@
 #include "tests/common/ptp_device.h"
 #include "tests/common/ptp_peer.h"
 #include "tests/common/pty.h"
+#include "tests/common/run_task.h"
 
 using namespace zb;
 using namespace zb::bench;
@@ -164,7 +165,7 @@ Result Measure(int baud, bacnet::TBACnetPTPBaudRate rate, double seconds) {
   link.SetBaudRate(rate);
   link.DirectConnect = true;
   link.SetComport(kComPort);
-  if (!dev.Open(true)) {
+  if (!test::RunTask(loop, dev.OpenAsync(true))) {
     std::printf("  %5d bit/s: the line did not come up\n", baud);
     return r;
   }
@@ -216,7 +217,7 @@ Result Measure(int baud, bacnet::TBACnetPTPBaudRate rate, double seconds) {
   dev.ReadSync(point, response, values);
   r.read_after_ms = Seconds(Clock::now() - t1) * 1000;
   r.read_after_ok = response == 3;
-  dev.Open(false);
+  test::RunTask(loop, dev.OpenAsync(false));
   app.OnIndication = nullptr;
   app.OnTransactionFailed = nullptr;
   return r;

@@ -146,5 +146,72 @@ TEST_F(PTPSession, APortThatCannotBeReopenedIsShownAndLogged) {
   EXPECT_TRUE(Logged(session.TraceMemo, "Exception"));
 }
 
+// A second line whose far end never takes the call, set up side by side with the first.
+class TwoPTPSessions : public PTPSession {
+ protected:
+  void SetUp() override {
+    PTPSession::SetUp();
+    ASSERT_TRUE(silent_pty.ok());
+    silent_pty.MapToPort(kPort + 1);
+    TConnectionInfo info = session.Info;
+    info.Description = "Silent";
+    info.ComPort = kPort + 1;
+    silent.CopyInfo(info);
+  }
+  test::PtyPair silent_pty;
+  TBACnetForm silent{desktop};
+  Client other;
+};
+
+TEST_F(TwoPTPSessions, SetUpsSideBySideEndInTheirOwnOrder) {
+  std::vector<std::string> ended;
+  ASSERT_TRUE(silent.ConnectFor(&other, [&] { ended.push_back("silent"); }));
+  ASSERT_TRUE(session.ConnectFor(&client, [&] { ended.push_back("line"); }));
+  EXPECT_TRUE(silent.SettingUpLine());
+  EXPECT_TRUE(session.SettingUpLine());
+  // The answered line is up long before the silent one gives up; neither waits inside the other.
+  ASSERT_TRUE(time.RunUntil([&] { return !session.SettingUpLine(); }, 30'000));
+  EXPECT_TRUE(session.Connected);
+  EXPECT_TRUE(silent.SettingUpLine());
+  EXPECT_EQ(silent.Queue.StatusText, "Connecting...");
+  EXPECT_EQ(loop.nesting(), 0);
+  ASSERT_TRUE(time.RunUntil([&] { return ended.size() == 2; }, 60'000));
+  EXPECT_EQ(ended, (std::vector<std::string>{"line", "silent"}));
+  EXPECT_FALSE(silent.Connected);
+  EXPECT_EQ(silent.Queue.OperationState, 3);
+}
+
+TEST_F(TwoPTPSessions, ASessionFreedMidSetUpAnswersItsConnectAndFreesTheWork) {
+  int ended = 0;
+  auto gone = std::make_unique<TBACnetForm>(desktop);
+  gone->CopyInfo(silent.Info);
+  silent_pty.MapToPort(kPort + 1);
+  ASSERT_TRUE(gone->ConnectFor(&other, [&] { ++ended; }));
+  time.RunFor(3000);
+  ASSERT_TRUE(gone->SettingUpLine());
+  gone.reset();
+  EXPECT_EQ(ended, 0);  // from the loop, not inside the destructor
+  time.RunFor(100);
+  EXPECT_EQ(ended, 1);
+  // Nothing of it runs on: the other session still sets its line up as usual.
+  Connect();
+  EXPECT_TRUE(session.Connected);
+}
+
+TEST_F(PTPSession, ASessionFreedMidHangUpFreesTheWork) {
+  auto s = std::make_unique<TBACnetForm>(desktop);
+  s->CopyInfo(session.Info);
+  ASSERT_TRUE(s->ConnectFor(&client));
+  ASSERT_TRUE(time.RunUntil([&] { return !s->SettingUpLine(); }, 30'000));
+  ASSERT_TRUE(s->Connected);
+  s->DisconnectFor(&client);
+  s->Tick();
+  EXPECT_TRUE(s->WorkerSuspended());  // the disconnect waits for the far end, suspended
+  EXPECT_EQ(loop.nesting(), 0);
+  s.reset();
+  time.RunFor(3000);
+  EXPECT_EQ(loop.nesting(), 0);
+}
+
 }  // namespace
 }  // namespace zb

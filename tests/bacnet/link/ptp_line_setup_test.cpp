@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "bacnet/link/data_link_ptp.h"
 #include "tests/common/fast_clock.h"
 #include "tests/common/modem_emulator.h"
@@ -293,6 +295,63 @@ TEST_F(ModemTest, CarrierLineNeverOnDoesNotDropTheCall) {
   EXPECT_EQ(link.Machines().ConnectionState, csConnected);
   EXPECT_FALSE(Traced("CarrierLost(CC)"));
   platform::SerialDevice::SetModemLineEmulation(pty.slave_path(), nullptr);
+}
+
+}  // namespace
+}  // namespace zb::bacnet
+
+namespace zb::bacnet {
+namespace {
+
+// The dial waits without nesting the loop: other timers run at the outermost level meanwhile.
+TEST_F(ModemTest, ADialOnASilentLineSuspendsAndOtherWorkRunsMeanwhile) {
+  modem.dial_result = test::ModemEmulator::Dial::kSilent;
+  time.step_ms = 5;
+  int other_ticks = 0;
+  int deepest = 0;
+  platform::Timer other(loop);
+  other.SetInterval(100);
+  other.OnTimer = [&] {
+    ++other_ticks;
+    deepest = std::max(deepest, loop.nesting());
+  };
+  other.SetEnabled(true);
+  platform::Task<bool> open = link.Activate(true);
+  open.Start();
+  EXPECT_FALSE(open.Done());
+  EXPECT_EQ(loop.nesting(), 0);
+  ASSERT_TRUE(time.RunUntil([&] { return open.Done(); }, 200'000));
+  EXPECT_FALSE(link.Active);
+  EXPECT_TRUE(Traced("Modem not responding"));
+  // About 90 s of dialling: the other timer fired all along, never inside a nested loop.
+  EXPECT_GE(other_ticks, 800);
+  EXPECT_EQ(deepest, 1);
+}
+
+TEST_F(ModemTest, ASetUpDestroyedMidDialLeavesTheLinkUsable) {
+  modem.dial_result = test::ModemEmulator::Dial::kSilent;
+  platform::Task<bool> open = link.Activate(true);
+  open.Start();
+  ASSERT_TRUE(time.RunUntil([&] { return Traced("Sent: ATDT5551234"); }, 20'000));
+  open.Reset();  // the owner went away mid-dial
+  time.RunFor(2000);
+  EXPECT_FALSE(Traced("Modem not responding"));
+  // The next set-up runs from the start and the frame receiver is attached again.
+  modem.dial_result = test::ModemEmulator::Dial::kConnect;
+  texts.clear();
+  EXPECT_TRUE(test::RunTask(loop, link.Activate(true)));
+  EXPECT_TRUE(Traced("ConState: Connected"));
+}
+
+TEST_F(ModemTest, AHangUpDestroyedMidwayLeavesNothingRunning) {
+  ASSERT_TRUE(test::RunTask(loop, link.Activate(true)));
+  platform::Task<bool> close = link.Activate(false);
+  close.Start();
+  ASSERT_TRUE(time.RunUntil([&] { return Traced("Hangup 1"); }, 5000));
+  close.Reset();
+  time.RunFor(3000);
+  EXPECT_FALSE(Traced("Hangup 2"));
+  EXPECT_EQ(loop.nesting(), 0);
 }
 
 }  // namespace

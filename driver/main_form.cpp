@@ -17,10 +17,11 @@ std::string ExitConfirmationText() {
          "Are you sure you want to close this application?";
 }
 
-TMainForm::TMainForm(platform::Desktop& desktop)
+TMainForm::TMainForm(platform::Desktop& desktop, const platform::ModemLineEmulations* emulations)
     : platform::Form(desktop, "MainForm", "TMainForm"),
       ProcessTimer(desktop.loop()),
-      loop_(desktop.loop()) {
+      loop_(desktop.loop()),
+      emulations_(emulations) {
   Caption = "BACnet Driver V1.70";
   Hint = kApplicationTitle;
   HideBtn.OnClick = [this] { Hide(); };
@@ -65,7 +66,7 @@ TBACnetForm* TMainForm::FindSession(const std::string& description) const {
 
 TBACnetForm* TMainForm::FindOrCreateSession(const TConnectionInfo& info) {
   if (TBACnetForm* s = FindSession(info.Description)) return s;
-  auto session = std::make_unique<TBACnetForm>(desktop(), this);
+  auto session = std::make_unique<TBACnetForm>(desktop(), this, emulations_);
   TBACnetForm* s = session.get();
   s->CopyInfo(info);
   // Messages for the user from a session's stack stay in the driver window's status panel.

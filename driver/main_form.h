@@ -22,7 +22,9 @@ std::string ExitConfirmationText();
 
 class TMainForm : public platform::Form {
  public:
-  explicit TMainForm(platform::Desktop& desktop);
+  // emulations: modem lines for the sessions' serial ports that lack them (tests); not owned.
+  explicit TMainForm(platform::Desktop& desktop,
+                     const platform::ModemLineEmulations* emulations = nullptr);
   ~TMainForm() override;
 
   platform::Button HideBtn{*this, "HideBtn", "Hide", "Hide Driver"};
@@ -57,6 +59,7 @@ class TMainForm : public platform::Form {
 
  private:
   platform::MessageLoop& loop_;
+  const platform::ModemLineEmulations* emulations_;
   // Read by the posted frees of session windows, which may run after this window is gone.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::vector<std::unique_ptr<TBACnetForm>> sessions_;  // the application owns the session windows

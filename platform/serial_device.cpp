@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 
 namespace zb::platform {
 
@@ -41,24 +40,23 @@ speed_t SpeedCode(int baud) {
   }
 }
 
-std::map<std::string, ModemLineEmulation*>& Emulations() {
-  static std::map<std::string, ModemLineEmulation*> map;
-  return map;
-}
-
 }  // namespace
 
-void SerialDevice::SetModemLineEmulation(const std::string& path, ModemLineEmulation* emulation) {
+void ModemLineEmulations::Set(const std::string& path, ModemLineEmulation* emulation) {
   if (emulation)
-    Emulations()[path] = emulation;
+    map_[path] = emulation;
   else
-    Emulations().erase(path);
+    map_.erase(path);
+}
+
+ModemLineEmulation* ModemLineEmulations::Find(const std::string& path) const {
+  auto it = map_.find(path);
+  return it == map_.end() ? nullptr : it->second;
 }
 
 ModemLineEmulation* SerialDevice::Emulation() const {
-  if (fd_ < 0 || modem_lines_) return nullptr;
-  auto it = Emulations().find(path_);
-  return it == Emulations().end() ? nullptr : it->second;
+  if (fd_ < 0 || modem_lines_ || !emulations_) return nullptr;
+  return emulations_->Find(path_);
 }
 
 SerialDevice::~SerialDevice() { Close(); }

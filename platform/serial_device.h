@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 
 namespace zb::platform {
@@ -28,9 +29,23 @@ class ModemLineEmulation {
   virtual bool CarrierDetect() = 0;
 };
 
+// The modem lines that stand in for missing ones, by device path. Owned by whoever plays the far
+// ends (a test's modem emulator); the devices it is handed to take their lines from here.
+class ModemLineEmulations {
+ public:
+  // nullptr removes the path's emulation.
+  void Set(const std::string& path, ModemLineEmulation* emulation);
+  ModemLineEmulation* Find(const std::string& path) const;
+
+ private:
+  std::map<std::string, ModemLineEmulation*> map_;
+};
+
 class SerialDevice {
  public:
-  SerialDevice() = default;
+  // Not owned; nullptr: a device without modem lines has none.
+  explicit SerialDevice(const ModemLineEmulations* emulations = nullptr)
+      : emulations_(emulations) {}
   ~SerialDevice();
   SerialDevice(const SerialDevice&) = delete;
   SerialDevice& operator=(const SerialDevice&) = delete;
@@ -71,9 +86,6 @@ class SerialDevice {
   bool CarrierDetect() const;
   bool HasModemLines() const { return modem_lines_; }
 
-  // Not owned; nullptr removes. Used by devices opened on `path` that lack modem lines.
-  static void SetModemLineEmulation(const std::string& path, ModemLineEmulation* emulation);
-
   // False when the driver keeps no error counts (pseudo-terminals).
   bool ErrorCounts(SerialErrorCounts* counts) const;
 
@@ -81,6 +93,7 @@ class SerialDevice {
   void SetModemLine(int bit, bool on);
   ModemLineEmulation* Emulation() const;
 
+  const ModemLineEmulations* emulations_;
   int fd_ = -1;
   std::string path_;
   int baud_ = 9600;

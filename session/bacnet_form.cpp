@@ -33,9 +33,10 @@ std::string BoundedLogLine(const std::string& text) {
   return cut;
 }
 
-TBACnetForm::TBACnetForm(platform::Desktop& desktop, platform::Form* parent)
+TBACnetForm::TBACnetForm(platform::Desktop& desktop, platform::Form* parent,
+                         const platform::ModemLineEmulations* emulations)
     : platform::Form(desktop, "BACnetForm", "TBACnetForm", parent),
-      Stack(desktop.loop()),
+      Stack(desktop.loop(), emulations),
       Workers(DefaultWorkers()),
       loop_(desktop.loop()) {
   Caption = "BACnet Connection";

@@ -29,7 +29,9 @@ class TBACnetForm;
 
 class TBACnetForm : public platform::Form, public TSiteData {
  public:
-  explicit TBACnetForm(platform::Desktop& desktop, platform::Form* parent = nullptr);
+  // emulations: handed to the site stack's serial port (see TSerialPort).
+  explicit TBACnetForm(platform::Desktop& desktop, platform::Form* parent = nullptr,
+                       const platform::ModemLineEmulations* emulations = nullptr);
   ~TBACnetForm() override;
 
   // The site's BACnet stack; declared first, so everything below that refers to it goes first.

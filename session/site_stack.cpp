@@ -63,8 +63,8 @@ TPTPSettings TPTPSettings::From(const TConnectionInfo& info) {
   return s;
 }
 
-TSiteStack::TSiteStack(platform::MessageLoop& loop)
-    : BIP(loop), PTP(loop), Application(loop), Device(loop) {
+TSiteStack::TSiteStack(platform::MessageLoop& loop, const platform::ModemLineEmulations* emulations)
+    : BIP(loop), PTP(loop, emulations), Application(loop), Device(loop) {
   Device.App = &Application;
   Device.LoadStoredDefaults();
   Application.Network = &Network;

@@ -51,7 +51,9 @@ class TSiteStack {
  public:
   using TraceHandler = std::function<void(void* sender, const std::string& text, int channel)>;
 
-  explicit TSiteStack(platform::MessageLoop& loop);
+  // emulations: handed to the PTP link's serial port (see TSerialPort).
+  explicit TSiteStack(platform::MessageLoop& loop,
+                      const platform::ModemLineEmulations* emulations = nullptr);
   ~TSiteStack();
   TSiteStack(const TSiteStack&) = delete;
   TSiteStack& operator=(const TSiteStack&) = delete;

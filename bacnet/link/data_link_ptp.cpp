@@ -14,9 +14,10 @@ int PTPBaudRateSpeed(int rate) {
   return kSpeeds[rate];
 }
 
-TBACnetDataLinkPTP::TBACnetDataLinkPTP(platform::MessageLoop& loop)
+TBACnetDataLinkPTP::TBACnetDataLinkPTP(platform::MessageLoop& loop,
+                                       const platform::ModemLineEmulations* emulations)
     : loop_(loop),
-      port_(std::make_unique<TSerialPort>(loop)),
+      port_(std::make_unique<TSerialPort>(loop, emulations)),
       timer_(loop),
       machines_(*this),
       drain_timer_(loop) {

@@ -25,7 +25,9 @@ int PTPBaudRateSpeed(int rate);
 
 class TBACnetDataLinkPTP : public TBACnetDataLink, private TPTPMachineActions {
  public:
-  explicit TBACnetDataLinkPTP(platform::MessageLoop& loop);
+  // emulations: handed to the serial port (see TSerialPort).
+  explicit TBACnetDataLinkPTP(platform::MessageLoop& loop,
+                              const platform::ModemLineEmulations* emulations = nullptr);
   ~TBACnetDataLinkPTP() override;
 
   // TBACnetDataLink

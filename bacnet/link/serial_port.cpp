@@ -24,7 +24,9 @@ bool EndsWith(const std::string& s, const std::string& tail, bool ignore_case) {
 
 }  // namespace
 
-TSerialPort::TSerialPort(platform::MessageLoop& loop) : loop_(loop) {}
+TSerialPort::TSerialPort(platform::MessageLoop& loop,
+                         const platform::ModemLineEmulations* emulations)
+    : loop_(loop), device_(emulations) {}
 
 TSerialPort::~TSerialPort() {
   *alive_ = false;

@@ -30,7 +30,9 @@ struct TSerialPortError {
 
 class TSerialPort {
  public:
-  explicit TSerialPort(platform::MessageLoop& loop);
+  // emulations: modem lines for a device without them (a test's pseudo-terminal); not owned.
+  explicit TSerialPort(platform::MessageLoop& loop,
+                       const platform::ModemLineEmulations* emulations = nullptr);
   ~TSerialPort();
   TSerialPort(const TSerialPort&) = delete;
   TSerialPort& operator=(const TSerialPort&) = delete;

@@ -10,16 +10,17 @@
 namespace zb::test {
 
 ModemEmulator::ModemEmulator(platform::MessageLoop& loop, int master_fd,
-                             const std::string& slave_path)
+                             const std::string& slave_path, platform::ModemLineEmulations* lines)
     : peer([this](const std::string& octets) {
         if (online_ && carrier_) Write(octets);
       }),
       loop_(loop),
       fd_(master_fd),
       slave_path_(slave_path),
+      lines_(lines),
       guard_timer_(loop),
       dial_timer_(loop) {
-  platform::SerialDevice::SetModemLineEmulation(slave_path_, this);
+  if (lines_) lines_->Set(slave_path_, this);
   watch_ = loop_.Watch(fd_, POLLIN, [this](int, short) {
     char buf[1024];
     for (;;) {
@@ -39,7 +40,7 @@ ModemEmulator::ModemEmulator(platform::MessageLoop& loop, int master_fd,
 }
 
 ModemEmulator::~ModemEmulator() {
-  platform::SerialDevice::SetModemLineEmulation(slave_path_, nullptr);
+  if (lines_) lines_->Set(slave_path_, nullptr);
   loop_.Unwatch(watch_);
 }
 

@@ -19,7 +19,10 @@ class ModemEmulator : public platform::ModemLineEmulation {
  public:
   enum class Dial { kConnect, kBusy, kNoCarrier, kNoDialtone, kSilent };
 
-  ModemEmulator(platform::MessageLoop& loop, int master_fd, const std::string& slave_path);
+  // Supplies the modem lines of slave_path through `lines` (nullptr: a driver in another
+  // process, whose port sees no lines).
+  ModemEmulator(platform::MessageLoop& loop, int master_fd, const std::string& slave_path,
+                platform::ModemLineEmulations* lines = nullptr);
   ~ModemEmulator() override;
   ModemEmulator(const ModemEmulator&) = delete;
   ModemEmulator& operator=(const ModemEmulator&) = delete;
@@ -61,6 +64,7 @@ class ModemEmulator : public platform::ModemLineEmulation {
   platform::MessageLoop& loop_;
   int fd_;
   std::string slave_path_;
+  platform::ModemLineEmulations* lines_;
   int watch_ = 0;
   std::string line_;
   bool carrier_ = false;

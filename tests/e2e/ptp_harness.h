@@ -86,7 +86,8 @@ class PTPTest : public ::testing::Test {
     Populate();
   }
   void ModemToDevice() {
-    modem = std::make_unique<test::ModemEmulator>(loop(), pty.master(), pty.slave_path());
+    modem =
+        std::make_unique<test::ModemEmulator>(loop(), pty.master(), pty.slave_path(), &modem_lines);
     modem->dial_delay_ms = 300;
     device = std::make_unique<test::PTPDevice>(modem->peer, 77);
     Populate();
@@ -198,6 +199,8 @@ class PTPTest : public ::testing::Test {
 
   test::PtyPair pty;
   std::unique_ptr<test::PTPPeer> peer;
+  // The modem emulator's lines, for a driver in this process (see PTPInProcessTest).
+  platform::ModemLineEmulations modem_lines;
   std::unique_ptr<test::ModemEmulator> modem;
   std::unique_ptr<test::PTPDevice> device;
   std::unique_ptr<test::HostClient> host = std::make_unique<test::HostClient>();
@@ -233,7 +236,7 @@ class PTPServerTest : public PTPTest {
 class PTPInProcessTest : public PTPTest {
  protected:
   void StartDriver() {
-    main_form = std::make_unique<TMainForm>(desktop_);
+    main_form = std::make_unique<TMainForm>(desktop_, &modem_lines);
     connection = std::make_unique<platform::HostConnection>(loop_, desktop_);
     main_form->ObjectCount = [this] { return connection->ObjectCount(); };
     TMainForm* form = main_form.get();

@@ -109,8 +109,9 @@ TEST(SerialDevice, ModemLineEmulation) {
   test::PtyPair pty;
   ASSERT_TRUE(pty.ok());
   Lines lines;
-  SerialDevice::SetModemLineEmulation(pty.slave_path(), &lines);
-  SerialDevice dev;
+  ModemLineEmulations emulations;
+  emulations.Set(pty.slave_path(), &lines);
+  SerialDevice dev(&emulations);
   std::string error;
   ASSERT_TRUE(dev.OpenPath(pty.slave_path(), 9600, &error));
   dev.SetDTR(false);
@@ -119,7 +120,7 @@ TEST(SerialDevice, ModemLineEmulation) {
   EXPECT_FALSE(dev.CarrierDetect());
   lines.dcd = true;
   EXPECT_TRUE(dev.CarrierDetect());
-  SerialDevice::SetModemLineEmulation(pty.slave_path(), nullptr);
+  emulations.Set(pty.slave_path(), nullptr);
   lines.dcd = false;
   EXPECT_TRUE(dev.CarrierDetect());
 }

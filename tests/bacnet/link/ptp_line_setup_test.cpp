@@ -47,7 +47,8 @@ class LineTest : public ::testing::Test {
   platform::MessageLoop loop;
   test::FastClock time{loop};
   test::PtyPair pty;
-  TBACnetDataLinkPTP link{loop};
+  platform::ModemLineEmulations lines;
+  TBACnetDataLinkPTP link{loop, &lines};
   std::vector<std::string> texts;
 };
 
@@ -147,7 +148,7 @@ class ModemTest : public LineTest {
     link.DirectConnect = false;
     link.PhoneNumber = "5551234";
   }
-  test::ModemEmulator modem{loop, pty.master(), pty.slave_path()};
+  test::ModemEmulator modem{loop, pty.master(), pty.slave_path(), &lines};
 };
 
 TEST_F(ModemTest, InitDialConnectAndCarryData) {
@@ -280,7 +281,7 @@ TEST_F(ModemTest, CarrierLossEndsTheConnection) {
 TEST_F(ModemTest, CarrierLineNeverOnDoesNotDropTheCall) {
   // A cable without the carrier line: DCD reads off all along.
   ASSERT_TRUE(test::RunTask(loop, link.Activate(true)));
-  platform::SerialDevice::SetModemLineEmulation(pty.slave_path(), nullptr);
+  lines.Set(pty.slave_path(), nullptr);
   struct Off : platform::ModemLineEmulation {
     void SetDTR(bool) override {}
     void SetRTS(bool) override {}
@@ -288,13 +289,13 @@ TEST_F(ModemTest, CarrierLineNeverOnDoesNotDropTheCall) {
   } off;
   // Re-open with DCD off from the start.
   EXPECT_FALSE(test::RunTask(loop, link.Activate(false)));
-  platform::SerialDevice::SetModemLineEmulation(pty.slave_path(), &off);
+  lines.Set(pty.slave_path(), &off);
   modem.dial_result = test::ModemEmulator::Dial::kConnect;
   ASSERT_TRUE(test::RunTask(loop, link.Activate(true)));
   time.RunFor(2000);
   EXPECT_EQ(link.Machines().ConnectionState, csConnected);
   EXPECT_FALSE(Traced("CarrierLost(CC)"));
-  platform::SerialDevice::SetModemLineEmulation(pty.slave_path(), nullptr);
+  lines.Set(pty.slave_path(), nullptr);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "platform/window.h"
 
@@ -47,6 +48,13 @@ class Probe : public HostObject {
     }
     return false;
   }
+  // "Later" answers only when the test calls `pending` (a line set-up that ends later).
+  bool InvokeLater(const std::string& method, const Variant& params, Reply reply) override {
+    if (method != "Later") return HostObject::InvokeLater(method, params, std::move(reply));
+    pending = std::move(reply);
+    return true;
+  }
+  static inline Reply pending;
   static bool flag;
 
  private:
@@ -242,6 +250,35 @@ TEST_F(HostConnectionTest, AHostLeavingWhileItsCallWaitsGoesWhenTheCallReturns) 
   EXPECT_EQ(b->Ask(R"({"id":2,"op":"call","object":2,"method":"SetFlag"})"),
             R"({"id":2,"result":true})");
   for (int i = 0; i < 100 && server.ClientCount() > 1; ++i) loop.ProcessMessages();
+  EXPECT_EQ(server.ClientCount(), 1);
+  EXPECT_EQ(live_objects, 1);
+}
+
+// A call answered later leaves the loop free: the host's next calls are answered first, and a host
+// that leaves before the answer keeps its objects until it comes.
+TEST_F(HostConnectionTest, ACallAnsweredLaterNeitherNestsNorHoldsTheHostUp) {
+  auto a = Connect();
+  a->Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})");
+  a->Write(
+      "{\"id\":2,\"op\":\"call\",\"object\":1,\"method\":\"Later\"}\n"
+      "{\"id\":3,\"op\":\"call\",\"object\":1,\"method\":\"Echo\",\"params\":\"E\"}\n");
+  EXPECT_EQ(a->Read(), R"({"id":3,"result":"E"})");
+  ASSERT_TRUE(Probe::pending);
+  EXPECT_EQ(loop.nesting(), 0);
+  std::exchange(Probe::pending, nullptr)(Variant(true));
+  EXPECT_EQ(a->Read(), R"({"id":2,"result":true})");
+
+  auto b = Connect();
+  b->Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})");
+  ASSERT_EQ(live_objects, 2);
+  b->Write("{\"id\":2,\"op\":\"call\",\"object\":2,\"method\":\"Later\"}\n");
+  for (int i = 0; i < 100 && !Probe::pending; ++i) loop.WaitAndProcess(10);
+  ASSERT_TRUE(Probe::pending);
+  b->CloseNow();
+  for (int i = 0; i < 20; ++i) loop.WaitAndProcess(10);
+  EXPECT_EQ(live_objects, 2);  // held for the call
+  std::exchange(Probe::pending, nullptr)(Variant(true));
+  for (int i = 0; i < 100 && server.ClientCount() > 1; ++i) loop.WaitAndProcess(10);
   EXPECT_EQ(server.ClientCount(), 1);
   EXPECT_EQ(live_objects, 1);
 }

@@ -12,11 +12,13 @@
 #include "bacnet/app/acknowledge_alarm.h"
 #include "bacnet/app/device.h"
 #include "bacnet/app/tagged_list.h"
+#include "platform/message_loop.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zb::bacnet;
   std::string_view in(reinterpret_cast<const char*>(data), size);
-  TBACnetDevice dev;
+  zb::platform::MessageLoop loop;
+  TBACnetDevice dev(loop);
   int raised = 0;
   dev.OnNotificationReceived = [&](void*, const TBACnetPDU& pdu) {
     ++raised;

@@ -56,7 +56,7 @@ TZelBACnetServerDriver::~TZelBACnetServerDriver() {
   }
 }
 
-void TZelBACnetServerDriver::SessionGone(TBACnetForm* session) {
+void TZelBACnetServerDriver::SessionGone(TSiteSession* session) {
   if (Session == session) Session = nullptr;
 }
 

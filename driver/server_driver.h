@@ -43,7 +43,7 @@ class TZelBACnetServerDriver : public platform::HostObject, public TSessionClien
   bool Invoke(const std::string& method, const Variant& params, Variant& result) override;
   bool InvokeLater(const std::string& method, const Variant& params, Reply reply) override;
   // TSessionClient
-  void SessionGone(TBACnetForm* session) override;
+  void SessionGone(TSiteSession* session) override;
 
  private:
   void ReadConnectionInfo(const Variant& params);

@@ -1,43 +1,23 @@
-// A connection session: one site connection, shown as a child window of the driver window. It
-// owns a complete BACnet stack, the command queue the driver objects and the workers share
-// (session/command_queue.h), its point table and buffers, and its views.
-//
-// Workers: Workers[Queue.PendingCommand] runs the queued command. The table starts as
-// DefaultWorkers() (session/command_workers.cpp); each family of commands has its own file of
-// workers.
+// A connection session's window: a child window of the driver window that shows one site
+// session (session/site_session.h): its trace and log views, its status panel and the discovery
+// buttons. It refuses to close while the session is connected or busy.
 #pragma once
 
-#include <functional>
-#include <map>
-#include <memory>
+#include <cstddef>
 #include <string>
-#include <vector>
 
-#include "platform/message_loop.h"
-#include "platform/task.h"
-#include "platform/variant.h"
 #include "platform/window.h"
-#include "session/command_queue.h"
-#include "session/command_workers.h"
-#include "session/session_client.h"
-#include "session/site_data.h"
-#include "session/site_stack.h"
+#include "session/site_session.h"
 
 namespace zb {
 
-class TBACnetForm;
-
-class TBACnetForm : public platform::Form, public TSiteData {
+class TBACnetForm : public platform::Form, public TSiteSession {
  public:
   // emulations: handed to the site stack's serial port (see TSerialPort).
   explicit TBACnetForm(platform::Desktop& desktop, platform::Form* parent = nullptr,
                        const platform::ModemLineEmulations* emulations = nullptr);
   ~TBACnetForm() override;
 
-  // The site's BACnet stack; declared first, so everything below that refers to it goes first.
-  TSiteStack Stack;
-
-  // ---- window elements ---------------------------------------------------------------------
   platform::CheckBox LogChk{*this, "LogChk", "Log Enabled", true};
   platform::Button Button1{*this, "Button1", "WhoIs"};
   platform::Button Button2{*this, "Button2", "WhoIsRouter"};
@@ -45,95 +25,11 @@ class TBACnetForm : public platform::Form, public TSiteData {
   platform::TextView TraceMemo{*this, "TraceMemo"};
   platform::StatusPanel MessagePnl{*this, "MessagePnl"};
 
-  // ---- bookkeeping ---------------------------------------------------------------------------
-  TCommandQueue Queue;
-  int RediscoveryCountdown = 30;
-
-  std::map<int, TCommandWorker> Workers;
-
-  // Messages for the user from the stack (a serial port that cannot be re-opened). They are
-  // logged, and this shows them: the driver window puts them in its status panel, where they stay
-  // (the session's own panel is taken over by the progress text at once).
-  std::function<void(const std::string& text)> OnShowMessage;
-
-  // ---- operations --------------------------------------------------------------------------
   void CopyInfo(const TConnectionInfo& info);
-  // Connects for `driver`. Over PTP the line set-up runs on as a task of the session
-  // ("Connecting..." meanwhile); `ended` runs once the outcome is stored (at once when nothing had
-  // to be set up, else from a posted message when the set-up ends or the session goes away).
-  bool ConnectFor(TSessionClient* driver, std::function<void()> ended = nullptr);
-  bool DisconnectFor(TSessionClient* driver);
-  // Queues a command kind for `driver` (kinds without a progress text change nothing); false
-  // while another is queued or running.
-  bool StartCommand(TSessionClient* driver, int kind, const Variant& params);
-
-  // The session tick (every ProcessTimer tick of the driver window). It starts the queued
-  // command's worker when nothing has yet, and never waits for a suspending one.
-  void Tick();
-  // A suspending worker has started and not yet ended.
-  bool WorkerSuspended() const { return worker_.Valid() && !worker_.Done(); }
-  // The one entry through which every layer logs (channel 0 trace, 1..3 log).
-  void LogLine(void* sender, const std::string& text, int channel);
-  // The buttons.
-  void WhoIsClick();
-  void WhoIsRouterClick();
-
-  // ---- live captures of the session's traffic ------------------------------------------------
-  // Every packet either link sends or receives goes to each sink; `gone` runs when the session
-  // goes away first. Returns the sink's number for RemoveCaptureSink.
-  int AddCaptureSink(bacnet::CaptureHandler sink, std::function<void()> gone);
-  void RemoveCaptureSink(int id);
-  int CaptureSinkCount() const { return static_cast<int>(capture_sinks_.size()); }
-
-  // ---- users (the driver objects that hold this session) -----------------------------------
-  void AddUser(TSessionClient* client);
-  void RemoveUser(TSessionClient* client);
-  int UserCount() const { return static_cast<int>(users_.size()); }
-  // True while an operation of this session is on the call stack (a tick, a connect); the
-  // window refuses to close then, as it does while the network is open.
-  bool Busy() const { return busy_ > 0 || connect_operation_ != 0; }
-  // A PTP line set-up started by a connect has not ended yet.
-  bool SettingUpLine() const { return connect_operation_ != 0; }
-
-  platform::MessageLoop& loop() { return loop_; }
-  // What this session's workers work with.
-  TWorkerContext WorkerContext() { return {Stack, Queue, *this}; }
-
- private:
-  struct BusyScope {
-    explicit BusyScope(TBACnetForm& f) : f_(f) { ++f_.busy_; }
-    ~BusyScope() { --f_.busy_; }
-    TBACnetForm& f_;
-  };
-  void Discovery(const char* whoisLog);
-  // Starts the pending command's suspending worker unless one runs; a failure it ends with
-  // comes out of here when it ended at once.
-  void StartWorker();
-  void WorkerEnded(int operation);
-  platform::Task<> SetUpLine();
-  // Stores a connect's outcome for the operation it reports to.
-  void ConnectEnded(bool ok, int reportTo);
-
-  struct CaptureSink {
-    int Id;
-    bacnet::CaptureHandler Sink;
-    std::function<void()> Gone;
-  };
-  void Captured(const bacnet::TCapturedPacket& packet);
-
-  platform::MessageLoop& loop_;
-  std::vector<CaptureSink> capture_sinks_;
-  int next_capture_sink_ = 1;
-  std::vector<TSessionClient*> users_;
-  int busy_ = 0;
-  // The connect whose outcome a line set-up in progress reports (0: none in progress). A connect
-  // arriving meanwhile takes this over instead of opening the line a second time.
-  int connect_operation_ = 0;
-  platform::Task<> worker_;
-  platform::Task<> setup_;
-  std::vector<std::function<void()>> setup_ended_;
-  bool starting_worker_ = false;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  // Channel 0 goes to the trace view, 1..3 to the log view, while logging is enabled.
+  void LogLine(void* sender, const std::string& text, int channel) override;
+  void WhoIsClick() { Stack.Discover(); }
+  void WhoIsRouterClick() { Stack.Device.SendWhoIsRouterToNetwork(); }
 };
 
 // Longest line a session view keeps; longer ones are cut and end in "... (N characters)".

@@ -5,7 +5,7 @@
 
 namespace zb {
 
-class TBACnetForm;
+class TSiteSession;
 
 // Whoever runs operations on a session (the driver object). Sessions refer to their clients
 // without owning them; a session that goes away first tells every client that uses it.
@@ -15,7 +15,7 @@ class TSessionClient {
   // Scratch list of SENDPOINTSLIST (the point texts last installed by this client).
   std::vector<std::string> PointNames;
   // The session is being destroyed; forget it.
-  virtual void SessionGone(TBACnetForm* session) = 0;
+  virtual void SessionGone(TSiteSession* session) = 0;
 };
 
 }  // namespace zb

@@ -13,8 +13,8 @@ namespace zb {
 namespace {
 
 struct Client : TSessionClient {
-  TBACnetForm* gone = nullptr;
-  void SessionGone(TBACnetForm* s) override { gone = s; }
+  TSiteSession* gone = nullptr;
+  void SessionGone(TSiteSession* s) override { gone = s; }
 };
 
 int CountLines(const platform::TextView& v, const std::string& text) {

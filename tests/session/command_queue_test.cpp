@@ -14,7 +14,7 @@ namespace zb {
 namespace {
 
 struct Client : TSessionClient {
-  void SessionGone(TBACnetForm*) override {}
+  void SessionGone(TSiteSession*) override {}
 };
 
 struct QueueRig {

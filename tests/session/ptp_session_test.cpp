@@ -18,7 +18,7 @@ namespace {
 constexpr int kPort = 41;
 
 struct Client : TSessionClient {
-  void SessionGone(TBACnetForm*) override {}
+  void SessionGone(TSiteSession*) override {}
 };
 
 bool Logged(const platform::TextView& v, const std::string& part) {

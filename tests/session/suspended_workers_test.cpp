@@ -16,7 +16,7 @@ using bacnet::devtest::ComplexAck;
 using bacnet::devtest::ScriptedNetwork;
 
 struct Client : TSessionClient {
-  void SessionGone(TBACnetForm*) override {}
+  void SessionGone(TSiteSession*) override {}
 };
 
 struct Rig {

@@ -255,8 +255,8 @@ void TSiteSession::Tick() {
   Queue.HoldTick();
 
   Stack.Device.EndLostWaits();
-  // A worker waits for a line set-up in progress: a disconnect must not close the line under it.
-  if (Queue.WaitingToStart() && connect_operation_ == 0) StartWorker();
+  // Not during a line set-up (StartWorker's rule): a disconnect must not close the line under it.
+  StartWorker();
 
   if (Queue.PendingCommand != 0) {
     Points.ScanState = 0;

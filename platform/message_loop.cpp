@@ -190,6 +190,7 @@ bool MessageLoop::DispatchFds(int timeout_ms) {
     if (e.synthetic) collect(e, e.synthetic);
   if (!ready.empty()) timeout_ms = 0;
   epoll_event events[64];
+  ++descriptor_looks_;
   int r = ::epoll_wait(epoll_fd_, events, 64, timeout_ms);
   interrupted_ = r < 0 && errno == EINTR;
   for (int i = 0; i < r; ++i) {
@@ -310,12 +311,7 @@ bool MessageLoop::WaitAndProcess(int64_t max_wait_ms) {
     if (!quiet && ProcessMessages()) return true;
     int64_t now = NowMs();
     if (limited && now >= deadline) return false;
-    int64_t wait = -1;
-    int64_t next = NextTimerDue();
-    // On the real clock timers wake the loop on a coarse grid, as window timers do: every
-    // session's 100 ms timers then share one wake-up instead of each taking its own.
-    if (next >= 0 && !manual_) next = (next + kTimerGridMs - 1) / kTimerGridMs * kTimerGridMs;
-    if (next >= 0) wait = std::max<int64_t>(0, next - now);
+    int64_t wait = UntilNextTimer(now);
     if (limited) wait = wait < 0 ? deadline - now : std::min(wait, deadline - now);
     if (manual_) {
       if (!manual_->auto_advance || wait < 0) return DispatchFds(manual_->real_wait_ms);
@@ -329,8 +325,38 @@ bool MessageLoop::WaitAndProcess(int64_t max_wait_ms) {
   }
 }
 
+int64_t MessageLoop::UntilNextTimer(int64_t now) {
+  int64_t next = NextTimerDue();
+  if (next < 0) return -1;
+  // On the real clock timers wake the loop on a coarse grid, as window timers do: every
+  // session's 100 ms timers then share one wake-up instead of each taking its own.
+  if (!manual_) next = (next + kTimerGridMs - 1) / kTimerGridMs * kTimerGridMs;
+  return std::max<int64_t>(0, next - now);
+}
+
+// The same order as WaitAndProcess in a loop (posted messages, descriptors, timers), but the
+// outermost loop need not return after each dispatch: when the posted messages leave nothing
+// else to do, the look at the descriptors is the wait itself. Otherwise every wake-up that posts
+// a message (every host request) would cost an empty look and then the wait, two system calls.
 void MessageLoop::Run() {
-  while (!quit_) WaitAndProcess(-1);
+  while (!quit_) {
+    if (manual_) {
+      WaitAndProcess(-1);
+      continue;
+    }
+    DispatchPosted();
+    if (!quit_ && posted_.empty()) {
+      const int64_t now = NowMs();
+      if (!TimerDueBy(now)) {
+        // Messages the handlers post run before the timers, as they did.
+        if (DispatchFds(ClampTimeout(UntilNextTimer(now))) || interrupted_) continue;
+        DispatchTimers();
+        continue;
+      }
+    }
+    DispatchFds(0);
+    DispatchTimers();
+  }
 }
 
 void MessageLoop::AdvanceClock(int64_t ms) {

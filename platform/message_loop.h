@@ -105,6 +105,8 @@ class MessageLoop {
 
   // Depth of nested dispatching (0 outside any handler).
   int nesting() const { return nesting_; }
+  // Looks at the descriptors so far, each a system call: what the loop's wake-ups cost.
+  uint64_t descriptor_looks() const { return descriptor_looks_; }
 
   // When set, an exception escaping a handler is handed here and dispatching goes on; when not
   // set it propagates out of ProcessMessages / WaitAndProcess to the caller.
@@ -131,6 +133,8 @@ class MessageLoop {
   void Reschedule(Timer* t);
   void Continue(Timer* t, int64_t now);
   int64_t NextTimerDue();  // -1 when none
+  // Milliseconds from now to the next timer's wake-up (-1: no timer).
+  int64_t UntilNextTimer(int64_t now);
   bool TimerDueBy(int64_t now) const;
   bool DispatchPosted();
   bool DispatchFds(int timeout_ms);
@@ -165,6 +169,7 @@ class MessageLoop {
   bool quit_ = false;
   bool interrupted_ = false;  // the last poll was ended by a signal
   int nesting_ = 0;
+  uint64_t descriptor_looks_ = 0;
 };
 
 // A window-style timer: fires OnTimer every Interval ms while Enabled (Interval 0 never fires).

@@ -374,6 +374,52 @@ TEST(MessageLoopSystemClock, IdleWaitBlocksWithoutSpinning) {
   EXPECT_LT(cpu, 0.1) << "waiting burnt CPU";
 }
 
+// A host's request wakes the loop, its handler posts the serving, and the loop then waits for the
+// next one: every look at the descriptors should either deliver something or end in a timer that
+// fires. An empty look before each wait would double the system calls of every wake-up.
+TEST(MessageLoopSystemClock, RunLooksAtDescriptorsOncePerWakeUp) {
+  MessageLoop loop;
+  Pipe p;
+  bool outstanding = false;
+  int fires = 0, reads = 0, served = 0;
+  Timer peer(loop);  // the far end: a request whenever the last one was served
+  peer.SetInterval(10);
+  peer.OnTimer = [&] {
+    ++fires;
+    if (!outstanding) p.Put("r");
+    outstanding = true;
+  };
+  peer.SetEnabled(true);
+  loop.Watch(p.r, POLLIN, [&](int, short) {
+    ++reads;
+    EXPECT_EQ(p.Take(), "r");
+    loop.Post([&] {
+      outstanding = false;
+      if (++served == 10) loop.Quit();
+    });
+  });
+  const uint64_t before = loop.descriptor_looks();
+  loop.Run();
+  EXPECT_EQ(served, 10);
+  EXPECT_EQ(reads, 10);
+  EXPECT_LE(loop.descriptor_looks() - before, static_cast<uint64_t>(fires + reads + 2));
+}
+
+// Run finishes the pass a posted Quit came in: descriptors ready then are still served.
+TEST(MessageLoopSystemClock, QuitFromAMessageEndsRunAfterThatPass) {
+  MessageLoop loop;
+  Pipe p;
+  p.Put("x");
+  std::vector<std::string> order;
+  loop.Watch(p.r, POLLIN, [&](int, short) { order.push_back("fd:" + p.Take()); });
+  loop.Post([&] {
+    order.push_back("quit");
+    loop.Quit();
+  });
+  loop.Run();
+  EXPECT_EQ(order, (std::vector<std::string>{"quit", "fd:x"}));
+}
+
 TEST(MessageLoopSystemClock, SignalEndsAWaitEarly) {
   MessageLoop loop;
   struct sigaction sa {

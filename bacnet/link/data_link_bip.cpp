@@ -17,13 +17,16 @@ namespace zb::bacnet {
 
 namespace {
 
+// Made for every datagram sent, traced or not (the session decides what it keeps): no printf.
 std::string HexDump(std::string_view octets) {
-  std::string out;
-  out.reserve(octets.size() * 4);
-  char buf[8];
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out(octets.size() * 4, '\0');
+  char* o = out.data();
   for (unsigned char c : octets) {
-    std::snprintf(buf, sizeof buf, "[%02x]", c);
-    out += buf;
+    *o++ = '[';
+    *o++ = kDigits[c >> 4];
+    *o++ = kDigits[c & 0x0F];
+    *o++ = ']';
   }
   return out;
 }
@@ -48,9 +51,18 @@ int DottedPart(std::string_view part) {
   return negative ? -v : v;
 }
 
+// Every datagram sent names its peer this way: built in place, short enough to need no heap.
 std::string DottedOf(const unsigned char* o) {
-  return std::to_string(o[0]) + "." + std::to_string(o[1]) + "." + std::to_string(o[2]) + "." +
-         std::to_string(o[3]);
+  char buf[16];
+  char* p = buf;
+  for (int i = 0; i < 4; ++i) {
+    if (i) *p++ = '.';
+    const unsigned v = o[i];
+    if (v >= 100) *p++ = static_cast<char>('0' + v / 100);
+    if (v >= 10) *p++ = static_cast<char>('0' + v / 10 % 10);
+    *p++ = static_cast<char>('0' + v % 10);
+  }
+  return std::string(buf, static_cast<size_t>(p - buf));
 }
 
 uint32_t IPv4Of(const std::string& dotted) {

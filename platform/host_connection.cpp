@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <utility>
 
 #include "platform/window.h"
 
@@ -27,6 +28,7 @@ struct HostConnection::Client {
   bool watching = false;
   bool dead = false;
   bool serve_posted = false;
+  bool flush_posted = false;
   int serving = 0;  // requests of this host on the call stack (nested in one another's waits)
 };
 
@@ -322,8 +324,31 @@ void HostConnection::FinishDeferred(int client_id, const std::string& reply) {
   if (it == clients_.end()) return;
   Client* c = it->second.get();
   --c->serving;
-  Send(*c, reply);
+  SendWhenIdle(client_id, *c, reply);
   if (c->dead && c->serving == 0) Drop(client_id);
+}
+
+// A reply wakes its host, which may then take this processor: what the request set going (a
+// request to a device) leaves first.
+void HostConnection::SendWhenIdle(int client_id, Client& c, const std::string& line) {
+  if (c.dead) return;
+  c.out += line;
+  c.out.push_back('\n');
+  if (c.out.size() > MaxPendingOutput) {
+    c.dead = true;  // a host that never reads
+    UpdateEvents(c);
+    return;
+  }
+  if (std::exchange(c.flush_posted, true)) return;
+  loop_.PostWhenIdle([this, alive = alive_, client_id] {
+    if (!*alive) return;
+    auto it = clients_.find(client_id);
+    if (it == clients_.end()) return;
+    Client& w = *it->second;
+    w.flush_posted = false;
+    Flush(w);
+    if (w.dead && w.serving == 0) Drop(client_id);
+  });
 }
 
 void HostConnection::Send(Client& c, const std::string& line) {
@@ -355,6 +380,7 @@ void HostConnection::Drop(int client_id, bool now) {
   auto it = clients_.find(client_id);
   if (it == clients_.end()) return;
   Client& gone = *it->second;
+  if (!gone.dead && gone.fd >= 0) Flush(gone);  // replies still waiting for the loop to idle
   if (gone.watch) loop_.Unwatch(gone.watch);
   if (gone.fd >= 0) close(gone.fd);
   gone.watch = 0;

@@ -134,6 +134,7 @@ class HostConnection : public WindowViewer {
   void ResumeAccepting();
   void OnClientReady(int client_id, short revents);
   void Send(Client& c, const std::string& line);
+  void SendWhenIdle(int client_id, Client& c, const std::string& line);
   void Flush(Client& c);
   void UpdateEvents(Client& c);
   void PostServe(int client_id);

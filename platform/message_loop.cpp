@@ -139,6 +139,16 @@ void MessageLoop::SyncInterest() {
 
 void MessageLoop::Post(Message message) { posted_.emplace_back(++post_seq_, std::move(message)); }
 
+void MessageLoop::PostWhenIdle(Message message) { idle_.push_back(std::move(message)); }
+
+void MessageLoop::RunIdle(size_t count) {
+  for (; count > 0 && !idle_.empty(); --count) {
+    Message m = std::move(idle_.front());
+    idle_.pop_front();
+    if (m) RunHandler(m);
+  }
+}
+
 bool MessageLoop::RunHandler(const std::function<void()>& f) {
   struct Depth {
     int& n;
@@ -161,6 +171,7 @@ bool MessageLoop::DispatchPosted() {
   // Only what was queued when the dispatch began, so a message that re-posts itself cannot
   // hold the loop; nested dispatches take from the same queue front, keeping posting order.
   const uint64_t last = post_seq_;
+  const size_t idle_before = idle_.size();
   bool any = false;
   while (!posted_.empty() && posted_.front().first <= last) {
     Message m = std::move(posted_.front().second);
@@ -168,10 +179,15 @@ bool MessageLoop::DispatchPosted() {
     any = true;
     if (m) RunHandler(m);
   }
+  RunIdle(idle_before);
   return any;
 }
 
 bool MessageLoop::DispatchFds(int timeout_ms) {
+  if (timeout_ms != 0 && !idle_.empty()) {
+    RunIdle(idle_.size());
+    if (!posted_.empty()) timeout_ms = 0;
+  }
   SyncInterest();
   struct Ready {
     std::shared_ptr<WatchEntry> w;
@@ -294,21 +310,33 @@ int64_t MessageLoop::NextTimerDue() {
   return next;
 }
 
-bool MessageLoop::ProcessMessages() {
+bool MessageLoop::DispatchAll() {
   bool any = DispatchPosted();
   any = DispatchFds(0) || any;
   any = DispatchTimers() || any;
   return any;
 }
 
+bool MessageLoop::ProcessMessages() {
+  const bool any = DispatchAll();
+  RunIdle(idle_.size());
+  return any;
+}
+
 bool MessageLoop::WaitAndProcess(int64_t max_wait_ms) {
+  const bool any = WaitAndDispatch(max_wait_ms);
+  RunIdle(idle_.size());
+  return any;
+}
+
+bool MessageLoop::WaitAndDispatch(int64_t max_wait_ms) {
   const bool limited = max_wait_ms >= 0;
   const int64_t deadline = limited ? NowMs() + max_wait_ms : 0;
   for (;;) {
     // With nothing posted and no timer due, the wait below is itself the look at the
     // descriptors: a separate look first would cost a system call on every wake-up.
     const bool quiet = !limited && !manual_ && posted_.empty() && !TimerDueBy(NowMs());
-    if (!quiet && ProcessMessages()) return true;
+    if (!quiet && DispatchAll()) return true;
     int64_t now = NowMs();
     if (limited && now >= deadline) return false;
     int64_t wait = UntilNextTimer(now);
@@ -357,6 +385,7 @@ void MessageLoop::Run() {
     DispatchFds(0);
     DispatchTimers();
   }
+  RunIdle(idle_.size());
 }
 
 void MessageLoop::AdvanceClock(int64_t ms) {

@@ -84,6 +84,12 @@ class MessageLoop {
   // Queue a message; it runs on a later dispatch, in posting order.
   void Post(Message message);
 
+  // For work best done once the loop has nothing else ready: output that wakes another process,
+  // which may then take this processor from the loop's own next steps (a request already due to
+  // a device). Runs before the loop next blocks, before ProcessMessages and WaitAndProcess
+  // return, and at the latest after the next pass of posted messages; in posting order.
+  void PostWhenIdle(Message message);
+
   // Dispatch everything pending now (posted messages, ready descriptors, due timers) and return
   // without blocking. Returns true when anything was dispatched. Safe to call from any handler.
   bool ProcessMessages();
@@ -137,6 +143,9 @@ class MessageLoop {
   int64_t UntilNextTimer(int64_t now);
   bool TimerDueBy(int64_t now) const;
   bool DispatchPosted();
+  bool DispatchAll();
+  bool WaitAndDispatch(int64_t max_wait_ms);
+  void RunIdle(size_t count);  // the first `count` of the idle messages
   bool DispatchFds(int timeout_ms);
   bool DispatchTimers();
   bool RunHandler(const std::function<void()>& f);
@@ -164,6 +173,7 @@ class MessageLoop {
   int next_watch_id_ = 1;
   std::deque<std::pair<uint64_t, Message>> posted_;  // with a posting sequence number
   uint64_t post_seq_ = 0;
+  std::deque<Message> idle_;
   std::vector<Timer*> timers_;
   uint64_t timer_order_ = 0;
   bool quit_ = false;

@@ -46,6 +46,17 @@ class Probe : public HostObject {
       result = Variant(true);
       return true;
     }
+    if (method == "PostAndQuit") {
+      // Sets work going as a command does (a request to a device from a posted message) and
+      // notes whether the host could already read its answer when that work ran.
+      loop_.Post([this] {
+        pollfd p{watched_fd, POLLIN, 0};
+        reply_before_work = poll(&p, 1, 0) > 0;
+        loop_.Quit();
+      });
+      result = Variant(true);
+      return true;
+    }
     return false;
   }
   // "Later" answers only when the test calls `pending` (a line set-up that ends later).
@@ -56,6 +67,8 @@ class Probe : public HostObject {
   }
   static inline Reply pending;
   static bool flag;
+  static inline int watched_fd = -1;
+  static inline bool reply_before_work = false;
 
  private:
   MessageLoop& loop_;
@@ -140,6 +153,21 @@ TEST_F(HostConnectionTest, CreateCallRelease) {
             R"({"id":5,"error":"unknown object"})");
   EXPECT_EQ(live_objects, 1);
   EXPECT_EQ(counts, (std::vector<int>{1, 2, 1}));
+}
+
+// A reply wakes its host, which may take the processor: the work its call set going leaves first,
+// and the reply still leaves before the loop blocks.
+TEST_F(HostConnectionTest, AReplyLeavesAfterTheWorkItsCallPosted) {
+  auto h = Connect();
+  EXPECT_EQ(h->Ask(R"({"id":1,"op":"create","progid":"Test.Probe"})"), R"({"id":1,"object":1})");
+  Probe::watched_fd = h->fd();
+  Probe::reply_before_work = true;
+  h->Write(R"({"id":2,"op":"call","object":1,"method":"PostAndQuit"})"
+           "\n");
+  loop.Run();
+  EXPECT_FALSE(Probe::reply_before_work);
+  EXPECT_EQ(h->Read(), R"({"id":2,"result":true})");
+  loop.ResetQuit();
 }
 
 TEST_F(HostConnectionTest, BadRequestsAreAnsweredAndServingGoesOn) {

@@ -8,6 +8,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -418,6 +419,48 @@ TEST(MessageLoopSystemClock, QuitFromAMessageEndsRunAfterThatPass) {
   });
   loop.Run();
   EXPECT_EQ(order, (std::vector<std::string>{"quit", "fd:x"}));
+}
+
+// Idle messages (output that wakes another process) run once what was set going has run, but a
+// chain of messages that keeps posting its next step holds them for one pass at most.
+TEST(MessageLoopSystemClock, IdleMessagesRunAfterThePostedWorkAndAreNotHeldByAChain) {
+  MessageLoop loop;
+  std::vector<std::string> order;
+  loop.Post([&] {
+    order.push_back("serve");
+    loop.PostWhenIdle([&] { order.push_back("reply"); });
+    loop.Post([&] { order.push_back("start"); });
+  });
+  int steps = 0;
+  std::function<void()> step = [&] {
+    order.push_back("step");
+    if (++steps < 4)
+      loop.Post(step);
+    else
+      loop.Quit();
+  };
+  loop.Post([&] {
+    loop.PostWhenIdle([&] { order.push_back("idle"); });
+    loop.Post(step);
+  });
+  loop.Run();
+  EXPECT_EQ(order, (std::vector<std::string>{"serve", "start", "step", "reply", "idle", "step",
+                                             "step", "step"}));
+}
+
+TEST_F(LoopTest, IdleMessagesRunBeforeProcessMessagesAndWaitAndProcessReturn) {
+  std::vector<std::string> order;
+  loop.Post([&] { loop.PostWhenIdle([&] { order.push_back("a"); }); });
+  loop.ProcessMessages();
+  EXPECT_EQ(order, (std::vector<std::string>{"a"}));
+  Pipe p;
+  loop.Watch(p.r, POLLIN, [&](int, short) {
+    p.Take();
+    loop.PostWhenIdle([&] { order.push_back("b"); });
+  });
+  p.Put("x");
+  EXPECT_TRUE(loop.WaitAndProcess(100));
+  EXPECT_EQ(order, (std::vector<std::string>{"a", "b"}));
 }
 
 TEST(MessageLoopSystemClock, SignalEndsAWaitEarly) {

@@ -92,9 +92,10 @@ TEST_F(DirectLineTest, ConnectStringConventions) {
   ASSERT_GE(arrivals.size(), 2u);
   EXPECT_EQ(arrivals[0].octet, '\x1B');
   EXPECT_EQ(arrivals[1].octet, '\r');
-  // 10 ms after the first octet, then 5 pauses of 55 ms, then 10 ms.
+  // 10 ms after the first octet, then 5 pauses of 55 ms, then 10 ms. The low bound leaves room
+  // for a busy machine to read the first octet late; four pauses would still fall below it.
   int64_t gap = arrivals[1].at - arrivals[0].at;
-  EXPECT_GE(gap, 280);
+  EXPECT_GE(gap, 250);
   EXPECT_LT(gap, 360);
   EXPECT_TRUE(Traced("Result=TRUE"));
   EXPECT_TRUE(Traced("ConState: Connected"));

@@ -295,7 +295,7 @@ TEST_F(PTPLinkTest, UpperLayerFailureIsContained) {
   Open();
   link.OnReceive = [](void*, const TBACnetFrame&) { throw std::runtime_error("upper layer"); };
   peer.SendData("boom");
-  ASSERT_TRUE(time.RunUntil([&] { return peer.Count(ptp::kAck0XOn) == 1; }, 1000));
+  ASSERT_TRUE(time.RunUntil([&] { return peer.Count(ptp::kAck0XOn) == 1; }, 3000));
   EXPECT_EQ(link.Machines().ConnectionState, csConnected);
 }
 

@@ -20,10 +20,10 @@ struct TReadAccessSpec {
   std::vector<TPropertyReference> Properties;
 };
 
-// Every specification: [0] object, [1] { [0] property, [1] index ... } [1].
+// Every read access: [0] object, [1] { [0] property, [1] index ... } [1].
 std::string EncodeReadPropertyMultiple(const std::vector<TReadAccessSpec>& specs);
-// The specifications from the request's tagged value list: kRejectNone, or the reason to reject
-// it with. On a reject `specs` still holds what came before the fault, the specification it
+// The read accesses from the request's tagged value list: kRejectNone, or the reason to reject
+// it with. On a reject `specs` still holds what came before the fault, the read access it
 // happened in last, so that an answerer can treat the request exactly as far as it went.
 int DecodeReadPropertyMultiple(const Variant& values, std::vector<TReadAccessSpec>& specs);
 

@@ -17,11 +17,13 @@ namespace zb::bacnet {
 
 namespace {
 
-// Made for every datagram sent, traced or not (the session decides what it keeps): no printf.
-std::string HexDump(std::string_view octets) {
+// Made for every datagram sent, traced or not (the session decides what it keeps): no printf,
+// one buffer for the caption and the octets.
+std::string HexDump(std::string_view caption, std::string_view octets) {
   static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out(octets.size() * 4, '\0');
+  std::string out(caption.size() + octets.size() * 4, '\0');
   char* o = out.data();
+  for (char c : caption) *o++ = c;
   for (unsigned char c : octets) {
     *o++ = '[';
     *o++ = kDigits[c >> 4];
@@ -359,7 +361,7 @@ void TBACnetDataLinkBIP::SendNext() {
   if (!queue_.TakeNext(entry)) return;
   const std::string& dest = entry.Destination;
   if (dest.size() < 4) {
-    Trace("BadAddress: " + HexDump(dest));
+    Trace(HexDump("BadAddress: ", dest));
     return;
   }
   const auto* o = reinterpret_cast<const unsigned char*>(dest.data());
@@ -380,7 +382,7 @@ void TBACnetDataLinkBIP::SendNext() {
     LastError = "BACnet/IP Error: (" + std::to_string(e.Code) + ") " + e.what();
     return;
   }
-  Trace("SendPacket: " + HexDump(entry.Data));
+  Trace(HexDump("SendPacket: ", entry.Data));
   if (OnCapture) Capture(true, entry.Data, socket_.RemoteHost, socket_.RemotePort);
 }
 
@@ -472,7 +474,7 @@ void TBACnetDataLinkBIP::ReceiveDatagram(const std::string& data, const std::str
   if (IsOwnEcho(host, port)) return;
   // Traced only while captured: a flood must not cost a hex dump per datagram otherwise.
   if (OnCapture) {
-    Trace("ReceivePacket: " + HexDump(data.substr(0, 1500)));
+    Trace(HexDump("ReceivePacket: ", std::string_view(data).substr(0, 1500)));
     Capture(false, data, host, port);
   }
   const int size = static_cast<int>(data.size());

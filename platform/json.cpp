@@ -1,5 +1,6 @@
 #include "platform/json.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
@@ -188,6 +189,9 @@ class JsonBuilder final : public nlohmann::json_sax<Library> {
 namespace {
 
 std::string ToUtf8(const std::string& octets) {
+  // Most texts are plain ASCII and go out as they are.
+  if (std::all_of(octets.begin(), octets.end(), [](char c) { return (c & 0x80) == 0; }))
+    return octets;
   std::string out;
   out.reserve(octets.size());
   for (char ch : octets) {

@@ -3,6 +3,7 @@
 #include <locale.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -105,9 +106,16 @@ std::string RealToText(double value) {
 
 std::string SingleToText(float value) {
   if (!std::isfinite(value)) return RealToText(value);
-  // Nine significant digits always read back as the same single.
+  // Nine significant digits always read back as the same single. Fewer than the shortest text
+  // that reads back never do, so the search starts there and mostly ends there.
+  char shortest_text[32];
+  const auto sci = std::to_chars(shortest_text, shortest_text + sizeof shortest_text, value,
+                                 std::chars_format::scientific);
+  int first = 0;
+  for (const char* c = shortest_text; c != sci.ptr && *c != 'e'; ++c)
+    first += *c >= '0' && *c <= '9';
   std::string s;
-  for (int digits = 1; digits <= 9; ++digits) {
+  for (int digits = std::clamp(first, 1, 9); digits <= 9; ++digits) {
     s = GeneralText(value, digits);
     float back = 0;
     auto r = std::from_chars(s.data(), s.data() + s.size(), back);

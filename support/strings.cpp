@@ -35,6 +35,19 @@ std::string LenientWord(std::string_view s) {
   return w;
 }
 
+// Plain decimal digits, the common case of point addresses and parameters, read without the
+// lenient word's copy.
+bool PlainDecimal(std::string_view s, int32_t& v) {
+  if (s.empty() || s.size() > 9) return false;
+  int32_t n = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + (c - '0');
+  }
+  v = n;
+  return true;
+}
+
 // The word values; false for anything that is not one of the words.
 bool WordValue(const std::string& w, int32_t& v) {
   if (w == "TRUE" || w == "ON") return v = 1, true;
@@ -149,8 +162,9 @@ bool IsLetterChar(char c) {
 }
 
 int32_t TextToInt(std::string_view s) {
-  std::string w = LenientWord(s);
   int32_t v = 0;
+  if (PlainDecimal(s, v)) return v;
+  std::string w = LenientWord(s);
   if (TryStrToInt(w, v)) return v;
   return WordValue(w, v) ? v : 0;
 }
@@ -214,9 +228,11 @@ uint32_t DottedToInt(std::string_view s) {
     size_t dot = s.find('.');
     if ((part < 3) == (dot == std::string_view::npos)) return 0;  // not exactly four parts
     std::string_view text = s.substr(0, dot);
-    std::string w = LenientWord(text);
     int32_t v = 0;
-    if (!TryStrToInt(w, v) && !WordValue(w, v)) return 0;
+    if (!PlainDecimal(text, v)) {
+      std::string w = LenientWord(text);
+      if (!TryStrToInt(w, v) && !WordValue(w, v)) return 0;
+    }
     if (v < 0 || v > 255) return 0;
     result = (result << 8) | static_cast<uint32_t>(v);
     if (dot != std::string_view::npos) s.remove_prefix(dot + 1);

@@ -1,5 +1,6 @@
 #include "bacnet/app/tagged_list.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -121,6 +122,8 @@ Variant DecodeTaggedList(std::string_view d, bool* complete) {
   if (d.empty()) return Variant(1);
   std::vector<Variant> items;
   const size_t n = d.size();
+  // Every element takes at least one octet; answers are mostly a few elements.
+  items.reserve(std::min<size_t>(n, 16));
   size_t pos = 0;
   bool ok = true;
   auto octet = [&](size_t i) { return uint8_t(d[i]); };

@@ -124,17 +124,21 @@ Task<> TCommandWorkers::RunAndFinish(Worker worker) {
   queue_.EndCommand();
 }
 
-Task<bacnet::TBACnetDevice::TAnswer> TCommandWorkers::Answer(int handle) {
-  co_return co_await stack_.Device.Answer(handle);
-}
-
 Task<int> TCommandWorkers::Read(const std::string& address, int property, Variant& values,
                                 int index) {
-  std::vector<Variant> items{Variant(address), Variant(std::to_string(property))};
-  if (index >= 0) items.emplace_back(std::to_string(index));
+  bacnet::TBACnetPointAddress a;
+  if (!bacnet::ParsePointAddress(address, a)) {
+    values = Variant();
+    co_return 0;
+  }
+  co_return co_await Read(a, property, values, index);
+}
+
+Task<int> TCommandWorkers::Read(const bacnet::TBACnetPointAddress& address, int property,
+                                Variant& values, int index) {
   values = Variant();
   bacnet::TBACnetDevice::TAnswer a =
-      co_await Answer(stack_.Device.RequestRead(Variant::MakeList(std::move(items))));
+      co_await Answer(stack_.Device.RequestRead(address, property, index));
   values = std::move(a.Values);
   co_return a.Response;
 }

@@ -127,8 +127,10 @@ class TCommandWorkers {
   // A read of [address, property] (and index when >= 0); the response code, 0 when nothing
   // could be sent.
   Task<int> Read(const std::string& address, int property, Variant& values, int index = -1);
+  Task<int> Read(const bacnet::TBACnetPointAddress& address, int property, Variant& values,
+                 int index = -1);
   // A confirmed request already sent (handle from RequestXxx / SendPDU), answered.
-  Task<bacnet::TBACnetDevice::TAnswer> Answer(int handle);
+  bacnet::TBACnetDevice::AnswerAwaiter Answer(int handle) { return stack_.Device.Answer(handle); }
   Task<bool> DriverGetPointsList(Variant& result);
   Task<bool> DriverGetVendorInfo(const Variant& params, Variant& result);
   Task<bool> DriverReadProperties(const Variant& params, Variant& result);

@@ -96,10 +96,12 @@ Task<TWorkerOutcome> TCommandWorkers::PointGetValue(const Variant& params) {
   try {
     std::string point;
     if (site_.Offline || !FindParam(params, "POINT", point)) co_return Failed(kCouldNotRead);
-    const std::string address = BraceGroup(point, 2);
+    bacnet::TBACnetPointAddress address;
+    if (!bacnet::ParsePointAddress(BraceGroup(point, 2), address)) co_return Failed(kCouldNotRead);
+    const int property = address.PropertyID == -1 ? bacnet::kPropPresentValue : address.PropertyID;
     Variant values;
     std::string text;
-    if (co_await Read(address, PropertyOf(address), values) == bacnet::kResponseComplexAck &&
+    if (co_await Read(address, property, values) == bacnet::kResponseComplexAck &&
         AnswerItemText(values, 3, text)) {
       TWorkerOutcome o;
       o.ErrorTextSet = true;

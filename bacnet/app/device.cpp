@@ -211,6 +211,13 @@ int TBACnetDevice::RequestRead(const Variant& request) {
   return SendBuilt([&](TBACnetPDU& pdu) { return BuildReadRequest(request, LocalAddress, pdu); });
 }
 
+int TBACnetDevice::RequestRead(const TBACnetPointAddress& address, int32_t property,
+                               int32_t index) {
+  return SendBuilt([&](TBACnetPDU& pdu) {
+    return BuildReadRequest(address, property, index, LocalAddress, pdu);
+  });
+}
+
 int TBACnetDevice::RequestWrite(const Variant& request) {
   return SendBuilt([&](TBACnetPDU& pdu) { return BuildWriteRequest(request, LocalAddress, pdu); });
 }

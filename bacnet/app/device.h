@@ -13,6 +13,7 @@
 #include "bacnet/app/acknowledge_alarm.h"
 #include "bacnet/app/device_server.h"
 #include "bacnet/app/pdu.h"
+#include "bacnet/app/point_address.h"
 #include "platform/message_loop.h"
 #include "platform/task.h"
 #include "platform/variant.h"
@@ -133,6 +134,8 @@ class TBACnetDevice {
   //  RequestRead: [addr, prop] or [addr, prop, index] → ReadProperty; [addr, p1, p2, p3, ...]
   //  → ReadPropertyMultiple of those properties.
   int RequestRead(const Variant& request);
+  //  The same ReadProperty for an address already read (index -1: none).
+  int RequestRead(const TBACnetPointAddress& address, int32_t property, int32_t index = -1);
   //  RequestWrite: exactly [addr, prop, value]; written with priority 10.
   int RequestWrite(const Variant& request);
   //  RequestWriteEncoded: [addr, prop] plus the already-encoded value part (tags 3 ... 3 and

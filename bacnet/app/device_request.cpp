@@ -27,13 +27,8 @@ bool ElementInt(const Variant& request, int i, int32_t& out) {
   return true;
 }
 
-// Addressing and the object/property tags every request starts with.
-bool Begin(const Variant& request, int minCount, const std::string& localAddress, TBACnetPDU& pdu,
-           TBACnetPointAddress& address, int32_t& propertyId) {
-  if (!request.IsArray() || request.Count() < minCount) return false;
-  std::string text;
-  if (!ElementText(request, 0, text) || !ParsePointAddress(text, address)) return false;
-  if (!ElementInt(request, 1, propertyId)) return false;
+// The addressing every request starts with.
+void Address(const TBACnetPointAddress& address, const std::string& localAddress, TBACnetPDU& pdu) {
   ClearPDU(pdu);
   pdu.PDUType = kPDUConfirmedRequest;
   pdu.Broadcast = false;
@@ -44,10 +39,37 @@ bool Begin(const Variant& request, int minCount, const std::string& localAddress
   // The application layer reassembles segmented answers, and our I-Am announces segmentation
   // both ways, so say so to the peer.
   pdu.SegmentedResponseAccepted = true;
+}
+
+// The point address and property identifier every request list starts with, and the addressing.
+bool Begin(const Variant& request, int minCount, const std::string& localAddress, TBACnetPDU& pdu,
+           TBACnetPointAddress& address, int32_t& propertyId) {
+  if (!request.IsArray() || request.Count() < minCount) return false;
+  std::string text;
+  if (!ElementText(request, 0, text) || !ParsePointAddress(text, address)) return false;
+  if (!ElementInt(request, 1, propertyId)) return false;
+  Address(address, localAddress, pdu);
   return true;
 }
 
 }  // namespace
+
+bool BuildReadRequest(const TBACnetPointAddress& address, int32_t property, int32_t index,
+                      const std::string& localAddress, TBACnetPDU& pdu) {
+  try {
+    Address(address, localAddress, pdu);
+    TReadProperty r;
+    r.ObjectType = address.ObjectType;
+    r.Instance = address.InstanceID;
+    r.Property = property;
+    if (index >= 0) r.ArrayIndex = index;
+    pdu.ServiceChoice = kServiceReadProperty;
+    pdu.ServiceData = EncodeReadProperty(r);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
 
 bool BuildReadRequest(const Variant& request, const std::string& localAddress, TBACnetPDU& pdu) {
   try {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bacnet/app/pdu.h"
+#include "bacnet/app/point_address.h"
 #include "platform/variant.h"
 
 namespace zb::bacnet {
@@ -14,6 +15,9 @@ namespace zb::bacnet {
 // from `localAddress`; false when the request is malformed or its encoding fails.
 // [addr, prop] / [addr, prop, index]: ReadProperty; [addr, p1, p2, p3, ...]: ReadPropertyMultiple.
 bool BuildReadRequest(const Variant& request, const std::string& localAddress, TBACnetPDU& pdu);
+// ReadProperty of an address already read (index -1: none).
+bool BuildReadRequest(const TBACnetPointAddress& address, int32_t property, int32_t index,
+                      const std::string& localAddress, TBACnetPDU& pdu);
 // Exactly [addr, prop, value]; the value's data type follows the address (see EncodeWriteValue).
 bool BuildWriteRequest(const Variant& request, const std::string& localAddress, TBACnetPDU& pdu);
 // [addr, prop]; `encoded` (tags 3 ... 3, optional priority) is appended as it is.

@@ -107,7 +107,7 @@ class JsonBuilder final : public nlohmann::json_sax<Library> {
   bool key(string_t& utf8) override {
     std::string name;
     if (!ToOctets(utf8, name)) name.clear();
-    if (!open_.back().names.insert(name).second) return Fail("duplicate object member");
+    if (!NewMember(open_.back(), name)) return Fail("duplicate object member");
     key_ = std::move(name);
     return true;
   }
@@ -127,8 +127,24 @@ class JsonBuilder final : public nlohmann::json_sax<Library> {
  private:
   struct OpenContainer {
     Json* value;
-    std::set<std::string> names;  // objects: member names so far
+    std::set<std::string> names;  // objects past kLinearMembers: member names so far
   };
+
+  // Requests are objects of a few members, looked through at once; a large object (a hostile
+  // one has thousands) keeps its names in a set so that the check stays cheap.
+  static constexpr size_t kLinearMembers = 16;
+
+  static bool NewMember(OpenContainer& c, const std::string& name) {
+    const auto& members = c.value->Members();
+    if (members.size() < kLinearMembers) {
+      for (const auto& m : members)
+        if (m.first == name) return false;
+      return true;
+    }
+    if (c.names.empty())
+      for (const auto& m : members) c.names.insert(m.first);
+    return c.names.insert(name).second;
+  }
 
   bool Fail(std::string why) {
     if (error.empty()) error = std::move(why);
@@ -136,6 +152,10 @@ class JsonBuilder final : public nlohmann::json_sax<Library> {
   }
 
   bool ToOctets(const std::string& utf8, std::string& out) {
+    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return (c & 0x80) == 0; })) {
+      out.assign(utf8);
+      return true;
+    }
     out.clear();
     out.reserve(utf8.size());
     for (size_t i = 0; i < utf8.size(); ++i) {

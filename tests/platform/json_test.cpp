@@ -184,6 +184,13 @@ TEST(Json, WriterKeepsMemberOrderAndEscapesControls) {
   for (int i = 0; i < 100000; ++i) big += (i ? ",\"k" : "\"k") + std::to_string(i) + "\":0";
   big += "}";
   EXPECT_EQ(Parse(big).Members().size(), 100000u);
+  // A name repeated far from its first use is still refused, on either side of the point where
+  // the names go into a set.
+  big.back() = ',';
+  EXPECT_EQ(ParseError(big + "\"k3\":1}"), "duplicate object member");
+  EXPECT_EQ(ParseError(R"({"a":0,"b":0,"c":0,"d":0,"e":0,"f":0,"g":0,"h":0,"i":0,"j":0,"k":0,)"
+                       R"("l":0,"m":0,"n":0,"o":0,"p":0,"q":0,"b":1})"),
+            "duplicate object member");
 }
 
 }  // namespace

@@ -202,8 +202,8 @@ void HostConnection::Adopt(int fd) {
   int id = next_client_++;
   auto c = std::make_unique<Client>();
   c->fd = fd;
-  c->watch =
-      loop_.Watch(fd, POLLIN, [this, id](int, short revents) { OnClientReady(id, revents); });
+  c->watch = loop_.Watch(
+      fd, POLLIN, [this, id](int, short revents) { OnClientReady(id, revents); }, true);
   clients_[id] = std::move(c);
 }
 

@@ -53,10 +53,11 @@ void MessageLoop::SetClock(Clock* clock) {
   for (Timer* t : timers_) Reschedule(t);
 }
 
-int MessageLoop::Watch(int fd, short events, FdHandler handler) {
+int MessageLoop::Watch(int fd, short events, FdHandler handler, bool late) {
   int id = next_watch_id_++;
   auto w = std::make_shared<WatchEntry>();
   w->id = id;
+  w->late = late;
   w->fd = fd;
   w->events = events;
   w->handler = std::move(handler);
@@ -213,9 +214,11 @@ bool MessageLoop::DispatchFds(int timeout_ms) {
     auto it = fds_.find(events[i].data.fd);
     if (it != fds_.end()) collect(it->second, static_cast<short>(events[i].events));
   }
-  // In the order the watches were made, whatever order the kernel reports them in.
-  std::sort(ready.begin(), ready.end(),
-            [](const Ready& a, const Ready& b) { return a.w->id < b.w->id; });
+  // In the order the watches were made, whatever order the kernel reports them in; late ones
+  // last.
+  std::sort(ready.begin(), ready.end(), [](const Ready& a, const Ready& b) {
+    return a.w->late != b.w->late ? b.w->late : a.w->id < b.w->id;
+  });
   bool any = false;
   for (Ready& x : ready) {
     auto& w = x.w;

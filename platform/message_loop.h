@@ -77,7 +77,9 @@ class MessageLoop {
   // Watch a descriptor for POLLIN / POLLOUT. Returns a watch id (> 0). While a watch's handler
   // runs, nested loops do not dispatch that watch again (as an asynchronous socket does not
   // re-post its notification before the handler has read).
-  int Watch(int fd, short events, FdHandler handler);
+  // A `late` watch is dispatched after the others that are ready in the same look: a host's
+  // request then sees what the devices' answers of that moment have completed.
+  int Watch(int fd, short events, FdHandler handler, bool late = false);
   void SetEvents(int watch_id, short events);
   void Unwatch(int watch_id);
 
@@ -127,6 +129,7 @@ class MessageLoop {
     FdHandler handler;
     bool busy = false;
     bool alive = true;
+    bool late = false;
     uint64_t serial = 0;  // counts dispatches, to drop readiness a nested loop already served
   };
   struct TimerEntry {

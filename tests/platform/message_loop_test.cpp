@@ -293,6 +293,21 @@ TEST_F(LoopTest, WatchesMayBeRemovedAndAddedInsideHandlers) {
   EXPECT_EQ(calls3, 1);
 }
 
+TEST_F(LoopTest, LateWatchesComeAfterTheOthersReadyInTheSameLook) {
+  // A host connection watched first still sees what a device's answer of the same moment did.
+  Pipe host, device, other;
+  std::vector<std::string> order;
+  loop.Watch(
+      host.r, POLLIN, [&](int, short) { order.push_back("host " + host.Take()); }, true);
+  loop.Watch(device.r, POLLIN, [&](int, short) { order.push_back("device " + device.Take()); });
+  loop.Watch(other.r, POLLIN, [&](int, short) { order.push_back("other " + other.Take()); });
+  host.Put("1");
+  other.Put("2");
+  device.Put("3");
+  loop.ProcessMessages();
+  EXPECT_EQ(order, (std::vector<std::string>{"device 3", "other 2", "host 1"}));
+}
+
 TEST_F(LoopTest, ReadinessServedByANestedLoopIsNotDeliveredTwice) {
   Pipe p1, p2;
   int calls2 = 0;

@@ -76,6 +76,11 @@ using Library = nlohmann::ordered_json;
 
 // Builds a Json from the library's parse events. The library checks the syntax and the UTF-8;
 // this keeps the nesting limit, refuses duplicate member names and maps strings to octets.
+// Most texts are plain ASCII, the same in Latin-1 and UTF-8, and pass through whole.
+bool IsAscii(const std::string& s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return (c & 0x80) == 0; });
+}
+
 class JsonBuilder final : public nlohmann::json_sax<Library> {
  public:
   explicit JsonBuilder(int max_depth) : max_depth_(max_depth) {}
@@ -152,7 +157,7 @@ class JsonBuilder final : public nlohmann::json_sax<Library> {
   }
 
   bool ToOctets(const std::string& utf8, std::string& out) {
-    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return (c & 0x80) == 0; })) {
+    if (IsAscii(utf8)) {
       out.assign(utf8);
       return true;
     }
@@ -209,9 +214,7 @@ class JsonBuilder final : public nlohmann::json_sax<Library> {
 namespace {
 
 std::string ToUtf8(const std::string& octets) {
-  // Most texts are plain ASCII and go out as they are.
-  if (std::all_of(octets.begin(), octets.end(), [](char c) { return (c & 0x80) == 0; }))
-    return octets;
+  if (IsAscii(octets)) return octets;
   std::string out;
   out.reserve(octets.size());
   for (char ch : octets) {

@@ -22,10 +22,15 @@ TWorkerOutcome Failed(const char* error) {
   return o;
 }
 
+// An address that names no property means its present value.
+int PropertyOf(const bacnet::TBACnetPointAddress& a) {
+  return a.PropertyID == -1 ? bacnet::kPropPresentValue : a.PropertyID;
+}
+
 int PropertyOf(const std::string& address) {
   bacnet::TBACnetPointAddress a;
   bacnet::ParsePointAddress(address, a);
-  return a.PropertyID == -1 ? bacnet::kPropPresentValue : a.PropertyID;
+  return PropertyOf(a);
 }
 
 }  // namespace
@@ -98,10 +103,9 @@ Task<TWorkerOutcome> TCommandWorkers::PointGetValue(const Variant& params) {
     if (site_.Offline || !FindParam(params, "POINT", point)) co_return Failed(kCouldNotRead);
     bacnet::TBACnetPointAddress address;
     if (!bacnet::ParsePointAddress(BraceGroup(point, 2), address)) co_return Failed(kCouldNotRead);
-    const int property = address.PropertyID == -1 ? bacnet::kPropPresentValue : address.PropertyID;
     Variant values;
     std::string text;
-    if (co_await Read(address, property, values) == bacnet::kResponseComplexAck &&
+    if (co_await Read(address, PropertyOf(address), values) == bacnet::kResponseComplexAck &&
         AnswerItemText(values, 3, text)) {
       TWorkerOutcome o;
       o.ErrorTextSet = true;

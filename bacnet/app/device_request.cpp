@@ -78,17 +78,9 @@ bool BuildReadRequest(const Variant& request, const std::string& localAddress, T
     if (!Begin(request, 2, localAddress, pdu, a, prop)) return false;
     const int n = request.Count();
     if (n <= 3) {
-      TReadProperty r;
-      r.ObjectType = a.ObjectType;
-      r.Instance = a.InstanceID;
-      r.Property = prop;
-      if (n == 3) {
-        int32_t index = 0;
-        if (!ElementInt(request, 2, index)) return false;
-        r.ArrayIndex = index;
-      }
-      pdu.ServiceChoice = kServiceReadProperty;
-      pdu.ServiceData = EncodeReadProperty(r);
+      int32_t index = -1;
+      if (n == 3 && !ElementInt(request, 2, index)) return false;
+      return BuildReadRequest(a, prop, index, localAddress, pdu);
     } else {
       TReadAccessSpec spec;
       spec.ObjectType = a.ObjectType;

@@ -103,6 +103,9 @@ class [[nodiscard]] Task {
     h_.resume();
   }
 
+  // The value of a started task that has ended, or the failure it ended with.
+  T Take() { return h_.promise().take(); }
+
   // Awaiting a task runs it; the awaiter resumes when it has ended, with its value or its failure.
   auto operator co_await() && noexcept {
     struct Awaiter {

@@ -14,6 +14,8 @@ namespace zb::platform {
 namespace {
 
 constexpr int64_t kTimerGridMs = 10;
+// Rounds of posted messages Run takes before it looks at the descriptors again.
+constexpr int kPostedRounds = 4;
 
 int ClampTimeout(int64_t ms) {
   if (ms < 0) return -1;
@@ -369,6 +371,8 @@ int64_t MessageLoop::UntilNextTimer(int64_t now) {
 // outermost loop need not return after each dispatch: when the posted messages leave nothing
 // else to do, the look at the descriptors is the wait itself. Otherwise every wake-up that posts
 // a message (every host request) would cost an empty look and then the wait, two system calls.
+// For the same reason what the posted messages post in turn (a request's command start) runs
+// at once, a few rounds at most, so a chain of messages cannot keep the descriptors waiting.
 void MessageLoop::Run() {
   while (!quit_) {
     if (manual_) {
@@ -376,6 +380,8 @@ void MessageLoop::Run() {
       continue;
     }
     DispatchPosted();
+    for (int round = 1; round < kPostedRounds && !quit_ && !posted_.empty(); ++round)
+      DispatchPosted();
     if (!quit_ && posted_.empty()) {
       const int64_t now = NowMs();
       if (!TimerDueBy(now)) {

@@ -409,9 +409,12 @@ TEST(MessageLoopSystemClock, RunLooksAtDescriptorsOncePerWakeUp) {
   loop.Watch(p.r, POLLIN, [&](int, short) {
     ++reads;
     EXPECT_EQ(p.Take(), "r");
+    // A request served from a message, which posts its command's start in turn.
     loop.Post([&] {
-      outstanding = false;
-      if (++served == 10) loop.Quit();
+      loop.Post([&] {
+        outstanding = false;
+        if (++served == 10) loop.Quit();
+      });
     });
   });
   const uint64_t before = loop.descriptor_looks();
@@ -419,6 +422,26 @@ TEST(MessageLoopSystemClock, RunLooksAtDescriptorsOncePerWakeUp) {
   EXPECT_EQ(served, 10);
   EXPECT_EQ(reads, 10);
   EXPECT_LE(loop.descriptor_looks() - before, static_cast<uint64_t>(fires + reads + 2));
+}
+
+TEST(MessageLoopSystemClock, AChainOfMessagesDoesNotHoldTheDescriptorsInRun) {
+  MessageLoop loop;
+  Pipe p;
+  int steps = 0, steps_when_read = -1;
+  std::function<void()> step = [&] {
+    if (++steps == 2) p.Put("x");
+    if (steps == 1000) loop.Quit();
+    loop.Post(step);
+  };
+  loop.Watch(p.r, POLLIN, [&](int, short) {
+    p.Take();
+    steps_when_read = steps;
+    loop.Quit();
+  });
+  loop.Post(step);
+  loop.Run();
+  EXPECT_GE(steps_when_read, 2);
+  EXPECT_LT(steps_when_read, 10);
 }
 
 // Run finishes the pass a posted Quit came in: descriptors ready then are still served.

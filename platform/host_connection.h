@@ -61,7 +61,7 @@ struct HostClass {
 };
 
 // Serves the host objects and shows a person the windows of one desktop.
-class HostConnection : public WindowViewer {
+class HostConnection final : public WindowViewer {
  public:
   HostConnection(MessageLoop& loop, Desktop& desktop);
   ~HostConnection();  // closes the socket and releases every object

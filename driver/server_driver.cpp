@@ -179,12 +179,14 @@ Variant TZelBACnetServerDriver::ExecuteChecked(const Variant& params) {
       reply[0] = Variant("COMMANDSTATUS=" + s.Queue.StatusText);
     } else if (s.Queue.OperationState == 2) {
       std::vector<Variant> items;
+      const Variant& result = s.Queue.CommandResult;
+      items.reserve(3 + (result.IsArray() ? result.Elements().size() : 1));
       items.emplace_back("COMMANDSTATUS=TRUE");
       items.emplace_back("COMMAND=" + command);
       items.emplace_back(s.Queue.ErrorText.empty() ? std::string()
                                                    : "COMMANDERROR=" + s.Queue.ErrorText);
-      if (s.Queue.CommandResult.IsArray()) {
-        for (const Variant& e : s.Queue.CommandResult.Elements()) items.push_back(e);
+      if (result.IsArray()) {
+        for (const Variant& e : result.Elements()) items.push_back(e);
       } else {
         items.emplace_back("");
       }

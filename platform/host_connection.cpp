@@ -510,7 +510,7 @@ Json HostConnection::ServeJson(int client, const Json& request, bool* later) {
       Json reply;
     };
     auto call = std::make_shared<Call>();
-    call->reply = reply;
+    call->reply = std::move(reply);
     bool known = false;
     try {
       known = obj->InvokeLater(method->AsString(), params,
@@ -534,7 +534,7 @@ Json HostConnection::ServeJson(int client, const Json& request, bool* later) {
       call->answered = true;
       return ErrorReply(id, "unknown method: " + method->AsString());
     }
-    if (call->answered) return call->reply;
+    if (call->answered) return std::move(call->reply);
     if (later) {
       *later = true;
       ++deferred_;
@@ -542,8 +542,8 @@ Json HostConnection::ServeJson(int client, const Json& request, bool* later) {
     }
     // Served where no later answer can be delivered (a direct Serve): the call counts as made.
     call->answered = true;
-    reply.Set("result", Json());
-    return reply;
+    call->reply.Set("result", Json());
+    return std::move(call->reply);
   }
 
   if (o == "release") {

@@ -308,9 +308,10 @@ Json VariantToJson(const Variant& v) {
       return j;
     }
     case Variant::Type::Array: {
-      Json j = Json::Array();
-      for (const Variant& e : v.Elements()) j.Push(VariantToJson(e));
-      return j;
+      std::vector<Json> items;
+      items.reserve(v.Elements().size());
+      for (const Variant& e : v.Elements()) items.push_back(VariantToJson(e));
+      return Json::Array(std::move(items));
     }
   }
   return Json();

@@ -138,6 +138,9 @@ void MessageLoop::SyncInterest() {
       e.synthetic = POLLNVAL;
     }
   }
+  // The list goes back for reuse: marking happens on every host call.
+  dirty.clear();
+  if (dirty_fds_.empty()) dirty_fds_.swap(dirty);
 }
 
 void MessageLoop::Post(Message message) { posted_.emplace_back(++post_seq_, std::move(message)); }

@@ -121,6 +121,10 @@ std::string SingleToText(float value) {
     auto r = std::from_chars(s.data(), s.data() + s.size(), back);
     if (r.ec == std::errc() && back == value) break;
   }
+  if (value == 0) return "0";
+  // In fixed notation the text is already what fifteen digits of it give: no more digits, and
+  // the same choice of notation.
+  if (s.find('e') == std::string::npos) return s;
   double shortest = value;
   std::from_chars(s.data(), s.data() + s.size(), shortest);
   return RealToText(shortest);

@@ -83,7 +83,7 @@ bool IsAscii(const std::string& s) {
 
 class JsonBuilder final : public nlohmann::json_sax<Library> {
  public:
-  explicit JsonBuilder(int max_depth) : max_depth_(max_depth) {}
+  explicit JsonBuilder(int max_depth) : max_depth_(max_depth) { open_.reserve(4); }
 
   Json root;
   std::string error;
@@ -138,6 +138,7 @@ class JsonBuilder final : public nlohmann::json_sax<Library> {
   // Requests are objects of a few members, looked through at once; a large object (a hostile
   // one has thousands) keeps its names in a set so that the check stays cheap.
   static constexpr size_t kLinearMembers = 16;
+  static constexpr size_t kRootMembers = 7;
 
   static bool NewMember(OpenContainer& c, const std::string& name) {
     const auto& members = c.value->Members();
@@ -198,6 +199,9 @@ class JsonBuilder final : public nlohmann::json_sax<Library> {
     // The new container is the last element of its parent, which only grows at its own end
     // after this one is closed, so the pointer stays valid while it is open.
     open_.push_back({Place(std::move(container)), {}});
+    // A request is one object of a few members: room for them at once, in one small block
+    // (growing by doubling would pass through a block too large for the allocator's cache).
+    if (open_.size() == 1 && root.kind() == Json::Kind::Object) root.members_.reserve(kRootMembers);
     return true;
   }
 

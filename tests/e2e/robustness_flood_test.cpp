@@ -173,7 +173,10 @@ TEST_F(RobustnessFlood, WhoIsAndIAmStorms) {
               devices, before, after);
   EXPECT_GT(devices, 1);
   EXPECT_LE(devices, 4096);
+#ifndef __SANITIZE_ADDRESS__
+  // Under ASan freed blocks sit in its quarantine, so resident memory says nothing of ours.
   EXPECT_LT(after - before, 16 * 1024) << "server memory grew under the storm";
+#endif
   ExpectRealRead(o);
 }
 

@@ -106,6 +106,7 @@ std::string RealToText(double value) {
 
 std::string SingleToText(float value) {
   if (!std::isfinite(value)) return RealToText(value);
+  if (value == 0) return "0";  // -0 as well
   // Nine significant digits always read back as the same single. Fewer than the shortest text
   // that reads back never do, so the search starts there and mostly ends there.
   char shortest_text[32];
@@ -121,7 +122,6 @@ std::string SingleToText(float value) {
     auto r = std::from_chars(s.data(), s.data() + s.size(), back);
     if (r.ec == std::errc() && back == value) break;
   }
-  if (value == 0) return "0";
   // In fixed notation the text is already what fifteen digits of it give: no more digits, and
   // the same choice of notation.
   if (s.find('e') == std::string::npos) return s;
